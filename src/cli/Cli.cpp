@@ -1,0 +1,39 @@
+#include "cli/Cli.h"
+
+#include <ostream>
+
+namespace vantro::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vantro-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  inspect [--json] [--blocks-out FILE] FILE.hex\n"
+    "      Load FILE.hex for the PIC24FJ64GB002 and describe the image and the\n"
+    "      programming plan.\n"
+    "\n"
+    "Run 'vantro-cli COMMAND --help' for the options of one command.\n";
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << "vantro-cli: no command given (try 'vantro-cli --help')\n";
+        return kExitUsage;
+    }
+    const std::string& command = args.front();
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "--help" || command == "-h" || command == "help") {
+        out << kUsage;
+        return kExitOk;
+    }
+    if (command == "inspect") {
+        return RunInspect(rest, out, err);
+    }
+    err << "vantro-cli: unknown command '" << command << "' (try 'vantro-cli --help')\n";
+    return kExitUsage;
+}
+
+}  // namespace vantro::cli

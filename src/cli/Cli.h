@@ -1,0 +1,21 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vantro::cli {
+
+// Exit statuses shared by every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs vantro-cli with args (without the program name); out and err stand for standard output
+// and standard error.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// vantro-cli inspect, with the arguments after the command's name.
+int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace vantro::cli

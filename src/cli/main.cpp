@@ -1,0 +1,15 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return vantro::cli::RunCli(args, std::cout, std::cerr);
+    } catch (const std::exception& e) {
+        std::cerr << "vantro-cli: " << e.what() << '\n';
+        return 3;
+    }
+}
