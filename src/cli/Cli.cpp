@@ -14,6 +14,9 @@ constexpr const char* kUsage =
     "      Load FILE.hex for the PIC24FJ64GB002 and describe the image and the\n"
     "      programming plan.\n"
     "\n"
+    "  ports\n"
+    "      List the MIDI IN and OUT ports with their numbers.\n"
+    "\n"
     "Run 'vantro-cli COMMAND --help' for the options of one command.\n";
 
 }  // namespace
@@ -31,6 +34,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (command == "inspect") {
         return RunInspect(rest, out, err);
+    }
+    if (command == "ports") {
+        return RunPorts(rest, out, err);
     }
     err << "vantro-cli: unknown command '" << command << "' (try 'vantro-cli --help')\n";
     return kExitUsage;

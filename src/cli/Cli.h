@@ -10,6 +10,7 @@ namespace vantro::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitPortError = 3;
 
 // Runs vantro-cli with args (without the program name); out and err stand for standard output
 // and standard error.
@@ -17,5 +18,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 // vantro-cli inspect, with the arguments after the command's name.
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// vantro-cli ports.
+int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace vantro::cli

@@ -1,0 +1,195 @@
+#include "midi/MidiInDevice.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "midi/MidiExceptions.h"
+
+namespace midi {
+
+char InputDataArea[kInputDataAreaSize];
+
+namespace {
+
+DWORD FlagsOf(const MIDIHDR& h) {
+    return std::atomic_ref<DWORD>(const_cast<DWORD&>(h.dwFlags)).load();
+}
+
+}  // namespace
+
+InBufferHeader::InBufferHeader(HMIDIIN handle) : m_hMidiIn(handle) {
+    std::memset(&m_MIDIHdr, 0, sizeof m_MIDIHdr);
+    m_MIDIHdr.lpData = InputDataArea;
+    m_MIDIHdr.dwBufferLength = kInputDataAreaSize;
+    m_MIDIHdr.dwFlags = 0;
+    const MMRESULT result = midiInPrepareHeader(m_hMidiIn, &m_MIDIHdr, sizeof(MIDIHDR));
+    if (result != MMSYSERR_NOERROR) {
+        throw CMIDIInException(result);
+    }
+}
+
+InBufferHeader::~InBufferHeader() {
+    // Never free a buffer the driver still holds: have it handed back first.
+    if (HeldByDriver()) {
+        midiInReset(m_hMidiIn);
+    }
+    midiInUnprepareHeader(m_hMidiIn, &m_MIDIHdr, sizeof(MIDIHDR));
+}
+
+bool InBufferHeader::IsDone() const {
+    return (FlagsOf(m_MIDIHdr) & MHDR_DONE) != 0;
+}
+
+bool InBufferHeader::HeldByDriver() const {
+    return (FlagsOf(m_MIDIHdr) & MHDR_INQUEUE) != 0;
+}
+
+CMIDIInDevice::CMIDIInDevice() {
+    try {
+        m_Event = std::make_unique<AutoResetEvent>();
+    } catch (const std::exception&) {
+        throw CMIDIInEventFailure();
+    }
+}
+
+CMIDIInDevice::~CMIDIInDevice() {
+    // Never throws, and never leaves the device open with a callback into a dead object.
+    try {
+        Stop();
+        if (m_State == Opened) {
+            if (midiInClose(m_hMidiIn) != MMSYSERR_NOERROR) {
+                midiInReset(m_hMidiIn);
+                m_HdrQueue.ReleaseAll();
+                midiInClose(m_hMidiIn);
+            }
+            m_State = Closed;
+        }
+    } catch (...) {
+    }
+}
+
+void CMIDIInDevice::OpenPort(UINT deviceId) {
+    ClosePort();
+    const MMRESULT result =
+        midiInOpen(&m_hMidiIn, deviceId, reinterpret_cast<DWORD_PTR>(&MidiInCallback),
+                   reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+    if (result != MMSYSERR_NOERROR) {
+        throw CMIDIInException(result);
+    }
+    m_State = Opened;
+}
+
+void CMIDIInDevice::QueueBuffer() {
+    std::unique_ptr<InBufferHeader> header;
+    try {
+        header = std::make_unique<InBufferHeader>(m_hMidiIn);
+    } catch (const std::bad_alloc&) {
+        throw CMIDIInMemFailure();
+    }
+    // In the queue before the driver has it, so its return can never find it missing.
+    InBufferHeader* raw = header.get();
+    m_HdrQueue.Append(std::move(header));
+    const MMRESULT result = midiInAddBuffer(m_hMidiIn, raw->Header(), sizeof(MIDIHDR));
+    if (result != MMSYSERR_NOERROR) {
+        m_HdrQueue.TakeBack(raw);
+        throw CMIDIInException(result);
+    }
+}
+
+void CMIDIInDevice::Start() {
+    if (m_State != Opened) {
+        return;
+    }
+    m_State = Started;
+    m_Event->Reset();  // a signal left from an earlier run must not release anything
+    try {
+        m_Worker = std::thread(&CMIDIInDevice::ReleaseThreadProc, this);
+    } catch (const std::system_error&) {
+        m_State = Opened;
+        throw CMIDIInException(MMSYSERR_NOMEM);
+    }
+    const MMRESULT result = midiInStart(m_hMidiIn);
+    if (result != MMSYSERR_NOERROR) {
+        m_State = Opened;
+        m_Event->Set();
+        m_Worker.join();
+        throw CMIDIInException(result);
+    }
+}
+
+void CMIDIInDevice::Stop() {
+    if (m_State != Started) {
+        return;
+    }
+    m_State = Opened;
+    m_Event->Set();
+    if (m_Worker.joinable()) {
+        m_Worker.join();
+    }
+    midiInReset(m_hMidiIn);
+    m_HdrQueue.ReleaseAll();
+}
+
+void CMIDIInDevice::ClosePort() {
+    Stop();
+    if (m_State == Opened) {
+        const MMRESULT result = midiInClose(m_hMidiIn);
+        if (result != MMSYSERR_NOERROR) {
+            throw CMIDIInException(result);
+        }
+        m_State = Closed;
+    }
+}
+
+void CMIDIInDevice::GetPortCaps(UINT deviceId, MIDIINCAPSA& caps) const {
+    const MMRESULT result = midiInGetDevCapsA(deviceId, &caps, sizeof(MIDIINCAPSA));
+    if (result != MMSYSERR_NOERROR) {
+        throw CMIDIInException(result);
+    }
+}
+
+void CALLBACK CMIDIInDevice::MidiInCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                                            DWORD_PTR param2) {
+    auto* self = reinterpret_cast<CMIDIInDevice*>(instance);
+    CMIDIReceiver* receiver = self->m_Receiver.load();
+    if (receiver == nullptr) {
+        return;
+    }
+    const auto stamp = static_cast<uint32_t>(param2);
+    switch (msg) {
+        case MIM_DATA:
+            receiver->OnShortMessage(static_cast<uint32_t>(param1), stamp);
+            break;
+        case MIM_ERROR:
+            receiver->OnShortMessageError(static_cast<uint32_t>(param1), stamp);
+            break;
+        case MIM_LONGDATA:
+        case MIM_LONGERROR:
+            if (self->m_State == Started) {
+                const auto* header = reinterpret_cast<const MIDIHDR*>(param1);
+                if (msg == MIM_LONGDATA) {
+                    receiver->OnLongMessage(header->lpData, header->dwBytesRecorded, stamp);
+                } else {
+                    receiver->OnLongMessageError(header->lpData, header->dwBytesRecorded, stamp);
+                }
+                self->m_Event->Set();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void CMIDIInDevice::ReleaseThreadProc() {
+    while (m_State == Started) {
+        m_Event->Wait();
+        if (m_State != Started) {
+            break;
+        }
+        m_HdrQueue.ReleaseOldestIfDone();
+    }
+}
+
+}  // namespace midi

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <thread>
+
+#include "midi/AutoResetEvent.h"
+#include "midi/HeaderQueue.h"
+#include "midi/MidiReceiver.h"
+#include "platform/winmm.h"
+
+namespace midi {
+
+inline constexpr DWORD kInputDataAreaSize = 4096;
+
+// The one data area every input buffer of every input port points at.
+extern char InputDataArea[kInputDataAreaSize];
+
+enum PortState { Closed = 0, Opened = 1, Started = 2 };
+
+// One input buffer in the hands of the driver; prepared on construction, unprepared on
+// destruction.
+class InBufferHeader {
+  public:
+    explicit InBufferHeader(HMIDIIN handle);
+    ~InBufferHeader();
+    InBufferHeader(const InBufferHeader&) = delete;
+    InBufferHeader& operator=(const InBufferHeader&) = delete;
+
+    MIDIHDR* Header() { return &m_MIDIHdr; }
+    bool IsDone() const;
+    bool HeldByDriver() const;
+    std::size_t Length() const { return m_MIDIHdr.dwBufferLength; }
+
+  private:
+    HMIDIIN m_hMidiIn;
+    MIDIHDR m_MIDIHdr;
+};
+
+// One MIDI input port: opens by device identifier, queues SysEx buffers, starts and stops
+// input, and hands everything that arrives to the attached receiver.
+class CMIDIInDevice {
+  public:
+    CMIDIInDevice();
+    ~CMIDIInDevice();
+    CMIDIInDevice(const CMIDIInDevice&) = delete;
+    CMIDIInDevice& operator=(const CMIDIInDevice&) = delete;
+
+    void AttachReceiver(CMIDIReceiver* receiver) { m_Receiver.store(receiver); }
+    void OpenPort(UINT deviceId);
+    void QueueBuffer();
+    void Start();
+    void Stop();
+    void ReleaseBuffers() { m_HdrQueue.ReleaseAll(); }
+    void ClosePort();
+
+    UINT PortCount() const { return midiInGetNumDevs(); }
+    void GetPortCaps(UINT deviceId, MIDIINCAPSA& caps) const;
+
+    PortState GetState() const { return m_State.load(); }
+    std::size_t QueuedBufferCount() const { return m_HdrQueue.Size(); }
+
+  private:
+    static void CALLBACK MidiInCallback(HMIDIIN handle, UINT msg, DWORD_PTR instance,
+                                        DWORD_PTR param1, DWORD_PTR param2);
+    void ReleaseThreadProc();
+
+    HMIDIIN m_hMidiIn = nullptr;
+    std::unique_ptr<AutoResetEvent> m_Event;
+    std::thread m_Worker;
+    std::atomic<CMIDIReceiver*> m_Receiver{nullptr};
+    HeaderQueue<InBufferHeader> m_HdrQueue;
+    std::atomic<PortState> m_State{Closed};
+};
+
+}  // namespace midi

@@ -1,0 +1,160 @@
+#include "midi/MidiOutDevice.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "midi/MidiExceptions.h"
+
+namespace midi {
+
+namespace {
+
+DWORD FlagsOf(const MIDIHDR& h) {
+    return std::atomic_ref<DWORD>(const_cast<DWORD&>(h.dwFlags)).load();
+}
+
+// How long a close lets queued messages leave: their wire time at 31,250 baud (320 us a
+// byte) twice over, and a fixed margin for the driver.
+std::chrono::milliseconds DrainBound(std::size_t bytes) {
+    return std::chrono::milliseconds(250 + bytes * 64 / 100);
+}
+
+}  // namespace
+
+OutBufferHeader::OutBufferHeader(HMIDIOUT handle, const char* bytes, DWORD length)
+    : m_hMidiOut(handle) {
+    std::memset(&m_MIDIHdr, 0, sizeof m_MIDIHdr);
+    m_MIDIHdr.lpData = const_cast<char*>(bytes);  // the driver only reads output data
+    m_MIDIHdr.dwBufferLength = length;
+    m_MIDIHdr.dwBytesRecorded = length;
+    m_MIDIHdr.dwFlags = 0;
+    const MMRESULT result = midiOutPrepareHeader(m_hMidiOut, &m_MIDIHdr, sizeof(MIDIHDR));
+    if (result != MMSYSERR_NOERROR) {
+        throw CMIDIOutException(result);
+    }
+}
+
+OutBufferHeader::~OutBufferHeader() {
+    if (HeldByDriver()) {
+        midiOutReset(m_hMidiOut);
+    }
+    midiOutUnprepareHeader(m_hMidiOut, &m_MIDIHdr, sizeof(MIDIHDR));
+}
+
+bool OutBufferHeader::IsDone() const {
+    return (FlagsOf(m_MIDIHdr) & MHDR_DONE) != 0;
+}
+
+bool OutBufferHeader::HeldByDriver() const {
+    return (FlagsOf(m_MIDIHdr) & MHDR_INQUEUE) != 0;
+}
+
+CMIDIOutDevice::CMIDIOutDevice() {
+    try {
+        m_Event = std::make_unique<AutoResetEvent>();
+    } catch (const std::exception&) {
+        throw CMIDIOutEventFailure();
+    }
+}
+
+CMIDIOutDevice::~CMIDIOutDevice() {
+    try {
+        ClosePort();
+    } catch (...) {
+    }
+}
+
+void CMIDIOutDevice::OpenPort(UINT deviceId) {
+    if (m_State == Opened) {
+        ClosePort();
+    }
+    const MMRESULT result =
+        midiOutOpen(&m_hMidiOut, deviceId, reinterpret_cast<DWORD_PTR>(&MidiOutCallback),
+                    reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+    if (result != MMSYSERR_NOERROR) {
+        throw CMIDIOutException(result);
+    }
+    m_State = Opened;
+    m_Event->Reset();  // a completion left from before must not release anything
+    try {
+        m_Worker = std::thread(&CMIDIOutDevice::ReleaseThreadProc, this);
+    } catch (const std::system_error&) {
+        m_State = Closed;
+        midiOutClose(m_hMidiOut);
+        throw CMIDIOutException(MMSYSERR_NOMEM);
+    }
+}
+
+void CMIDIOutDevice::WaitForDriver() {
+    const auto deadline = std::chrono::steady_clock::now() + DrainBound(m_HdrQueue.HeldBytes());
+    while (m_HdrQueue.AnyHeldByDriver() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (m_HdrQueue.AnyHeldByDriver()) {
+        midiOutReset(m_hMidiOut);
+    }
+}
+
+void CMIDIOutDevice::ClosePort() {
+    if (m_State != Opened) {
+        return;
+    }
+    m_State = Closed;
+    m_Event->Set();
+    if (m_Worker.joinable()) {
+        m_Worker.join();
+    }
+    // What was sent leaves first (a restart frame must reach the unit); a driver that holds
+    // on past the bound gets its buffers taken back before they are freed.
+    WaitForDriver();
+    m_HdrQueue.ReleaseAll();
+    midiOutClose(m_hMidiOut);
+}
+
+void CMIDIOutDevice::SendSysEx(const char* bytes, uint32_t length) {
+    if (m_State != Opened) {
+        return;
+    }
+    std::unique_ptr<OutBufferHeader> header;
+    try {
+        header = std::make_unique<OutBufferHeader>(m_hMidiOut, bytes, length);
+    } catch (const std::bad_alloc&) {
+        throw CMIDIOutMemFailure();
+    }
+    // In the queue before the driver has it, so its completion can never find it missing.
+    OutBufferHeader* raw = header.get();
+    m_HdrQueue.Append(std::move(header));
+    const MMRESULT result = midiOutLongMsg(m_hMidiOut, raw->Header(), sizeof(MIDIHDR));
+    if (result != MMSYSERR_NOERROR) {
+        m_HdrQueue.TakeBack(raw);
+        throw CMIDIOutException(result);
+    }
+}
+
+void CMIDIOutDevice::GetPortCaps(UINT deviceId, MIDIOUTCAPSA& caps) const {
+    const MMRESULT result = midiOutGetDevCapsA(deviceId, &caps, sizeof(MIDIOUTCAPSA));
+    if (result != MMSYSERR_NOERROR) {
+        throw CMIDIOutException(result);
+    }
+}
+
+void CALLBACK CMIDIOutDevice::MidiOutCallback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR,
+                                              DWORD_PTR) {
+    if (msg == MOM_DONE) {
+        reinterpret_cast<CMIDIOutDevice*>(instance)->m_Event->Set();
+    }
+}
+
+void CMIDIOutDevice::ReleaseThreadProc() {
+    while (m_State == Opened) {
+        m_Event->Wait();
+        if (m_State != Opened) {
+            break;
+        }
+        m_HdrQueue.ReleaseOldestIfDone();
+    }
+}
+
+}  // namespace midi

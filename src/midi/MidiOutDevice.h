@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <thread>
+
+#include "midi/AutoResetEvent.h"
+#include "midi/HeaderQueue.h"
+#include "midi/MidiInDevice.h"
+#include "platform/winmm.h"
+
+namespace midi {
+
+// One outgoing SysEx message in the hands of the driver, over the caller's bytes (not a
+// copy); prepared on construction, unprepared on destruction.
+class OutBufferHeader {
+  public:
+    OutBufferHeader(HMIDIOUT handle, const char* bytes, DWORD length);
+    ~OutBufferHeader();
+    OutBufferHeader(const OutBufferHeader&) = delete;
+    OutBufferHeader& operator=(const OutBufferHeader&) = delete;
+
+    MIDIHDR* Header() { return &m_MIDIHdr; }
+    bool IsDone() const;
+    bool HeldByDriver() const;
+    std::size_t Length() const { return m_MIDIHdr.dwBufferLength; }
+
+  private:
+    HMIDIOUT m_hMidiOut;
+    MIDIHDR m_MIDIHdr;
+};
+
+// One MIDI output port that sends System Exclusive messages asynchronously.
+class CMIDIOutDevice {
+  public:
+    CMIDIOutDevice();
+    ~CMIDIOutDevice();
+    CMIDIOutDevice(const CMIDIOutDevice&) = delete;
+    CMIDIOutDevice& operator=(const CMIDIOutDevice&) = delete;
+
+    void OpenPort(UINT deviceId);
+    void ClosePort();
+    // The bytes must stay alive and unchanged until the port has finished with them.
+    void SendSysEx(const char* bytes, uint32_t length);
+
+    UINT PortCount() const { return midiOutGetNumDevs(); }
+    void GetPortCaps(UINT deviceId, MIDIOUTCAPSA& caps) const;
+
+    PortState GetState() const { return m_State.load(); }
+    std::size_t QueuedBufferCount() const { return m_HdrQueue.Size(); }
+
+  private:
+    static void CALLBACK MidiOutCallback(HMIDIOUT handle, UINT msg, DWORD_PTR instance,
+                                         DWORD_PTR param1, DWORD_PTR param2);
+    void ReleaseThreadProc();
+    void WaitForDriver();
+
+    HMIDIOUT m_hMidiOut = nullptr;
+    std::unique_ptr<AutoResetEvent> m_Event;
+    std::thread m_Worker;
+    HeaderQueue<OutBufferHeader> m_HdrQueue;
+    std::atomic<PortState> m_State{Closed};
+};
+
+}  // namespace midi

@@ -1,0 +1,954 @@
+// The winmm-shaped MIDI functions, served by our own MIDI system: real ports through the
+// RtMidi backend, then the in-process virtual ports. Every open handle has a thread of its
+// own that makes the callbacks, so they never run on the caller's thread, and closing a
+// handle joins that thread: no callback comes after the close has returned.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <variant>
+
+#include "platform/DeviceChange.h"
+#include "platform/RealBackend.h"
+#include "platform/VirtualMidi.h"
+#include "platform/winmm.h"
+
+namespace platform {
+
+namespace detail {
+
+struct VirtualInputCore {
+    std::string name;
+    mutable std::mutex mutex;
+    InputSink* sink = nullptr;  // the handle that has it open
+    bool open = false;
+};
+
+struct VirtualOutputCore {
+    std::string name;
+    mutable std::mutex mutex;  // held while the handler runs
+    VirtualOutputPort::Handler handler;
+    bool alive = true;
+    bool open = false;
+
+    void Call(const uint8_t* bytes, std::size_t length) {
+        std::lock_guard lock(mutex);
+        if (alive && handler) {
+            handler(bytes, length);
+        }
+    }
+};
+
+}  // namespace detail
+
+namespace {
+
+using detail::Incoming;
+using detail::InputSink;
+using Clock = std::chrono::steady_clock;
+
+// Longest a close or reset waits for the handle's thread to finish what it was given.
+constexpr auto kDrainBound = std::chrono::seconds(5);
+
+void SetFlags(MIDIHDR* h, DWORD set, DWORD clear) {
+    std::atomic_ref<DWORD> flags(h->dwFlags);
+    DWORD old = flags.load();
+    while (!flags.compare_exchange_weak(old, (old | set) & ~clear)) {
+    }
+}
+
+DWORD Flags(MIDIHDR* h) {
+    return std::atomic_ref<DWORD>(h->dwFlags).load();
+}
+
+// Counts barriers posted to a handle's thread and the ones it has passed.
+class Barriers {
+  public:
+    uint64_t Post() { return ++posted_; }
+    void Pass(uint64_t n, std::mutex& m, std::condition_variable& cv) {
+        {
+            std::lock_guard lock(m);
+            passed_ = n;
+        }
+        cv.notify_all();
+    }
+    // Called with lock held on m.
+    void Wait(uint64_t n, std::unique_lock<std::mutex>& lock, std::condition_variable& cv) {
+        cv.wait_for(lock, kDrainBound, [&] { return passed_ >= n; });
+    }
+
+  private:
+    uint64_t posted_ = 0;
+    uint64_t passed_ = 0;
+};
+
+// ---- input handles ------------------------------------------------------------------------
+
+class InHandle final : public InputSink {
+  public:
+    InHandle(uintptr_t id, MidiInProc callback, DWORD_PTR instance)
+        : id_(id), callback_(callback), instance_(instance) {}
+
+    ~InHandle() { StopThread(); }
+
+    void StartThread() {
+        thread_ = std::thread([this] { Run(); });
+        Post(Event{Event::Kind::Callback, {}, {}, MIM_OPEN, 0, 0});
+    }
+
+    void StopThread() {
+        if (!thread_.joinable()) {
+            return;
+        }
+        Post(Event{Event::Kind::Close, {}, {}, 0, 0, 0});
+        thread_.join();
+    }
+
+    // What arrives while input is not started is lost, as on a wire.
+    void Deliver(Incoming message) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (!started_) {
+                return;
+            }
+            events_.push_back(Event{Event::Kind::Message, std::move(message), {}, 0, 0, 0});
+        }
+        wake_.notify_all();
+    }
+
+    MMRESULT AddBuffer(MIDIHDR* h) {
+        std::lock_guard lock(mutex_);
+        if (!(Flags(h) & MHDR_PREPARED))
+            return MIDIERR_UNPREPARED;
+        if (Flags(h) & MHDR_INQUEUE)
+            return MIDIERR_STILLPLAYING;
+        if (h->lpData == nullptr || h->dwBufferLength == 0)
+            return MMSYSERR_INVALPARAM;
+        h->dwBytesRecorded = 0;
+        SetFlags(h, MHDR_INQUEUE, MHDR_DONE);
+        buffers_.push_back(h);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Start() {
+        std::lock_guard lock(mutex_);
+        if (!started_) {
+            started_ = true;
+            startTime_ = Clock::now();
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Stop() {
+        std::lock_guard lock(mutex_);
+        started_ = false;
+        return MMSYSERR_NOERROR;
+    }
+
+    // Stops input and hands back every queued buffer, marked done. Returns once the thread
+    // has made those callbacks, so the caller may free the headers right away.
+    MMRESULT Reset() {
+        std::unique_lock lock(mutex_);
+        started_ = false;
+        std::vector<MIDIHDR*> returned(buffers_.begin(), buffers_.end());
+        buffers_.clear();
+        for (auto* h : returned) {
+            SetFlags(h, MHDR_DONE, MHDR_INQUEUE);
+        }
+        events_.push_back(Event{Event::Kind::Returned, {}, std::move(returned), 0, 0, 0});
+        const uint64_t n = barriers_.Post();
+        events_.push_back(Event{Event::Kind::Barrier, {}, {}, 0, n, 0});
+        wake_.notify_all();
+        if (std::this_thread::get_id() != thread_.get_id()) {
+            barriers_.Wait(n, lock, wake_);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    bool HasBuffers() {
+        std::lock_guard lock(mutex_);
+        return !buffers_.empty();
+    }
+
+    uintptr_t Id() const { return id_; }
+
+    // The source that feeds this handle; dropped before the handle goes.
+    std::unique_ptr<detail::RealInput> real;
+    std::shared_ptr<detail::VirtualInputCore> virtualPort;
+    std::string realName;
+
+  private:
+    struct Event {
+        enum class Kind { Message, Returned, Callback, Barrier, Close };
+        Kind kind;
+        Incoming message;
+        std::vector<MIDIHDR*> headers;
+        UINT msg;
+        uint64_t param1;
+        DWORD_PTR param2;
+    };
+
+    void Post(Event e) {
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back(std::move(e));
+        }
+        wake_.notify_all();
+    }
+
+    void Call(UINT msg, DWORD_PTR p1, DWORD_PTR p2) {
+        if (callback_ != nullptr) {
+            callback_(reinterpret_cast<HMIDIIN>(id_), msg, instance_, p1, p2);
+        }
+    }
+
+    DWORD Stamp() const {
+        return static_cast<DWORD>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - startTime_)
+                .count());
+    }
+
+    void Run() {
+        for (;;) {
+            Event e;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return !events_.empty(); });
+                e = std::move(events_.front());
+                events_.pop_front();
+            }
+            switch (e.kind) {
+                case Event::Kind::Message:
+                    Receive(e.message);
+                    break;
+                case Event::Kind::Returned:
+                    for (auto* h : e.headers) {
+                        Call(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(h), 0);
+                    }
+                    break;
+                case Event::Kind::Callback:
+                    Call(e.msg, 0, 0);
+                    break;
+                case Event::Kind::Barrier:
+                    barriers_.Pass(e.param1, mutex_, wake_);
+                    break;
+                case Event::Kind::Close:
+                    Call(MIM_CLOSE, 0, 0);
+                    return;
+            }
+        }
+    }
+
+    // Fills queued buffers one at a time, making each callback before the next buffer is
+    // filled: every buffer may point at the same data area.
+    void Receive(const Incoming& m) {
+        const bool sysex = m.kind == Incoming::Kind::SysEx || m.kind == Incoming::Kind::BrokenSysEx;
+        if (!sysex) {
+            DWORD stamp;
+            {
+                std::lock_guard lock(mutex_);
+                if (!started_)
+                    return;
+                stamp = Stamp();
+            }
+            Call(m.kind == Incoming::Kind::Short ? MIM_DATA : MIM_ERROR, m.word, stamp);
+            return;
+        }
+        std::size_t offset = 0;
+        while (offset < m.bytes.size()) {
+            MIDIHDR* h = nullptr;
+            DWORD stamp = 0;
+            {
+                std::lock_guard lock(mutex_);
+                if (!started_ || buffers_.empty())
+                    return;  // the rest is lost, as on a wire
+                h = buffers_.front();
+                buffers_.pop_front();
+                const std::size_t take =
+                    std::min<std::size_t>(m.bytes.size() - offset, h->dwBufferLength);
+                std::memcpy(h->lpData, m.bytes.data() + offset, take);
+                h->dwBytesRecorded = static_cast<DWORD>(take);
+                offset += take;
+                SetFlags(h, MHDR_DONE, MHDR_INQUEUE);
+                stamp = Stamp();
+            }
+            const bool last = offset >= m.bytes.size();
+            const bool broken = last && m.kind == Incoming::Kind::BrokenSysEx;
+            Call(broken ? MIM_LONGERROR : MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(h), stamp);
+        }
+    }
+
+    const uintptr_t id_;
+    const MidiInProc callback_;
+    const DWORD_PTR instance_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Event> events_;
+    std::deque<MIDIHDR*> buffers_;
+    bool started_ = false;
+    Clock::time_point startTime_ = Clock::now();
+    Barriers barriers_;
+    std::thread thread_;
+};
+
+// ---- output handles -----------------------------------------------------------------------
+
+class OutHandle {
+  public:
+    OutHandle(uintptr_t id, MidiOutProc callback, DWORD_PTR instance)
+        : id_(id), callback_(callback), instance_(instance) {}
+
+    ~OutHandle() { StopThread(); }
+
+    void StartThread() {
+        thread_ = std::thread([this] { Run(); });
+        Post(Event{Event::Kind::Callback, nullptr, MOM_OPEN, 0});
+    }
+
+    void StopThread() {
+        if (!thread_.joinable()) {
+            return;
+        }
+        Post(Event{Event::Kind::Close, nullptr, 0, 0});
+        thread_.join();
+    }
+
+    MMRESULT LongMsg(MIDIHDR* h) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!(Flags(h) & MHDR_PREPARED))
+                return MIDIERR_UNPREPARED;
+            if (Flags(h) & MHDR_INQUEUE)
+                return MIDIERR_STILLPLAYING;
+            if (h->lpData == nullptr || h->dwBufferLength == 0)
+                return MMSYSERR_INVALPARAM;
+            SetFlags(h, MHDR_INQUEUE, MHDR_DONE);
+            ++pending_;
+            events_.push_back(Event{Event::Kind::Send, h, 0, 0});
+        }
+        wake_.notify_all();
+        return MMSYSERR_NOERROR;
+    }
+
+    // Hands back every message not yet sent, marked done; returns once the thread has made
+    // their callbacks and finished the one it was sending.
+    MMRESULT Reset() {
+        std::unique_lock lock(mutex_);
+        for (auto& e : events_) {
+            if (e.kind == Event::Kind::Send) {
+                e.kind = Event::Kind::Returned;
+                SetFlags(e.header, MHDR_DONE, MHDR_INQUEUE);
+                --pending_;
+            }
+        }
+        const uint64_t n = barriers_.Post();
+        events_.push_back(Event{Event::Kind::Barrier, nullptr, 0, n});
+        wake_.notify_all();
+        if (std::this_thread::get_id() != thread_.get_id()) {
+            barriers_.Wait(n, lock, wake_);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    bool Busy() {
+        std::lock_guard lock(mutex_);
+        return pending_ > 0;
+    }
+
+    uintptr_t Id() const { return id_; }
+
+    std::unique_ptr<detail::RealOutput> real;
+    std::shared_ptr<detail::VirtualOutputCore> virtualPort;
+    std::string realName;
+
+  private:
+    struct Event {
+        enum class Kind { Send, Returned, Callback, Barrier, Close };
+        Kind kind;
+        MIDIHDR* header;
+        UINT msg;
+        uint64_t barrier;
+    };
+
+    void Post(Event e) {
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back(e);
+        }
+        wake_.notify_all();
+    }
+
+    void Call(UINT msg, DWORD_PTR p1) {
+        if (callback_ != nullptr) {
+            callback_(reinterpret_cast<HMIDIOUT>(id_), msg, instance_, p1, 0);
+        }
+    }
+
+    void Run() {
+        for (;;) {
+            Event e;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return !events_.empty(); });
+                e = events_.front();
+                events_.pop_front();
+            }
+            switch (e.kind) {
+                case Event::Kind::Send: {
+                    const auto* bytes = reinterpret_cast<const uint8_t*>(e.header->lpData);
+                    const std::size_t length = e.header->dwBufferLength;
+                    if (real) {
+                        real->Send(bytes, length);
+                    } else if (virtualPort) {
+                        virtualPort->Call(bytes, length);
+                    }
+                    {
+                        std::lock_guard lock(mutex_);
+                        SetFlags(e.header, MHDR_DONE, MHDR_INQUEUE);
+                        --pending_;
+                    }
+                    Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(e.header));
+                    break;
+                }
+                case Event::Kind::Returned:
+                    Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(e.header));
+                    break;
+                case Event::Kind::Callback:
+                    Call(e.msg, 0);
+                    break;
+                case Event::Kind::Barrier:
+                    barriers_.Pass(e.barrier, mutex_, wake_);
+                    break;
+                case Event::Kind::Close:
+                    Call(MOM_CLOSE, 0);
+                    return;
+            }
+        }
+    }
+
+    const uintptr_t id_;
+    const MidiOutProc callback_;
+    const DWORD_PTR instance_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Event> events_;
+    int pending_ = 0;
+    Barriers barriers_;
+    std::thread thread_;
+};
+
+// ---- the registry of ports and handles ------------------------------------------------------
+
+using InputDevice = std::variant<std::string, std::shared_ptr<detail::VirtualInputCore>>;
+using OutputDevice = std::variant<std::string, std::shared_ptr<detail::VirtualOutputCore>>;
+
+class Registry {
+  public:
+    static Registry& Get() {
+        static Registry registry;
+        return registry;
+    }
+
+    std::mutex mutex;
+    std::vector<std::shared_ptr<detail::VirtualInputCore>> virtualInputs;
+    std::vector<std::shared_ptr<detail::VirtualOutputCore>> virtualOutputs;
+    std::map<uintptr_t, std::shared_ptr<InHandle>> inputs;
+    std::map<uintptr_t, std::shared_ptr<OutHandle>> outputs;
+    std::set<std::string> openRealInputs;
+    std::set<std::string> openRealOutputs;
+    uintptr_t nextId = 1;
+
+    std::vector<InputDevice> InputDevices() {
+        std::vector<InputDevice> devices;
+        for (auto& n : detail::RealInputNames())
+            devices.emplace_back(std::move(n));
+        std::lock_guard lock(mutex);
+        for (auto& v : virtualInputs)
+            devices.emplace_back(v);
+        return devices;
+    }
+
+    std::vector<OutputDevice> OutputDevices() {
+        std::vector<OutputDevice> devices;
+        for (auto& n : detail::RealOutputNames())
+            devices.emplace_back(std::move(n));
+        std::lock_guard lock(mutex);
+        for (auto& v : virtualOutputs)
+            devices.emplace_back(v);
+        return devices;
+    }
+
+    std::shared_ptr<InHandle> FindInput(HMIDIIN h) {
+        std::lock_guard lock(mutex);
+        auto it = inputs.find(reinterpret_cast<uintptr_t>(h));
+        return it == inputs.end() ? nullptr : it->second;
+    }
+
+    std::shared_ptr<OutHandle> FindOutput(HMIDIOUT h) {
+        std::lock_guard lock(mutex);
+        auto it = outputs.find(reinterpret_cast<uintptr_t>(h));
+        return it == outputs.end() ? nullptr : it->second;
+    }
+};
+
+template <typename Device>
+std::string NameOf(const Device& d) {
+    if (const auto* s = std::get_if<std::string>(&d))
+        return *s;
+    return std::get<1>(d)->name;
+}
+
+void FillName(CHAR (&target)[MAXPNAMELEN], const std::string& name) {
+    std::memset(target, 0, sizeof target);
+    std::memcpy(target, name.data(), std::min<std::size_t>(name.size(), MAXPNAMELEN - 1));
+}
+
+struct ErrorText {
+    MMRESULT code;
+    const char* text;
+};
+
+constexpr ErrorText kErrorTexts[] = {
+    {MMSYSERR_NOERROR, "The specified command was carried out."},
+    {MMSYSERR_ERROR, "Undefined external error."},
+    {MMSYSERR_BADDEVICEID, "A device ID has been used that is out of range for your system."},
+    {MMSYSERR_NOTENABLED, "The driver was not enabled."},
+    {MMSYSERR_ALLOCATED,
+     "The specified device is already in use. Wait until it is free, and then try again."},
+    {MMSYSERR_INVALHANDLE, "The specified device handle is invalid."},
+    {MMSYSERR_NODRIVER, "There is no driver installed on your system."},
+    {MMSYSERR_NOMEM,
+     "There is not enough memory available for this task. Quit one or more applications to "
+     "increase available memory, and then try again."},
+    {MMSYSERR_NOTSUPPORTED, "This function is not supported by the MIDI system."},
+    {MMSYSERR_BADERRNUM, "An error number was specified that is not defined in the system."},
+    {MMSYSERR_INVALFLAG, "An invalid flag was passed to a system function."},
+    {MMSYSERR_INVALPARAM, "An invalid parameter was passed to a system function."},
+    {MIDIERR_UNPREPARED, "The header was not prepared before it was handed to the MIDI system."},
+    {MIDIERR_STILLPLAYING,
+     "The buffers are still in the queue. Wait until the MIDI system has returned them, or "
+     "reset the port first."},
+    {MIDIERR_NOMAP, "A MIDI map was not found."},
+    {MIDIERR_NOTREADY,
+     "The port is transmitting data to the device. Wait until the data has been transmitted, "
+     "and then try again."},
+    {MIDIERR_NODEVICE,
+     "The MIDI device is no longer present. It may have been unplugged, or its MIDI system may "
+     "have stopped."},
+    {MIDIERR_INVALIDSETUP,
+     "The MIDI setup refers to a device that is not present on this machine. Check the "
+     "configuration of the MIDI system (ALSA sequencer or JACK) and the cables, and then try "
+     "again."},
+    {MIDIERR_BADOPENMODE, "The operation is not possible in the mode the port was opened in."},
+    {MIDIERR_DONT_CONTINUE, "The driver was told not to go on with this buffer."},
+};
+
+MMRESULT GetErrorText(MMRESULT code, LPSTR text, UINT size) {
+    if (text == nullptr || size == 0) {
+        return MMSYSERR_INVALPARAM;
+    }
+    for (const auto& e : kErrorTexts) {
+        if (e.code == code) {
+            const std::size_t n = std::min<std::size_t>(std::strlen(e.text), size - 1);
+            std::memcpy(text, e.text, n);
+            text[n] = '\0';
+            return MMSYSERR_NOERROR;
+        }
+    }
+    text[0] = '\0';
+    return MMSYSERR_BADERRNUM;
+}
+
+bool ValidOpenFlags(DWORD flags) {
+    return flags == CALLBACK_FUNCTION || flags == CALLBACK_NULL;
+}
+
+}  // namespace
+
+// ---- virtual ports ------------------------------------------------------------------------
+
+VirtualInputPort::VirtualInputPort(std::string name)
+    : core_(std::make_shared<detail::VirtualInputCore>()) {
+    core_->name = std::move(name);
+    {
+        auto& r = Registry::Get();
+        std::lock_guard lock(r.mutex);
+        r.virtualInputs.push_back(core_);
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+VirtualInputPort::~VirtualInputPort() {
+    {
+        auto& r = Registry::Get();
+        std::lock_guard lock(r.mutex);
+        std::erase(r.virtualInputs, core_);
+    }
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->sink = nullptr;
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+void VirtualInputPort::SendSysEx(const uint8_t* bytes, std::size_t length) {
+    std::lock_guard lock(core_->mutex);
+    if (core_->sink != nullptr) {
+        core_->sink->Deliver(
+            Incoming{Incoming::Kind::SysEx, std::vector<uint8_t>(bytes, bytes + length), 0});
+    }
+}
+
+void VirtualInputPort::SendBrokenSysEx(const uint8_t* bytes, std::size_t length) {
+    std::lock_guard lock(core_->mutex);
+    if (core_->sink != nullptr) {
+        core_->sink->Deliver(
+            Incoming{Incoming::Kind::BrokenSysEx, std::vector<uint8_t>(bytes, bytes + length), 0});
+    }
+}
+
+void VirtualInputPort::SendShort(uint32_t message) {
+    std::lock_guard lock(core_->mutex);
+    if (core_->sink != nullptr) {
+        core_->sink->Deliver(Incoming{Incoming::Kind::Short, {}, message});
+    }
+}
+
+void VirtualInputPort::SendInvalidShort(uint32_t message) {
+    std::lock_guard lock(core_->mutex);
+    if (core_->sink != nullptr) {
+        core_->sink->Deliver(Incoming{Incoming::Kind::InvalidShort, {}, message});
+    }
+}
+
+bool VirtualInputPort::IsOpen() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->open;
+}
+
+const std::string& VirtualInputPort::Name() const {
+    return core_->name;
+}
+
+VirtualOutputPort::VirtualOutputPort(std::string name, Handler handler)
+    : core_(std::make_shared<detail::VirtualOutputCore>()) {
+    core_->name = std::move(name);
+    core_->handler = std::move(handler);
+    {
+        auto& r = Registry::Get();
+        std::lock_guard lock(r.mutex);
+        r.virtualOutputs.push_back(core_);
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+VirtualOutputPort::~VirtualOutputPort() {
+    {
+        auto& r = Registry::Get();
+        std::lock_guard lock(r.mutex);
+        std::erase(r.virtualOutputs, core_);
+    }
+    {
+        std::lock_guard lock(core_->mutex);  // waits for a handler call in progress
+        core_->alive = false;
+        core_->handler = nullptr;
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+bool VirtualOutputPort::IsOpen() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->open;
+}
+
+const std::string& VirtualOutputPort::Name() const {
+    return core_->name;
+}
+
+PortNames CurrentPortNames() {
+    auto& r = Registry::Get();
+    PortNames names;
+    for (const auto& d : r.InputDevices())
+        names.inputs.push_back(NameOf(d));
+    for (const auto& d : r.OutputDevices())
+        names.outputs.push_back(NameOf(d));
+    return names;
+}
+
+}  // namespace platform
+
+// ---- the winmm-shaped functions ---------------------------------------------------------------
+
+using platform::Registry;
+
+UINT midiInGetNumDevs() {
+    return static_cast<UINT>(Registry::Get().InputDevices().size());
+}
+
+UINT midiOutGetNumDevs() {
+    return static_cast<UINT>(Registry::Get().OutputDevices().size());
+}
+
+MMRESULT midiInGetDevCapsA(UINT_PTR deviceId, MIDIINCAPSA* caps, UINT size) {
+    if (caps == nullptr || size < sizeof(MIDIINCAPSA))
+        return MMSYSERR_INVALPARAM;
+    const auto devices = Registry::Get().InputDevices();
+    if (deviceId >= devices.size())
+        return MMSYSERR_BADDEVICEID;
+    std::memset(caps, 0, sizeof *caps);
+    platform::FillName(caps->szPname, platform::NameOf(devices[deviceId]));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA* caps, UINT size) {
+    if (caps == nullptr || size < sizeof(MIDIOUTCAPSA))
+        return MMSYSERR_INVALPARAM;
+    const auto devices = Registry::Get().OutputDevices();
+    if (deviceId >= devices.size())
+        return MMSYSERR_BADDEVICEID;
+    std::memset(caps, 0, sizeof *caps);
+    platform::FillName(caps->szPname, platform::NameOf(devices[deviceId]));
+    caps->wTechnology = 1;  // a hardware port
+    caps->wChannelMask = 0xFFFF;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiInGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
+    return platform::GetErrorText(error, text, size);
+}
+
+MMRESULT midiOutGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
+    return platform::GetErrorText(error, text, size);
+}
+
+MMRESULT midiInOpen(LPHMIDIIN handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
+                    DWORD flags) {
+    if (handle == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (!platform::ValidOpenFlags(flags))
+        return MMSYSERR_INVALFLAG;
+    auto& r = Registry::Get();
+    const auto devices = r.InputDevices();
+    if (deviceId >= devices.size())
+        return MMSYSERR_BADDEVICEID;
+
+    std::shared_ptr<platform::InHandle> h;
+    {
+        std::lock_guard lock(r.mutex);
+        h = std::make_shared<platform::InHandle>(
+            r.nextId++,
+            flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiInProc>(callback) : nullptr,
+            instance);
+    }
+    const auto& device = devices[deviceId];
+    if (const auto* name = std::get_if<std::string>(&device)) {
+        {
+            std::lock_guard lock(r.mutex);
+            if (!r.openRealInputs.insert(*name).second)
+                return MMSYSERR_ALLOCATED;
+        }
+        const MMRESULT result = platform::detail::OpenRealInput(*name, *h, h->real);
+        if (result != MMSYSERR_NOERROR) {
+            std::lock_guard lock(r.mutex);
+            r.openRealInputs.erase(*name);
+            return result;
+        }
+        h->realName = *name;
+    } else {
+        const auto& core = std::get<1>(device);
+        std::lock_guard lock(core->mutex);
+        if (core->open)
+            return MMSYSERR_ALLOCATED;
+        core->open = true;
+        core->sink = h.get();
+        h->virtualPort = core;
+    }
+    h->StartThread();
+    {
+        std::lock_guard lock(r.mutex);
+        r.inputs[h->Id()] = h;
+    }
+    *handle = reinterpret_cast<HMIDIIN>(h->Id());
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiInClose(HMIDIIN handle) {
+    auto& r = Registry::Get();
+    auto h = r.FindInput(handle);
+    if (!h)
+        return MMSYSERR_INVALHANDLE;
+    if (h->HasBuffers())
+        return MIDIERR_STILLPLAYING;
+    {
+        std::lock_guard lock(r.mutex);
+        r.inputs.erase(h->Id());
+        if (!h->realName.empty())
+            r.openRealInputs.erase(h->realName);
+    }
+    // Stop the source first: nothing may be delivered into a handle that is going.
+    h->real.reset();
+    if (h->virtualPort) {
+        std::lock_guard lock(h->virtualPort->mutex);
+        h->virtualPort->sink = nullptr;
+        h->virtualPort->open = false;
+    }
+    h->StopThread();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiInPrepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
+    if (!Registry::Get().FindInput(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    platform::SetFlags(header, MHDR_PREPARED, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiInUnprepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
+    if (!Registry::Get().FindInput(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    if (platform::Flags(header) & MHDR_INQUEUE)
+        return MIDIERR_STILLPLAYING;
+    platform::SetFlags(header, 0, MHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {
+    auto h = Registry::Get().FindInput(handle);
+    if (!h)
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    return h->AddBuffer(header);
+}
+
+MMRESULT midiInStart(HMIDIIN handle) {
+    auto h = Registry::Get().FindInput(handle);
+    return h ? h->Start() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT midiInStop(HMIDIIN handle) {
+    auto h = Registry::Get().FindInput(handle);
+    return h ? h->Stop() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT midiInReset(HMIDIIN handle) {
+    auto h = Registry::Get().FindInput(handle);
+    return h ? h->Reset() : MMSYSERR_INVALHANDLE;
+}
+
+MMRESULT midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
+                     DWORD flags) {
+    if (handle == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (!platform::ValidOpenFlags(flags))
+        return MMSYSERR_INVALFLAG;
+    auto& r = Registry::Get();
+    const auto devices = r.OutputDevices();
+    if (deviceId >= devices.size())
+        return MMSYSERR_BADDEVICEID;
+
+    std::shared_ptr<platform::OutHandle> h;
+    {
+        std::lock_guard lock(r.mutex);
+        h = std::make_shared<platform::OutHandle>(
+            r.nextId++,
+            flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiOutProc>(callback) : nullptr,
+            instance);
+    }
+    const auto& device = devices[deviceId];
+    if (const auto* name = std::get_if<std::string>(&device)) {
+        {
+            std::lock_guard lock(r.mutex);
+            if (!r.openRealOutputs.insert(*name).second)
+                return MMSYSERR_ALLOCATED;
+        }
+        const MMRESULT result = platform::detail::OpenRealOutput(*name, h->real);
+        if (result != MMSYSERR_NOERROR) {
+            std::lock_guard lock(r.mutex);
+            r.openRealOutputs.erase(*name);
+            return result;
+        }
+        h->realName = *name;
+    } else {
+        const auto& core = std::get<1>(device);
+        std::lock_guard lock(core->mutex);
+        if (core->open)
+            return MMSYSERR_ALLOCATED;
+        core->open = true;
+        h->virtualPort = core;
+    }
+    h->StartThread();
+    {
+        std::lock_guard lock(r.mutex);
+        r.outputs[h->Id()] = h;
+    }
+    *handle = reinterpret_cast<HMIDIOUT>(h->Id());
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiOutClose(HMIDIOUT handle) {
+    auto& r = Registry::Get();
+    auto h = r.FindOutput(handle);
+    if (!h)
+        return MMSYSERR_INVALHANDLE;
+    if (h->Busy())
+        return MIDIERR_STILLPLAYING;
+    {
+        std::lock_guard lock(r.mutex);
+        r.outputs.erase(h->Id());
+        if (!h->realName.empty())
+            r.openRealOutputs.erase(h->realName);
+    }
+    h->StopThread();
+    h->real.reset();
+    if (h->virtualPort) {
+        std::lock_guard lock(h->virtualPort->mutex);
+        h->virtualPort->open = false;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
+    if (!Registry::Get().FindOutput(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    platform::SetFlags(header, MHDR_PREPARED, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
+    if (!Registry::Get().FindOutput(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    if (platform::Flags(header) & MHDR_INQUEUE)
+        return MIDIERR_STILLPLAYING;
+    platform::SetFlags(header, 0, MHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
+    auto h = Registry::Get().FindOutput(handle);
+    if (!h)
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    return h->LongMsg(header);
+}
+
+MMRESULT midiOutReset(HMIDIOUT handle) {
+    auto h = Registry::Get().FindOutput(handle);
+    return h ? h->Reset() : MMSYSERR_INVALHANDLE;
+}

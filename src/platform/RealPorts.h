@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Which real MIDI system carries the real ports: "alsa", "jack", or "" when none can open.
+std::string RealMidiApi();
+
+// A pair of real MIDI ports published by this process for other programs (a virtual port pair
+// on ALSA or JACK): its output shows in others' input lists, its input in their output lists.
+class PublishedPortPair {
+  public:
+    using Handler = std::function<void(const uint8_t* bytes, std::size_t length)>;
+
+    // Throws std::runtime_error with the reason when no real MIDI system can publish ports.
+    PublishedPortPair(const std::string& name, Handler onMessage);
+    ~PublishedPortPair();
+    PublishedPortPair(const PublishedPortPair&) = delete;
+    PublishedPortPair& operator=(const PublishedPortPair&) = delete;
+
+    // Sends one whole message from the pair's output.
+    void Send(const uint8_t* bytes, std::size_t length);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,374 @@
+// Real MIDI ports through RtMidi: the ALSA sequencer when it opens, else a running JACK
+// server; VANTRO_MIDI_API=alsa|jack forces one. Neither RtMidi nor the libraries under it may
+// print anything: their error output is silenced and their errors become result codes.
+
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
+#include <rtmidi/RtMidi.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+#include "platform/RealBackend.h"
+#include "platform/RealPorts.h"
+
+namespace platform {
+
+namespace detail {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Our own clients' ports are not offered as devices: opening a port must not add entries to
+// the lists the user picks from.
+constexpr const char* kOwnClientPrefix = "vantro-assistant";
+
+void SilentAlsa(const char*, int, const char*, int, const char*, ...) {}
+void SilentJack(const char*) {}
+
+void SilenceLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        snd_lib_error_set_handler(&SilentAlsa);
+        jack_set_error_function(&SilentJack);
+        jack_set_info_function(&SilentJack);
+    });
+}
+
+struct ErrorRecord {
+    std::mutex mutex;
+    std::string text;
+    bool failed = false;
+
+    void Clear() {
+        std::lock_guard lock(mutex);
+        text.clear();
+        failed = false;
+    }
+    bool Failed() {
+        std::lock_guard lock(mutex);
+        return failed;
+    }
+    std::string Text() {
+        std::lock_guard lock(mutex);
+        return text;
+    }
+};
+
+void OnRtMidiError(RtMidiError::Type, const std::string& text, void* user) {
+    auto* record = static_cast<ErrorRecord*>(user);
+    std::lock_guard lock(record->mutex);
+    record->text = text;
+    record->failed = true;
+}
+
+bool AlsaOpens() {
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) != 0) {
+        return false;
+    }
+    snd_seq_close(seq);
+    return true;
+}
+
+bool JackRuns() {
+    jack_status_t status;
+    jack_client_t* client = jack_client_open("vantro-assistant-probe", JackNoStartServer, &status);
+    if (client == nullptr) {
+        return false;
+    }
+    jack_client_close(client);
+    return true;
+}
+
+class Backend {
+  public:
+    static Backend& Get() {
+        static Backend backend;
+        return backend;
+    }
+
+    // The chosen API, probing again at most once a second while none is found.
+    RtMidi::Api Api() {
+        std::lock_guard lock(mutex_);
+        return ApiLocked();
+    }
+
+    std::vector<std::string> Names(bool inputs) {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> names;
+        if (ApiLocked() == RtMidi::UNSPECIFIED) {
+            return names;
+        }
+        try {
+            RtMidi& list = inputs ? static_cast<RtMidi&>(*listIn_) : *listOut_;
+            const unsigned count = list.getPortCount();
+            for (unsigned i = 0; i < count; ++i) {
+                std::string name = list.getPortName(i);
+                if (!name.empty() && name.rfind(kOwnClientPrefix, 0) != 0) {
+                    names.push_back(std::move(name));
+                }
+            }
+        } catch (const std::exception&) {
+            names.clear();
+        }
+        return names;
+    }
+
+  private:
+    RtMidi::Api ApiLocked() {
+        if (api_ != RtMidi::UNSPECIFIED) {
+            return api_;
+        }
+        const auto now = Clock::now();
+        if (probed_ && now - lastProbe_ < std::chrono::seconds(1)) {
+            return api_;
+        }
+        probed_ = true;
+        lastProbe_ = now;
+        SilenceLibraries();
+
+        const char* forced = std::getenv("VANTRO_MIDI_API");
+        const std::string want = forced ? forced : "";
+        RtMidi::Api chosen = RtMidi::UNSPECIFIED;
+        if (want != "jack" && AlsaOpens()) {
+            chosen = RtMidi::LINUX_ALSA;
+        } else if (want != "alsa" && JackRuns()) {
+            chosen = RtMidi::UNIX_JACK;
+        }
+        if (chosen == RtMidi::UNSPECIFIED) {
+            return api_;
+        }
+        try {
+            auto in = std::make_unique<RtMidiIn>(chosen, "vantro-assistant-list");
+            in->setErrorCallback(&OnRtMidiError, &listErrors_);
+            auto out = std::make_unique<RtMidiOut>(chosen, "vantro-assistant-list");
+            out->setErrorCallback(&OnRtMidiError, &listErrors_);
+            listIn_ = std::move(in);
+            listOut_ = std::move(out);
+            api_ = chosen;
+        } catch (const std::exception&) {
+            listIn_.reset();
+            listOut_.reset();
+        }
+        return api_;
+    }
+
+    std::mutex mutex_;
+    RtMidi::Api api_ = RtMidi::UNSPECIFIED;
+    bool probed_ = false;
+    Clock::time_point lastProbe_;
+    ErrorRecord listErrors_;
+    std::unique_ptr<RtMidiIn> listIn_;
+    std::unique_ptr<RtMidiOut> listOut_;
+};
+
+template <typename Port>
+int FindPort(Port& port, const std::string& name) {
+    const unsigned count = port.getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+        if (port.getPortName(i) == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+class RtInput final : public RealInput {
+  public:
+    explicit RtInput(InputSink& sink) : sink_(sink) {}
+    ~RtInput() override {
+        if (in) {
+            in->cancelCallback();
+            in->closePort();
+            in.reset();  // ends RtMidi's thread: nothing is delivered after this
+        }
+    }
+
+    static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
+        if (message == nullptr || message->empty()) {
+            return;
+        }
+        auto* self = static_cast<RtInput*>(user);
+        self->sink_.Deliver(Classify(message->data(), message->size()));
+    }
+
+    std::unique_ptr<RtMidiIn> in;
+    ErrorRecord errors;
+
+  private:
+    InputSink& sink_;
+};
+
+class RtOutput final : public RealOutput {
+  public:
+    ~RtOutput() override {
+        if (out) {
+            out->closePort();
+        }
+    }
+
+    bool Send(const uint8_t* bytes, std::size_t length) override {
+        errors.Clear();
+        try {
+            out->sendMessage(bytes, length);
+        } catch (const std::exception&) {
+            return false;
+        }
+        return !errors.Failed();
+    }
+
+    std::unique_ptr<RtMidiOut> out;
+    ErrorRecord errors;
+};
+
+}  // namespace
+
+Incoming Classify(const uint8_t* bytes, std::size_t length) {
+    Incoming m;
+    if (length > 0 && bytes[0] == 0xF0) {
+        m.kind = bytes[length - 1] == 0xF7 ? Incoming::Kind::SysEx : Incoming::Kind::BrokenSysEx;
+        m.bytes.assign(bytes, bytes + length);
+        return m;
+    }
+    for (std::size_t i = 0; i < length && i < 3; ++i) {
+        m.word |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    }
+    const bool valid = length > 0 && length <= 3 && bytes[0] >= 0x80;
+    m.kind = valid ? Incoming::Kind::Short : Incoming::Kind::InvalidShort;
+    return m;
+}
+
+std::vector<std::string> RealInputNames() {
+    return Backend::Get().Names(true);
+}
+
+std::vector<std::string> RealOutputNames() {
+    return Backend::Get().Names(false);
+}
+
+MMRESULT OpenRealInput(const std::string& name, InputSink& sink, std::unique_ptr<RealInput>& out) {
+    const RtMidi::Api api = Backend::Get().Api();
+    if (api == RtMidi::UNSPECIFIED) {
+        return MIDIERR_NODEVICE;
+    }
+    try {
+        auto port = std::make_unique<RtInput>(sink);
+        port->in = std::make_unique<RtMidiIn>(api, "vantro-assistant-in", 1024);
+        port->in->setErrorCallback(&OnRtMidiError, &port->errors);
+        const int index = FindPort(*port->in, name);
+        if (index < 0) {
+            return MMSYSERR_BADDEVICEID;
+        }
+        port->in->ignoreTypes(false, true, true);  // SysEx in, timing and active sensing out
+        port->in->setCallback(&RtInput::OnMessage, port.get());
+        port->in->openPort(static_cast<unsigned>(index), "in");
+        if (port->errors.Failed() || !port->in->isPortOpen()) {
+            return MIDIERR_NODEVICE;
+        }
+        out = std::move(port);
+        return MMSYSERR_NOERROR;
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    } catch (const std::exception&) {
+        return MMSYSERR_ERROR;
+    }
+}
+
+MMRESULT OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out) {
+    const RtMidi::Api api = Backend::Get().Api();
+    if (api == RtMidi::UNSPECIFIED) {
+        return MIDIERR_NODEVICE;
+    }
+    try {
+        auto port = std::make_unique<RtOutput>();
+        port->out = std::make_unique<RtMidiOut>(api, "vantro-assistant-out");
+        port->out->setErrorCallback(&OnRtMidiError, &port->errors);
+        const int index = FindPort(*port->out, name);
+        if (index < 0) {
+            return MMSYSERR_BADDEVICEID;
+        }
+        port->out->openPort(static_cast<unsigned>(index), "out");
+        if (port->errors.Failed() || !port->out->isPortOpen()) {
+            return MIDIERR_NODEVICE;
+        }
+        out = std::move(port);
+        return MMSYSERR_NOERROR;
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    } catch (const std::exception&) {
+        return MMSYSERR_ERROR;
+    }
+}
+
+}  // namespace detail
+
+std::string RealMidiApi() {
+    switch (detail::Backend::Get().Api()) {
+        case RtMidi::LINUX_ALSA:
+            return "alsa";
+        case RtMidi::UNIX_JACK:
+            return "jack";
+        default:
+            return "";
+    }
+}
+
+struct PublishedPortPair::Impl {
+    Handler handler;
+    detail::ErrorRecord errors;
+    std::unique_ptr<RtMidiIn> in;
+    std::unique_ptr<RtMidiOut> out;
+
+    static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        if (message != nullptr && !message->empty() && self->handler) {
+            self->handler(message->data(), message->size());
+        }
+    }
+};
+
+PublishedPortPair::PublishedPortPair(const std::string& name, Handler onMessage)
+    : impl_(std::make_unique<Impl>()) {
+    const RtMidi::Api api = detail::Backend::Get().Api();
+    if (api == RtMidi::UNSPECIFIED) {
+        throw std::runtime_error(
+            "no MIDI system to publish ports on: the ALSA sequencer does not open and no JACK "
+            "server runs");
+    }
+    impl_->handler = std::move(onMessage);
+    try {
+        impl_->in = std::make_unique<RtMidiIn>(api, name, 1024);
+        impl_->in->setErrorCallback(&detail::OnRtMidiError, &impl_->errors);
+        impl_->in->ignoreTypes(false, true, true);
+        impl_->in->setCallback(&Impl::OnMessage, impl_.get());
+        impl_->in->openVirtualPort("in");
+        impl_->out = std::make_unique<RtMidiOut>(api, name);
+        impl_->out->setErrorCallback(&detail::OnRtMidiError, &impl_->errors);
+        impl_->out->openVirtualPort("out");
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("cannot publish MIDI ports: ") + e.what());
+    }
+    if (impl_->errors.Failed()) {
+        throw std::runtime_error("cannot publish MIDI ports: " + impl_->errors.Text());
+    }
+}
+
+PublishedPortPair::~PublishedPortPair() {
+    if (impl_->in) {
+        impl_->in->cancelCallback();
+        impl_->in->closePort();
+    }
+    impl_->in.reset();
+    impl_->out.reset();
+}
+
+void PublishedPortPair::Send(const uint8_t* bytes, std::size_t length) {
+    impl_->out->sendMessage(bytes, length);
+}
+
+}  // namespace platform

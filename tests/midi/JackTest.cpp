@@ -1,0 +1,88 @@
+// Real ports: our port classes against a second JACK client on a JACK server that the test
+// script starts (jackd -d dummy). Skipped, with the reason, where no server runs.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "MidiTestSupport.h"
+#include "midi/MidiInDevice.h"
+#include "midi/MidiOutDevice.h"
+#include "platform/DeviceChange.h"
+#include "platform/RealPorts.h"
+
+namespace {
+
+using namespace testutil;
+
+class JackTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::getenv("JACK_DEFAULT_SERVER") == nullptr) {
+            GTEST_SKIP() << "no JACK server was started for the tests (JACK_DEFAULT_SERVER unset)";
+        }
+        if (platform::RealMidiApi() != "jack") {
+            GTEST_SKIP() << "JACK server '" << std::getenv("JACK_DEFAULT_SERVER")
+                         << "' does not answer (real MIDI API: '" << platform::RealMidiApi()
+                         << "')";
+        }
+    }
+};
+
+TEST_F(JackTest, SysExBothWaysWithASecondClient) {
+    // The second client sends back every message it gets.
+    std::unique_ptr<platform::PublishedPortPair> echo;
+    echo = std::make_unique<platform::PublishedPortPair>(
+        "vantro-echo", [&](const uint8_t* b, std::size_t n) { echo->Send(b, n); });
+
+    int inId = -1, outId = -1;
+    ASSERT_TRUE(Eventually([&] {
+        inId = FindInput("vantro-echo");
+        outId = FindOutput("vantro-echo");
+        return inId >= 0 && outId >= 0;
+    })) << "the echo client's ports did not appear";
+
+    RecordingReceiver receiver;
+    midi::CMIDIInDevice in;
+    midi::CMIDIOutDevice out;
+    in.AttachReceiver(&receiver);
+    in.OpenPort(static_cast<UINT>(inId));
+    out.OpenPort(static_cast<UINT>(outId));
+    in.QueueBuffer();
+    in.Start();
+
+    const Bytes frame = SysEx(528, 9);
+    out.SendSysEx(reinterpret_cast<const char*>(frame.data()), 528);
+    ASSERT_TRUE(receiver.WaitFor([](auto& r) { return !r.longs_.empty(); }));
+    EXPECT_EQ(receiver.Longs()[0], frame);
+    in.Stop();
+    in.ClosePort();
+    out.ClosePort();
+}
+
+TEST_F(JackTest, DeviceChangeSeesAClientComeAndGo) {
+    std::mutex m;
+    std::condition_variable cv;
+    int changes = 0;
+    platform::DeviceChangeWatch watch(
+        [&] {
+            std::lock_guard lock(m);
+            ++changes;
+            cv.notify_all();
+        },
+        std::chrono::milliseconds(50));
+    auto waitFor = [&](int n) {
+        std::unique_lock lock(m);
+        return cv.wait_for(lock, std::chrono::seconds(10), [&] { return changes >= n; });
+    };
+    {
+        platform::PublishedPortPair other("vantro-comes-and-goes", nullptr);
+        ASSERT_TRUE(waitFor(1));
+        EXPECT_GE(FindInput("vantro-comes-and-goes"), 0);
+    }
+    ASSERT_TRUE(waitFor(2));
+    EXPECT_LT(FindInput("vantro-comes-and-goes"), 0);
+}
+
+}  // namespace
