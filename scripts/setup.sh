@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
+    librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
 )
 
 missing=()

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Every check: formatting, the plain build's tests, and the tests again under ASan + UBSan.
+# Every check: formatting, the plain build's tests, the tests again under ASan + UBSan, and
+# the threaded suites under TSan. A JACK server of our own serves the real-port tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh
+source scripts/jack-server.sh
 
 echo "== format check"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
+mkdir -p build
+start_jack_server "$root/build/jackd.log"
 
 echo "== plain build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -15,3 +20,7 @@ ctest --test-dir build --output-on-failure -j "$(nproc)"
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTRO_SANITIZE=address
 ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+
+echo "== ThreadSanitizer build (threaded suites)"
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DVANTRO_SANITIZE=thread
+ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L threaded

@@ -1,0 +1,42 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "platform/VirtualMidi.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+
+TEST(PortsCli, ListsBothDirectionsWithTheirNumbers) {
+    platform::VirtualInputPort in("cli test in");
+    platform::VirtualOutputPort out("cli test out", nullptr);
+    std::ostringstream o, e;
+    ASSERT_EQ(vantro::cli::RunCli({"ports"}, o, e), 0);
+    const std::string text = o.str();
+    const auto inAt = text.find("IN ports:");
+    const auto outAt = text.find("OUT ports:");
+    ASSERT_NE(inAt, std::string::npos);
+    ASSERT_NE(outAt, std::string::npos);
+    const std::string inPart = text.substr(inAt, outAt - inAt);
+    EXPECT_THAT(inPart, MatchesRegex("(.|\n)*  [0-9]+: cli test in\n"));
+    EXPECT_THAT(text.substr(outAt), MatchesRegex("(.|\n)*  [0-9]+: cli test out\n"));
+    EXPECT_TRUE(e.str().empty());
+}
+
+TEST(PortsCli, SaysSoWhenThereAreNone) {
+    // Holds only where the machine has no real MIDI ports at all.
+    std::ostringstream o, e;
+    if (vantro::cli::RunCli({"ports"}, o, e) == 0 && o.str().find("  0:") == std::string::npos) {
+        EXPECT_THAT(o.str(), HasSubstr("IN ports: none (no MIDI input port found)\n"));
+        EXPECT_THAT(o.str(), HasSubstr("OUT ports: none (no MIDI output port found)\n"));
+    }
+    std::ostringstream o2, e2;
+    EXPECT_EQ(vantro::cli::RunCli({"ports", "extra"}, o2, e2), 2);
+    EXPECT_THAT(e2.str(), HasSubstr("unexpected argument"));
+}
+
+}  // namespace
