@@ -684,6 +684,120 @@ PortNames CurrentPortNames() {
 
 }  // namespace platform
 
+namespace platform {
+namespace {
+
+MMRESULT Prepare(bool validHandle, LPMIDIHDR header, UINT size) {
+    if (!validHandle)
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    SetFlags(header, MHDR_PREPARED, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT Unprepare(bool validHandle, LPMIDIHDR header, UINT size) {
+    if (!validHandle)
+        return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || size < sizeof(MIDIHDR))
+        return MMSYSERR_INVALPARAM;
+    if (Flags(header) & MHDR_INQUEUE)
+        return MIDIERR_STILLPLAYING;
+    SetFlags(header, 0, MHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+// What opening differs in between the two directions.
+struct InputSide {
+    using Handle = InHandle;
+    using Proc = MidiInProc;
+    static std::vector<InputDevice> Devices(Registry& r) { return r.InputDevices(); }
+    static std::set<std::string>& OpenReal(Registry& r) { return r.openRealInputs; }
+    static std::map<uintptr_t, std::shared_ptr<InHandle>>& Handles(Registry& r) { return r.inputs; }
+    static MMRESULT OpenRealPort(const std::string& name, InHandle& h) {
+        return detail::OpenRealInput(name, h, h.real);
+    }
+    static void AttachVirtual(detail::VirtualInputCore& core, InHandle& h) { core.sink = &h; }
+};
+
+struct OutputSide {
+    using Handle = OutHandle;
+    using Proc = MidiOutProc;
+    static std::vector<OutputDevice> Devices(Registry& r) { return r.OutputDevices(); }
+    static std::set<std::string>& OpenReal(Registry& r) { return r.openRealOutputs; }
+    static std::map<uintptr_t, std::shared_ptr<OutHandle>>& Handles(Registry& r) {
+        return r.outputs;
+    }
+    static MMRESULT OpenRealPort(const std::string& name, OutHandle& h) {
+        return detail::OpenRealOutput(name, h.real);
+    }
+    static void AttachVirtual(detail::VirtualOutputCore&, OutHandle&) {}
+};
+
+template <typename Side, typename HandleOut>
+MMRESULT Open(HandleOut* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
+              DWORD flags) {
+    if (handle == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (!ValidOpenFlags(flags))
+        return MMSYSERR_INVALFLAG;
+    auto& r = Registry::Get();
+    const auto devices = Side::Devices(r);
+    if (deviceId >= devices.size())
+        return MMSYSERR_BADDEVICEID;
+
+    std::shared_ptr<typename Side::Handle> h;
+    {
+        std::lock_guard lock(r.mutex);
+        const auto proc =
+            flags == CALLBACK_FUNCTION ? reinterpret_cast<typename Side::Proc>(callback) : nullptr;
+        h = std::make_shared<typename Side::Handle>(r.nextId++, proc, instance);
+    }
+    const auto& device = devices[deviceId];
+    if (const auto* name = std::get_if<std::string>(&device)) {
+        {
+            std::lock_guard lock(r.mutex);
+            if (!Side::OpenReal(r).insert(*name).second)
+                return MMSYSERR_ALLOCATED;
+        }
+        const MMRESULT result = Side::OpenRealPort(*name, *h);
+        if (result != MMSYSERR_NOERROR) {
+            std::lock_guard lock(r.mutex);
+            Side::OpenReal(r).erase(*name);
+            return result;
+        }
+        h->realName = *name;
+    } else {
+        const auto& core = std::get<1>(device);
+        std::lock_guard lock(core->mutex);
+        if (core->open)
+            return MMSYSERR_ALLOCATED;
+        core->open = true;
+        Side::AttachVirtual(*core, *h);
+        h->virtualPort = core;
+    }
+    h->StartThread();
+    {
+        std::lock_guard lock(r.mutex);
+        Side::Handles(r)[h->Id()] = h;
+    }
+    *handle = reinterpret_cast<HandleOut>(h->Id());
+    return MMSYSERR_NOERROR;
+}
+
+// Forgets the handle; its source and thread are stopped by the caller.
+template <typename Side>
+void Unregister(typename Side::Handle& h) {
+    auto& r = Registry::Get();
+    std::lock_guard lock(r.mutex);
+    Side::Handles(r).erase(h.Id());
+    if (!h.realName.empty())
+        Side::OpenReal(r).erase(h.realName);
+}
+
+}  // namespace
+}  // namespace platform
+
 // ---- the winmm-shaped functions ---------------------------------------------------------------
 
 using platform::Registry;
@@ -730,68 +844,16 @@ MMRESULT midiOutGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
 
 MMRESULT midiInOpen(LPHMIDIIN handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
                     DWORD flags) {
-    if (handle == nullptr)
-        return MMSYSERR_INVALPARAM;
-    if (!platform::ValidOpenFlags(flags))
-        return MMSYSERR_INVALFLAG;
-    auto& r = Registry::Get();
-    const auto devices = r.InputDevices();
-    if (deviceId >= devices.size())
-        return MMSYSERR_BADDEVICEID;
-
-    std::shared_ptr<platform::InHandle> h;
-    {
-        std::lock_guard lock(r.mutex);
-        h = std::make_shared<platform::InHandle>(
-            r.nextId++,
-            flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiInProc>(callback) : nullptr,
-            instance);
-    }
-    const auto& device = devices[deviceId];
-    if (const auto* name = std::get_if<std::string>(&device)) {
-        {
-            std::lock_guard lock(r.mutex);
-            if (!r.openRealInputs.insert(*name).second)
-                return MMSYSERR_ALLOCATED;
-        }
-        const MMRESULT result = platform::detail::OpenRealInput(*name, *h, h->real);
-        if (result != MMSYSERR_NOERROR) {
-            std::lock_guard lock(r.mutex);
-            r.openRealInputs.erase(*name);
-            return result;
-        }
-        h->realName = *name;
-    } else {
-        const auto& core = std::get<1>(device);
-        std::lock_guard lock(core->mutex);
-        if (core->open)
-            return MMSYSERR_ALLOCATED;
-        core->open = true;
-        core->sink = h.get();
-        h->virtualPort = core;
-    }
-    h->StartThread();
-    {
-        std::lock_guard lock(r.mutex);
-        r.inputs[h->Id()] = h;
-    }
-    *handle = reinterpret_cast<HMIDIIN>(h->Id());
-    return MMSYSERR_NOERROR;
+    return platform::Open<platform::InputSide>(handle, deviceId, callback, instance, flags);
 }
 
 MMRESULT midiInClose(HMIDIIN handle) {
-    auto& r = Registry::Get();
-    auto h = r.FindInput(handle);
+    auto h = Registry::Get().FindInput(handle);
     if (!h)
         return MMSYSERR_INVALHANDLE;
     if (h->HasBuffers())
         return MIDIERR_STILLPLAYING;
-    {
-        std::lock_guard lock(r.mutex);
-        r.inputs.erase(h->Id());
-        if (!h->realName.empty())
-            r.openRealInputs.erase(h->realName);
-    }
+    platform::Unregister<platform::InputSide>(*h);
     // Stop the source first: nothing may be delivered into a handle that is going.
     h->real.reset();
     if (h->virtualPort) {
@@ -804,23 +866,11 @@ MMRESULT midiInClose(HMIDIIN handle) {
 }
 
 MMRESULT midiInPrepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
-    if (!Registry::Get().FindInput(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    platform::SetFlags(header, MHDR_PREPARED, 0);
-    return MMSYSERR_NOERROR;
+    return platform::Prepare(Registry::Get().FindInput(handle) != nullptr, header, size);
 }
 
 MMRESULT midiInUnprepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
-    if (!Registry::Get().FindInput(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    if (platform::Flags(header) & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    platform::SetFlags(header, 0, MHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return platform::Unprepare(Registry::Get().FindInput(handle) != nullptr, header, size);
 }
 
 MMRESULT midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {
@@ -849,67 +899,16 @@ MMRESULT midiInReset(HMIDIIN handle) {
 
 MMRESULT midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
                      DWORD flags) {
-    if (handle == nullptr)
-        return MMSYSERR_INVALPARAM;
-    if (!platform::ValidOpenFlags(flags))
-        return MMSYSERR_INVALFLAG;
-    auto& r = Registry::Get();
-    const auto devices = r.OutputDevices();
-    if (deviceId >= devices.size())
-        return MMSYSERR_BADDEVICEID;
-
-    std::shared_ptr<platform::OutHandle> h;
-    {
-        std::lock_guard lock(r.mutex);
-        h = std::make_shared<platform::OutHandle>(
-            r.nextId++,
-            flags == CALLBACK_FUNCTION ? reinterpret_cast<MidiOutProc>(callback) : nullptr,
-            instance);
-    }
-    const auto& device = devices[deviceId];
-    if (const auto* name = std::get_if<std::string>(&device)) {
-        {
-            std::lock_guard lock(r.mutex);
-            if (!r.openRealOutputs.insert(*name).second)
-                return MMSYSERR_ALLOCATED;
-        }
-        const MMRESULT result = platform::detail::OpenRealOutput(*name, h->real);
-        if (result != MMSYSERR_NOERROR) {
-            std::lock_guard lock(r.mutex);
-            r.openRealOutputs.erase(*name);
-            return result;
-        }
-        h->realName = *name;
-    } else {
-        const auto& core = std::get<1>(device);
-        std::lock_guard lock(core->mutex);
-        if (core->open)
-            return MMSYSERR_ALLOCATED;
-        core->open = true;
-        h->virtualPort = core;
-    }
-    h->StartThread();
-    {
-        std::lock_guard lock(r.mutex);
-        r.outputs[h->Id()] = h;
-    }
-    *handle = reinterpret_cast<HMIDIOUT>(h->Id());
-    return MMSYSERR_NOERROR;
+    return platform::Open<platform::OutputSide>(handle, deviceId, callback, instance, flags);
 }
 
 MMRESULT midiOutClose(HMIDIOUT handle) {
-    auto& r = Registry::Get();
-    auto h = r.FindOutput(handle);
+    auto h = Registry::Get().FindOutput(handle);
     if (!h)
         return MMSYSERR_INVALHANDLE;
     if (h->Busy())
         return MIDIERR_STILLPLAYING;
-    {
-        std::lock_guard lock(r.mutex);
-        r.outputs.erase(h->Id());
-        if (!h->realName.empty())
-            r.openRealOutputs.erase(h->realName);
-    }
+    platform::Unregister<platform::OutputSide>(*h);
     h->StopThread();
     h->real.reset();
     if (h->virtualPort) {
@@ -920,23 +919,11 @@ MMRESULT midiOutClose(HMIDIOUT handle) {
 }
 
 MMRESULT midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    if (!Registry::Get().FindOutput(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    platform::SetFlags(header, MHDR_PREPARED, 0);
-    return MMSYSERR_NOERROR;
+    return platform::Prepare(Registry::Get().FindOutput(handle) != nullptr, header, size);
 }
 
 MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    if (!Registry::Get().FindOutput(handle))
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    if (platform::Flags(header) & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    platform::SetFlags(header, 0, MHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return platform::Unprepare(Registry::Get().FindOutput(handle) != nullptr, header, size);
 }
 
 MMRESULT midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
