@@ -16,6 +16,10 @@ constexpr const char* kUsage =
     "\n"
     "  ports\n"
     "      List the MIDI IN and OUT ports with their numbers.\n"
+    "  verify [port choice] [link options]\n"
+    "      Ask the unit's bootloader for its versions (as the Verify button).\n"
+    "  reset [port choice] [link options]\n"
+    "      Tell the unit to restart.\n"
     "\n"
     "Run 'vantro-cli COMMAND --help' for the options of one command.\n";
 
@@ -34,6 +38,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (command == "inspect") {
         return RunInspect(rest, out, err);
+    }
+    if (command == "verify") {
+        return RunVerify(rest, out, err);
+    }
+    if (command == "reset") {
+        return RunReset(rest, out, err);
     }
     if (command == "ports") {
         return RunPorts(rest, out, err);

@@ -19,6 +19,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 // vantro-cli inspect, with the arguments after the command's name.
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// vantro-cli verify and reset.
+int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunReset(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // vantro-cli ports.
 int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

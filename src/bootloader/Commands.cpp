@@ -1,0 +1,133 @@
+#include "bootloader/Commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bootloader/Cipher.h"
+
+namespace vantro {
+
+namespace {
+
+constexpr uint8_t kBlockCount = 0x40;  // a read reply carries 0x40 words
+
+}  // namespace
+
+void BuildShortRequest(uint8_t frame[kShortRequest], uint8_t commandCode) {
+    PutFrameHead(frame, kRequestMark, commandCode);
+    SealFrame(frame, kShortRequest);
+}
+
+void BuildAddressRequest(uint8_t frame[kAddressRequest], uint8_t commandCode, uint8_t count,
+                         uint32_t wordAddress) {
+    PutFrameHead(frame, kRequestMark, commandCode);
+    PutNibbles(frame + 6, count, 2);
+    PutNibbles(frame + 8, wordAddress & 0xFFFFFF, 6);
+    SealFrame(frame, kAddressRequest);
+}
+
+void BuildWriteRequest(uint8_t frame[kWriteRequest], const uint8_t block[256],
+                       uint32_t wordAddress) {
+    PutFrameHead(frame, kRequestMark, code::kWriteBlock);
+    PutNibbles(frame + 6, 1, 2);
+    PutNibbles(frame + 8, wordAddress & 0xFFFFFF, 6);
+    uint8_t enciphered[256];
+    std::memcpy(enciphered, block, 256);
+    EncipherBlocks(256, enciphered);
+    for (int i = 0; i < 256; ++i) {
+        PutNibbles(frame + 14 + 2 * i, enciphered[i], 2);
+    }
+    SealFrame(frame, kWriteRequest);
+}
+
+void SendRestart(MidiPortPair& pair) {
+    uint8_t frame[kShortRequest];
+    BuildShortRequest(frame, code::kRestart);
+    pair.Send(frame, kShortRequest);
+    // The pair closes right after; the output port lets the frame leave before it closes.
+}
+
+int32_t QueryVersions(MidiPortPair& pair, uint8_t& blMajor, uint8_t& blMinor, uint8_t& fwMajor,
+                      uint8_t& fwMinor) {
+    uint8_t request[kShortRequest];
+    BuildShortRequest(request, code::kIdentify);
+    uint8_t reply[kFrameArea] = {};
+    std::size_t length = 0;
+    if (!Transact(pair, request, kShortRequest, reply, length)) {
+        return 0;
+    }
+    // The four values sit at 6..13: a shorter reply does not carry them.
+    if (reply[5] != code::kIdentify || length < 16) {
+        return 0;
+    }
+    uint8_t values[4];
+    for (int m = 0; m < 4; ++m) {
+        values[m] = static_cast<uint8_t>(GetNibbles(reply + 6 + 2 * m, 2));
+    }
+    blMajor = values[0];
+    blMinor = values[1];
+    fwMajor = values[2];
+    fwMinor = values[3];
+    return 1;
+}
+
+int32_t ReadBlock(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]) {
+    uint8_t request[kAddressRequest];
+    BuildAddressRequest(request, code::kReadBlock, kBlockCount, wordAddress);
+    uint8_t reply[kFrameArea] = {};
+    std::size_t length = 0;
+    if (!Transact(pair, request, kAddressRequest, reply, length)) {
+        return 0;
+    }
+    if (reply[5] != code::kReadBlock || GetNibbles(reply + 6, 2) != kBlockCount ||
+        GetNibbles(reply + 8, 6) != wordAddress || length < kFrameArea) {
+        return 0;
+    }
+    for (int i = 0; i < 256; ++i) {
+        block[i] = static_cast<uint8_t>(GetNibbles(reply + 14 + 2 * i, 2));
+    }
+    DecipherBlocks(256, block);
+    return 1;
+}
+
+int32_t WriteBlock(MidiPortPair& pair, const uint8_t block[256], uint32_t wordAddress) {
+    uint8_t request[kWriteRequest];
+    BuildWriteRequest(request, block, wordAddress);
+    uint8_t reply[kFrameArea] = {};
+    std::size_t length = 0;
+    if (!Transact(pair, request, kWriteRequest, reply, length)) {
+        return 0;
+    }
+    return reply[5] == code::kWriteBlock ? 1 : 0;
+}
+
+int32_t ErasePages(MidiPortPair& pair, uint8_t pageCount, uint32_t wordAddress) {
+    uint8_t request[kAddressRequest];
+    BuildAddressRequest(request, code::kErasePages, pageCount, wordAddress);
+    uint8_t reply[kFrameArea] = {};
+    std::size_t length = 0;
+    if (!Transact(pair, request, kAddressRequest, reply, length)) {
+        return 0;
+    }
+    return reply[5] == code::kErasePages ? 1 : 0;
+}
+
+int32_t SendVerifyOK(MidiPortPair& pair) {
+    uint8_t request[kShortRequest];
+    BuildShortRequest(request, code::kVerifyOK);
+    uint8_t reply[kFrameArea] = {};
+    std::size_t length = 0;
+    if (!Transact(pair, request, kShortRequest, reply, length)) {
+        return 1;  // a silent unit counts as having accepted it
+    }
+    return reply[5] == code::kVerifyOK ? 1 : 0;
+}
+
+std::string VersionStatus(uint8_t blMajor, uint8_t blMinor, uint8_t fwMajor, uint8_t fwMinor) {
+    char text[64];
+    std::snprintf(text, sizeof text, "OK - BL V%u.%u, FW V%u.%u", unsigned{blMajor},
+                  unsigned{blMinor}, unsigned{fwMajor}, unsigned{fwMinor});
+    return text;
+}
+
+}  // namespace vantro

@@ -1,0 +1,169 @@
+#include "bootloader/Link.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "midi/MidiMsg.h"
+
+namespace vantro {
+
+ReplyBufferType ReplyBuffer;
+
+void ReplyBufferType::Clear() {
+    std::lock_guard lock(mutex_);
+    bytes_.clear();
+}
+
+bool ReplyBufferType::HasBytes() {
+    std::lock_guard lock(mutex_);
+    return !bytes_.empty();
+}
+
+void ReplyBufferType::Replace(const char* data, std::size_t length) {
+    {
+        std::lock_guard lock(mutex_);
+        bytes_.assign(reinterpret_cast<const uint8_t*>(data),
+                      reinterpret_cast<const uint8_t*>(data) + length);
+    }
+    filled_.notify_all();
+}
+
+bool ReplyBufferType::WaitUntilFilled(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return filled_.wait_until(lock, deadline, [this] { return !bytes_.empty(); });
+}
+
+std::size_t ReplyBufferType::CopyOut(uint8_t* area, std::size_t capacity) {
+    std::lock_guard lock(mutex_);
+    if (bytes_.size() > capacity) {
+        return 0;
+    }
+    std::copy(bytes_.begin(), bytes_.end(), area);
+    return bytes_.size();
+}
+
+void PendingNotices::Add(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (notices_.size() < kMaxPending) {
+        notices_.push_back(text);
+    }
+}
+
+std::vector<std::string> PendingNotices::Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(notices_, {});
+}
+
+void MyReceiver::OnLongMessage(const char* data, uint32_t length, uint32_t) {
+    // data points into the port's shared area: copy before anything else.
+    const midi::CLongMsg copy(data, length);
+    if (trace_ != nullptr) {
+        trace_->Received(reinterpret_cast<const uint8_t*>(copy.GetBytes()), length);
+    }
+    ReplyBuffer.Replace(copy.GetBytes(), copy.GetByteCount());
+}
+
+void MyReceiver::OnShortMessageError(uint32_t, uint32_t) {
+    // No message box on the callback thread: the waiting thread shows it.
+    notices_.Add("Invalid short message received!\n");
+}
+
+MidiPortPair::MidiPortPair(MessageSeam* messages, LinkTimings timings, LinkTrace* trace)
+    : messages_(messages), timings_(timings), trace_(trace) {}
+
+MidiPortPair::~MidiPortPair() {
+    try {
+        input_.ClosePort();
+    } catch (...) {
+        // The port's own destructor still closes it.
+    }
+    output_.ClosePort();
+}
+
+void MidiPortPair::OpenPorts(UINT inputIndex, UINT outputIndex) {
+    if (receiver_) {
+        input_.ClosePort();
+        input_.AttachReceiver(nullptr);
+        receiver_.reset();
+    }
+    receiver_ = std::make_unique<MyReceiver>(notices_, trace_);
+    input_.AttachReceiver(receiver_.get());
+    input_.OpenPort(inputIndex);
+    output_.OpenPort(outputIndex);
+}
+
+void MidiPortPair::ShowPendingNotices() {
+    for (const auto& text : notices_.Take()) {
+        if (messages_ != nullptr) {
+            messages_->Show(text, MessageButtons::Ok);
+        }
+    }
+}
+
+void MidiPortPair::Send(const uint8_t* bytes, std::size_t length) {
+    if (trace_ != nullptr) {
+        trace_->Sent(bytes, length);
+    }
+    output_.SendSysEx(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(length));
+}
+
+void ArmForReply(MidiPortPair& pair) {
+    ReplyBuffer.Clear();
+    pair.Input().QueueBuffer();
+    pair.Input().Start();
+}
+
+uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
+    const LinkTimings& t = pair.Timings();
+    bool filled = false;
+    if (t.wakeOnArrival) {
+        const auto deadline = std::chrono::steady_clock::now() + t.pollInterval * t.pollCount;
+        filled = ReplyBuffer.WaitUntilFilled(deadline);
+    } else {
+        for (int poll = 0; poll < t.pollCount; ++poll) {
+            if (ReplyBuffer.HasBytes()) {
+                filled = true;
+                break;
+            }
+            if (poll + 1 < t.pollCount) {
+                std::this_thread::sleep_for(t.pollInterval);
+            }
+        }
+    }
+    if (!filled) {
+        return 0;  // input stays started with its buffer queued
+    }
+    pair.Input().Stop();
+    pair.Input().ReleaseBuffers();
+    return static_cast<uint16_t>(ReplyBuffer.CopyOut(reply, kFrameArea));
+}
+
+bool IsValidReply(const uint8_t* request, const uint8_t* reply, std::size_t length) {
+    if (length < kMinFrame) {
+        return false;
+    }
+    if (std::memcmp(reply, request, 4) != 0 || reply[4] != kReplyMark) {
+        return false;
+    }
+    return (FrameChecksum(reply, length) & 0x7F) == reply[length - 2];
+}
+
+bool Transact(MidiPortPair& pair, const uint8_t* request, std::size_t n, uint8_t* reply,
+              std::size_t& length) {
+    length = 0;
+    for (int attempt = 0; attempt < pair.Timings().attempts; ++attempt) {
+        ArmForReply(pair);
+        pair.Send(request, n);
+        const std::size_t got = WaitForReply(pair, reply);
+        pair.ShowPendingNotices();
+        if (IsValidReply(request, reply, got)) {
+            length = got;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace vantro

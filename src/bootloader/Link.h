@@ -1,0 +1,136 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bootloader/Frame.h"
+#include "midi/MidiInDevice.h"
+#include "midi/MidiOutDevice.h"
+#include "midi/MidiReceiver.h"
+#include "seam/MessageSeam.h"
+
+namespace vantro {
+
+// The last SysEx message received, with the lock that guards it. Filled on the MIDI callback
+// thread, emptied and read by the thread that waits for a reply; a waiter is woken as soon as
+// a message lands.
+class ReplyBufferType {
+  public:
+    void Clear();
+    bool HasBytes();
+    void Replace(const char* data, std::size_t length);
+    // Waits until the buffer holds a byte or the deadline passes; true when it does.
+    bool WaitUntilFilled(std::chrono::steady_clock::time_point deadline);
+    // Copies the message into area (capacity bytes); returns its length, or 0 when it does not
+    // fit (such a message is no reply of this protocol).
+    std::size_t CopyOut(uint8_t* area, std::size_t capacity);
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable filled_;
+    std::vector<uint8_t> bytes_;
+};
+
+extern ReplyBufferType ReplyBuffer;
+
+// How long an exchange waits. The defaults are the unit's: 200 polls of 50 ms per attempt,
+// three attempts. wakeOnArrival ends a poll as soon as a reply lands instead of at the next
+// tick; the total bound stays the same.
+struct LinkTimings {
+    std::chrono::milliseconds pollInterval{50};
+    int pollCount = 200;
+    int attempts = 3;
+    bool wakeOnArrival = true;
+};
+
+// Sees every SysEx message sent to or received from the unit (received ones on the MIDI
+// callback thread).
+class LinkTrace {
+  public:
+    virtual ~LinkTrace() = default;
+    virtual void Sent(const uint8_t* bytes, std::size_t length) = 0;
+    virtual void Received(const uint8_t* bytes, std::size_t length) = 0;
+};
+
+// Notices raised on the MIDI callback thread, shown later by the thread that may show them.
+class PendingNotices {
+  public:
+    void Add(const std::string& text);
+    std::vector<std::string> Take();
+
+  private:
+    static constexpr std::size_t kMaxPending = 8;  // a noisy line must not grow this
+    std::mutex mutex_;
+    std::vector<std::string> notices_;
+};
+
+// Copies every reply into ReplyBuffer.
+class MyReceiver : public midi::CMIDIReceiver {
+  public:
+    MyReceiver(PendingNotices& notices, LinkTrace* trace) : notices_(notices), trace_(trace) {}
+
+    void OnLongMessage(const char* data, uint32_t length, uint32_t timeStamp) override;
+    void OnShortMessage(uint32_t, uint32_t) override {}
+    void OnLongMessageError(const char*, uint32_t, uint32_t) override {}
+    void OnShortMessageError(uint32_t message, uint32_t timeStamp) override;
+
+  private:
+    PendingNotices& notices_;
+    LinkTrace* trace_;
+};
+
+// An input and an output port opened together for one conversation with the unit.
+class MidiPortPair {
+  public:
+    explicit MidiPortPair(MessageSeam* messages = nullptr, LinkTimings timings = {},
+                          LinkTrace* trace = nullptr);
+    ~MidiPortPair();
+    MidiPortPair(const MidiPortPair&) = delete;
+    MidiPortPair& operator=(const MidiPortPair&) = delete;
+
+    void OpenPorts(UINT inputIndex, UINT outputIndex);
+
+    // Shows what the callback thread has raised since the last call.
+    void ShowPendingNotices();
+
+    // Sends one message and records it in the trace.
+    void Send(const uint8_t* bytes, std::size_t length);
+
+    midi::CMIDIInDevice& Input() { return input_; }
+    midi::CMIDIOutDevice& Output() { return output_; }
+    const LinkTimings& Timings() const { return timings_; }
+
+  private:
+    MessageSeam* messages_;
+    LinkTimings timings_;
+    LinkTrace* trace_;
+    PendingNotices notices_;
+    // Declared before the ports so that it is deleted after the input port has closed.
+    std::unique_ptr<MyReceiver> receiver_;
+    midi::CMIDIInDevice input_;
+    midi::CMIDIOutDevice output_;
+};
+
+// Empties ReplyBuffer, queues an input buffer and starts input: done before the request
+// leaves, so that a fast unit's reply cannot arrive before input runs.
+void ArmForReply(MidiPortPair& pair);
+
+// Waits for one reply and copies it into the 528-byte reply area; returns its length, 0 when
+// none came in time.
+uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply);
+
+// One exchange, up to the pair's number of attempts. Returns whether a valid reply frame was
+// captured; length gets its length.
+bool Transact(MidiPortPair& pair, const uint8_t* request, std::size_t n, uint8_t* reply,
+              std::size_t& length);
+
+// The checks a reply frame must pass (header, mark, checksum), before its code is looked at.
+bool IsValidReply(const uint8_t* request, const uint8_t* reply, std::size_t length);
+
+}  // namespace vantro

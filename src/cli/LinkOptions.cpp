@@ -1,0 +1,197 @@
+#include "cli/LinkOptions.h"
+
+#include <charconv>
+#include <cstdio>
+#include <iterator>
+#include <ostream>
+
+#include "cli/Cli.h"
+#include "platform/winmm.h"
+
+namespace vantro::cli {
+
+namespace {
+
+bool ParseUnsigned(const std::string& text, unsigned& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return !text.empty() && ec == std::errc() && ptr == end;
+}
+
+}  // namespace
+
+const char* LinkOptionsHelp() {
+    return "Port choice:\n"
+           "  --in N --out N        the MIDI IN and OUT ports, by their numbers in\n"
+           "                        'vantro-cli ports' (default: the last of each list)\n"
+           "  --simulated-unit      talk to the built-in simulated unit instead\n"
+           "  --sim-baud N          its wire speed: 0 instant (default), 31250 5-pin MIDI\n"
+           "  --sim-fault KIND:RATE its faults (repeatable): drop, corrupt, wrong-echo, late,\n"
+           "                        silent-verify, ff-as-00, short-noise; RATE 0..1 per reply\n"
+           "  --sim-seed N          seed of its faults (default 1)\n"
+           "  --sim-versions A.B.C.D its bootloader and firmware versions (default 1.2.3.4)\n"
+           "  --sim-page-erase-us N, --sim-row-write-us N  its flash timings (default 0)\n"
+           "  --sim-late-ms N       how much later its late replies come (default 10500)\n"
+           "  --sim-flash-in FILE   start it from this flash dump (0x153F0 bytes)\n"
+           "  --sim-flash-out FILE  write its flash dump here at the end\n"
+           "Link:\n"
+           "  --trace FILE          write every SysEx message to and from the unit to FILE:\n"
+           "                        milliseconds, '>' or '<', the bytes in hex\n"
+           "  --poll-interval-ms N  reply poll interval (default 50)\n"
+           "  --poll-count N        polls per attempt (default 200)\n"
+           "  --attempts N          attempts per command (default 3)\n"
+           "  --tick-polling        look for a reply only at each poll tick, not on arrival\n";
+}
+
+OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& i,
+                             LinkOptions& options, std::string& error) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+        if (i + 1 >= args.size()) {
+            error = a + " needs a value";
+            return false;
+        }
+        out = args[++i];
+        return true;
+    };
+    auto number = [&](unsigned& out, unsigned min) {
+        std::string v;
+        if (!value(v))
+            return false;
+        if (!ParseUnsigned(v, out) || out < min) {
+            error = a + " takes a whole number" + (min > 0 ? " of at least 1" : "") + ", not '" +
+                    v + "'";
+            return false;
+        }
+        return true;
+    };
+
+    unsigned n = 0;
+    std::string v;
+    if (a == "--in" || a == "--out") {
+        if (!number(n, 0))
+            return OptionResult::Error;
+        (a == "--in" ? options.in : options.out) = n;
+    } else if (a == "--simulated-unit") {
+        options.simulated = true;
+    } else if (a == "--sim-flash-in" || a == "--sim-flash-out") {
+        if (!value(v))
+            return OptionResult::Error;
+        (a == "--sim-flash-in" ? options.simFlashIn : options.simFlashOut) = v;
+    } else if (a.rfind("--sim-", 0) == 0 && sim::IsSimOption(a.substr(6))) {
+        if (!value(v))
+            return OptionResult::Error;
+        std::string why;
+        if (!sim::ApplySimOption(a.substr(6), v, options.sim, why)) {
+            error = a + ": " + why;
+            return OptionResult::Error;
+        }
+    } else if (a == "--trace") {
+        if (!value(options.tracePath))
+            return OptionResult::Error;
+    } else if (a == "--poll-interval-ms") {
+        if (!number(n, 1))
+            return OptionResult::Error;
+        options.timings.pollInterval = std::chrono::milliseconds(n);
+    } else if (a == "--poll-count") {
+        if (!number(n, 1))
+            return OptionResult::Error;
+        options.timings.pollCount = static_cast<int>(n);
+    } else if (a == "--attempts") {
+        if (!number(n, 1))
+            return OptionResult::Error;
+        options.timings.attempts = static_cast<int>(n);
+    } else if (a == "--tick-polling") {
+        options.timings.wakeOnArrival = false;
+    } else {
+        return OptionResult::NotMine;
+    }
+    return OptionResult::Consumed;
+}
+
+FileTrace::FileTrace(const std::string& path) : file_(path, std::ios::trunc) {}
+
+void FileTrace::Write(char direction, const uint8_t* bytes, std::size_t length) {
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
+            .count();
+    std::string line;
+    line.reserve(16 + 3 * length);
+    char head[32];
+    std::snprintf(head, sizeof head, "%.3f %c", ms, direction);
+    line += head;
+    for (std::size_t i = 0; i < length; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", bytes[i]);
+        line += hex;
+    }
+    line += '\n';
+    std::lock_guard lock(mutex_);
+    file_ << line;
+    file_.flush();
+}
+
+std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std::ostream& err,
+                                                int& exitCode) {
+    std::unique_ptr<LinkSession> s(new LinkSession(options));
+    s->err_ = &err;
+    if (!options.tracePath.empty()) {
+        s->trace_ = std::make_unique<FileTrace>(options.tracePath);
+        if (!s->trace_->IsOpen()) {
+            err << "vantro-cli: cannot write the trace file '" << options.tracePath << "'\n";
+            exitCode = kExitUsage;
+            return nullptr;
+        }
+    }
+    if (options.simulated) {
+        s->unit_ = std::make_unique<sim::InProcessUnit>(options.sim);
+        if (!options.simFlashIn.empty()) {
+            std::ifstream f(options.simFlashIn, std::ios::binary);
+            std::vector<uint8_t> dump(std::istreambuf_iterator<char>(f), {});
+            std::string why;
+            if (!f.is_open() || !s->unit_->Core().LoadFlash(dump, why)) {
+                err << "vantro-cli: cannot use '" << options.simFlashIn
+                    << "' as flash dump: " << (why.empty() ? "cannot read it" : why) << '\n';
+                exitCode = kExitUsage;
+                return nullptr;
+            }
+        }
+    } else if (!options.simFlashIn.empty() || !options.simFlashOut.empty()) {
+        err << "vantro-cli: --sim-flash-in and --sim-flash-out need --simulated-unit\n";
+        exitCode = kExitUsage;
+        return nullptr;
+    }
+    return s;
+}
+
+LinkSession::~LinkSession() {
+    if (unit_ && !options_.simFlashOut.empty()) {
+        const auto dump = unit_->Core().FlashDump();
+        std::ofstream f(options_.simFlashOut, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(dump.data()),
+                static_cast<std::streamsize>(dump.size()));
+        if (!f && err_ != nullptr) {
+            *err_ << "vantro-cli: cannot write the flash dump '" << options_.simFlashOut << "'\n";
+        }
+    }
+}
+
+LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,
+                                                std::string& why) const {
+    const unsigned inCount = midiInGetNumDevs();
+    const unsigned outCount = midiOutGetNumDevs();
+    if (inCount == 0 || outCount == 0) {
+        return Selection::NoSelection;
+    }
+    in = options_.in.value_or(inCount - 1);
+    out = options_.out.value_or(outCount - 1);
+    if (in >= inCount || out >= outCount) {
+        const bool badIn = in >= inCount;
+        why = std::string("there is no ") + (badIn ? "IN" : "OUT") + " port " +
+              std::to_string(badIn ? in : out) + " (see 'vantro-cli ports')";
+        return Selection::NoSuchPort;
+    }
+    return Selection::Ok;
+}
+
+}  // namespace vantro::cli

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <chrono>
+#include <fstream>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bootloader/Link.h"
+#include "sim/SimulatedUnit.h"
+
+namespace vantro::cli {
+
+// How a command reaches the unit: port numbers or the in-process simulated unit, the trace,
+// and the reply wait.
+struct LinkOptions {
+    std::optional<unsigned> in, out;
+    bool simulated = false;
+    sim::SimOptions sim;
+    std::string simFlashIn, simFlashOut;
+    std::string tracePath;
+    LinkTimings timings;
+};
+
+enum class OptionResult { Consumed, NotMine, Error };
+
+// Takes the link option at args[i] (and its value, moving i on); NotMine leaves i alone.
+OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& i,
+                             LinkOptions& options, std::string& error);
+
+// The --help lines of the link options.
+const char* LinkOptionsHelp();
+
+// Writes each SysEx message as "ms > bytes" or "ms < bytes", milliseconds since the command
+// started.
+class FileTrace : public LinkTrace {
+  public:
+    explicit FileTrace(const std::string& path);
+    bool IsOpen() const { return file_.is_open() && file_.good(); }
+    void Sent(const uint8_t* bytes, std::size_t length) override { Write('>', bytes, length); }
+    void Received(const uint8_t* bytes, std::size_t length) override { Write('<', bytes, length); }
+
+  private:
+    void Write(char direction, const uint8_t* bytes, std::size_t length);
+    std::mutex mutex_;
+    std::ofstream file_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// What one command sets up around its port pair; the simulated unit's flash dump is written
+// when it ends.
+class LinkSession {
+  public:
+    // Returns null after a message on err; exitCode then holds the status to end with.
+    static std::unique_ptr<LinkSession> Start(const LinkOptions& options, std::ostream& err,
+                                              int& exitCode);
+    ~LinkSession();
+
+    enum class Selection { Ok, NoSelection, NoSuchPort };
+    // The IN and OUT port numbers to open: as given, or the last of each list as the dialog
+    // selects. NoSelection when a list is empty; NoSuchPort (with why) for a number past the
+    // end of its list.
+    Selection SelectPorts(unsigned& in, unsigned& out, std::string& why) const;
+
+    LinkTrace* Trace() { return trace_.get(); }
+    const LinkTimings& Timings() const { return options_.timings; }
+    sim::InProcessUnit* Unit() { return unit_.get(); }
+
+  private:
+    explicit LinkSession(const LinkOptions& options) : options_(options) {}
+    LinkOptions options_;
+    std::unique_ptr<FileTrace> trace_;
+    std::unique_ptr<sim::InProcessUnit> unit_;
+    std::ostream* err_ = nullptr;
+};
+
+}  // namespace vantro::cli

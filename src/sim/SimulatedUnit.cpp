@@ -1,0 +1,118 @@
+#include "sim/SimulatedUnit.h"
+
+namespace vantro::sim {
+
+SimulatedUnit::SimulatedUnit(const SimOptions& options, UnitWire& wire)
+    : options_(options), core_(options), wire_(wire), thread_([this] { Run(); }) {}
+
+SimulatedUnit::~SimulatedUnit() {
+    Stop();
+}
+
+void SimulatedUnit::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::chrono::nanoseconds SimulatedUnit::WireTime(std::size_t bytes) const {
+    if (options_.baud == 0) {
+        return std::chrono::nanoseconds(0);
+    }
+    return std::chrono::nanoseconds(static_cast<int64_t>(bytes) * 10 * 1'000'000'000LL /
+                                    options_.baud);
+}
+
+void SimulatedUnit::Schedule(Event e) {
+    e.order = order_++;
+    events_.push(std::move(e));
+}
+
+void SimulatedUnit::OnRequest(const uint8_t* bytes, std::size_t length) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stop_) {
+            return;
+        }
+        // The request is whole once its last byte has crossed the wire.
+        inFree_ = std::max(Clock::now(), inFree_) + WireTime(length);
+        Schedule(Event{inFree_, 0, Event::Kind::Request, {bytes, bytes + length}});
+    }
+    wake_.notify_all();
+}
+
+void SimulatedUnit::Process(const Event& e) {
+    switch (e.kind) {
+        case Event::Kind::Request: {
+            const UnitResponse r = core_.Handle(e.bytes.data(), e.bytes.size());
+            std::lock_guard lock(mutex_);
+            const auto ready = e.due + r.busy;
+            if (r.shortNoise) {
+                Schedule(Event{ready, 0, Event::Kind::Noise, {}});
+            }
+            if (!r.reply.empty()) {
+                outFree_ = std::max(ready, outFree_) + WireTime(r.reply.size());
+                const auto due = outFree_ + (r.late ? options_.lateDelay : Clock::duration{});
+                Schedule(Event{due, 0, Event::Kind::Reply, r.reply});
+            }
+            break;
+        }
+        case Event::Kind::Reply:
+            wire_.SendSysEx(e.bytes.data(), e.bytes.size());
+            break;
+        case Event::Kind::Noise:
+            wire_.SendInvalidShort();
+            break;
+    }
+}
+
+void SimulatedUnit::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (stop_) {
+            return;
+        }
+        if (events_.empty()) {
+            wake_.wait(lock);
+            continue;
+        }
+        const auto due = events_.top().due;
+        if (Clock::now() < due) {
+            wake_.wait_until(lock, due);
+            continue;
+        }
+        Event e = events_.top();
+        events_.pop();
+        lock.unlock();
+        Process(e);
+        lock.lock();
+    }
+}
+
+InProcessUnit::InProcessUnit(const SimOptions& options)
+    : unit_(options, wire_), fromHost_(kUnitPortName, [this](const uint8_t* bytes, std::size_t n) {
+          unit_.OnRequest(bytes, n);
+      }) {}
+
+PublishedUnit::PublishedUnit(const SimOptions& options, const std::string& name)
+    : unit_(std::make_unique<SimulatedUnit>(options, wire_)) {
+    ports_ = std::make_unique<platform::PublishedPortPair>(
+        name, [this](const uint8_t* bytes, std::size_t n) { unit_->OnRequest(bytes, n); });
+    wire_.ports = ports_.get();
+}
+
+}  // namespace vantro::sim
+
+namespace vantro::sim {
+
+PublishedUnit::~PublishedUnit() {
+    unit_->Stop();   // nothing is sent on the ports from here on
+    ports_.reset();  // and nothing arrives from them
+}
+
+}  // namespace vantro::sim

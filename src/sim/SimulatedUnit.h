@@ -1,0 +1,131 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/RealPorts.h"
+#include "platform/VirtualMidi.h"
+#include "sim/UnitCore.h"
+
+namespace vantro::sim {
+
+// The name the simulated unit's ports carry.
+inline constexpr const char* kUnitPortName = "VANTRO simulated unit";
+
+// How the unit's replies leave it.
+class UnitWire {
+  public:
+    virtual ~UnitWire() = default;
+    virtual void SendSysEx(const uint8_t* bytes, std::size_t length) = 0;
+    virtual void SendInvalidShort() = 0;
+};
+
+// The unit in time: requests take their wire time to arrive, flash work takes its time, and
+// replies their wire time to leave, one after the other, on a thread of its own.
+class SimulatedUnit {
+  public:
+    SimulatedUnit(const SimOptions& options, UnitWire& wire);
+    ~SimulatedUnit();
+    SimulatedUnit(const SimulatedUnit&) = delete;
+    SimulatedUnit& operator=(const SimulatedUnit&) = delete;
+
+    // Ends the unit's thread; requests after it are ignored. The destructor does it too.
+    void Stop();
+
+    // A request as it starts to arrive; returns at once.
+    void OnRequest(const uint8_t* bytes, std::size_t length);
+
+    UnitCore& Core() { return core_; }
+    // The wire time of n bytes in one direction.
+    std::chrono::nanoseconds WireTime(std::size_t bytes) const;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct Event {
+        Clock::time_point due;
+        uint64_t order;
+        enum class Kind { Request, Reply, Noise } kind;
+        std::vector<uint8_t> bytes;
+        bool operator>(const Event& o) const {
+            return due != o.due ? due > o.due : order > o.order;
+        }
+    };
+
+    void Schedule(Event e);  // with mutex_ held
+    void Run();
+    void Process(const Event& e);
+
+    SimOptions options_;
+    UnitCore core_;
+    UnitWire& wire_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::priority_queue<Event, std::vector<Event>, std::greater<>> events_;
+    uint64_t order_ = 0;
+    Clock::time_point inFree_{};
+    Clock::time_point outFree_{};
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// The unit on the in-process virtual port pair named kUnitPortName.
+class InProcessUnit {
+  public:
+    explicit InProcessUnit(const SimOptions& options = {});
+    UnitCore& Core() { return unit_.Core(); }
+    SimulatedUnit& Unit() { return unit_; }
+
+  private:
+    struct Wire : UnitWire {
+        explicit Wire(platform::VirtualInputPort& p) : port(p) {}
+        void SendSysEx(const uint8_t* bytes, std::size_t length) override {
+            port.SendSysEx(bytes, length);
+        }
+        void SendInvalidShort() override { port.SendInvalidShort(0x42); }
+        platform::VirtualInputPort& port;
+    };
+
+    // Order matters: the request port goes first, the reply port last.
+    platform::VirtualInputPort toHost_{kUnitPortName};
+    Wire wire_{toHost_};
+    SimulatedUnit unit_;
+    platform::VirtualOutputPort fromHost_;
+};
+
+// The unit on real MIDI ports published by this process (ALSA or JACK).
+class PublishedUnit {
+  public:
+    explicit PublishedUnit(const SimOptions& options, const std::string& name = kUnitPortName);
+    ~PublishedUnit();
+    PublishedUnit(const PublishedUnit&) = delete;
+    PublishedUnit& operator=(const PublishedUnit&) = delete;
+    UnitCore& Core() { return unit_->Core(); }
+
+  private:
+    struct Wire : UnitWire {
+        void SendSysEx(const uint8_t* bytes, std::size_t length) override {
+            if (ports)
+                ports->Send(bytes, length);
+        }
+        void SendInvalidShort() override {
+            const uint8_t stray = 0x42;  // a data byte with no status
+            if (ports)
+                ports->Send(&stray, 1);
+        }
+        platform::PublishedPortPair* ports = nullptr;
+    };
+
+    Wire wire_;
+    std::unique_ptr<SimulatedUnit> unit_;
+    std::unique_ptr<platform::PublishedPortPair> ports_;
+};
+
+}  // namespace vantro::sim

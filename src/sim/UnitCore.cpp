@@ -1,0 +1,327 @@
+#include "sim/UnitCore.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "bootloader/Cipher.h"
+#include "bootloader/Frame.h"
+
+namespace vantro::sim {
+
+namespace {
+
+constexpr std::size_t kPage = 2048;
+constexpr std::size_t kBlock = 256;
+
+const std::pair<FaultKind, const char*> kFaultNames[] = {
+    {FaultKind::Drop, "drop"},
+    {FaultKind::Corrupt, "corrupt"},
+    {FaultKind::WrongEcho, "wrong-echo"},
+    {FaultKind::Late, "late"},
+    {FaultKind::SilentVerify, "silent-verify"},
+    {FaultKind::FfAs00, "ff-as-00"},
+    {FaultKind::ShortNoise, "short-noise"},
+};
+
+bool IsPhantom(std::size_t byteAddress) {
+    return byteAddress % 4 == 3;
+}
+
+template <typename T>
+bool ParseNumber(const std::string& text, T& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+std::vector<uint8_t> ShortReply(uint8_t commandCode) {
+    std::vector<uint8_t> reply(8, 0);
+    PutFrameHead(reply.data(), kReplyMark, commandCode);
+    SealFrame(reply.data(), reply.size());
+    return reply;
+}
+
+}  // namespace
+
+const char* FaultName(FaultKind kind) {
+    for (const auto& [k, name] : kFaultNames) {
+        if (k == kind)
+            return name;
+    }
+    return "?";
+}
+
+bool ParseFaultName(const std::string& name, FaultKind& kind) {
+    for (const auto& [k, n] : kFaultNames) {
+        if (name == n) {
+            kind = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsSimOption(const std::string& name) {
+    return name == "baud" || name == "fault" || name == "seed" || name == "versions" ||
+           name == "page-erase-us" || name == "row-write-us" || name == "late-ms";
+}
+
+bool ApplySimOption(const std::string& name, const std::string& value, SimOptions& options,
+                    std::string& error) {
+    if (name == "baud") {
+        if (!ParseNumber(value, options.baud)) {
+            error = "baud must be a whole number (0 for no wire delay, 31250 for 5-pin MIDI)";
+            return false;
+        }
+    } else if (name == "seed") {
+        if (!ParseNumber(value, options.seed)) {
+            error = "seed must be a whole number";
+            return false;
+        }
+    } else if (name == "page-erase-us" || name == "row-write-us" || name == "late-ms") {
+        uint32_t n = 0;
+        if (!ParseNumber(value, n)) {
+            error = name + " must be a whole number";
+            return false;
+        }
+        if (name == "page-erase-us")
+            options.pageEraseTime = std::chrono::microseconds(n);
+        if (name == "row-write-us")
+            options.rowWriteTime = std::chrono::microseconds(n);
+        if (name == "late-ms")
+            options.lateDelay = std::chrono::milliseconds(n);
+    } else if (name == "fault") {
+        const auto colon = value.find(':');
+        FaultKind kind{};
+        if (colon == std::string::npos || !ParseFaultName(value.substr(0, colon), kind)) {
+            error =
+                "fault must be KIND:RATE with KIND one of drop, corrupt, wrong-echo, late, "
+                "silent-verify, ff-as-00, short-noise";
+            return false;
+        }
+        const std::string rateText = value.substr(colon + 1);
+        char* end = nullptr;
+        const double rate = std::strtod(rateText.c_str(), &end);
+        if (rateText.empty() || end != rateText.c_str() + rateText.size() || !(rate >= 0.0) ||
+            rate > 1.0) {
+            error = "fault rate must be a number from 0 to 1";
+            return false;
+        }
+        options.faults[kind] = rate;
+    } else if (name == "versions") {
+        std::array<uint8_t, 4> v{};
+        std::size_t start = 0;
+        for (int i = 0; i < 4; ++i) {
+            const std::size_t dot = value.find('.', start);
+            const bool last = i == 3;
+            if (last != (dot == std::string::npos)) {
+                error = "versions must be A.B.C.D, four numbers from 0 to 255";
+                return false;
+            }
+            const std::string part = value.substr(start, last ? std::string::npos : dot - start);
+            unsigned n = 0;
+            if (!ParseNumber(part, n) || n > 255) {
+                error = "versions must be A.B.C.D, four numbers from 0 to 255";
+                return false;
+            }
+            v[i] = static_cast<uint8_t>(n);
+            start = dot + 1;
+        }
+        options.versions = v;
+    } else {
+        error = "unknown option " + name;
+        return false;
+    }
+    return true;
+}
+
+UnitCore::UnitCore(const SimOptions& options)
+    : options_(options), rng_(options.seed), flash_(kFlashSize, 0xFF) {
+    for (std::size_t a = 0; a < kFlashSize; ++a) {
+        if (IsPhantom(a)) {
+            flash_[a] = 0x00;
+        } else if (a < kBootAreaEnd) {
+            flash_[a] = static_cast<uint8_t>(a * 7 + 3);  // the unit's own bootloader
+        }
+    }
+}
+
+bool UnitCore::Chance(FaultKind kind) {
+    const auto it = options_.faults.find(kind);
+    if (it == options_.faults.end() || it->second <= 0.0) {
+        return false;
+    }
+    return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < it->second;
+}
+
+void UnitCore::EraseFrom(std::size_t byteAddress, unsigned pages) {
+    // Flash erases whole pages: the one holding the address and those after it.
+    const std::size_t start = byteAddress - byteAddress % kPage;
+    for (std::size_t a = start; a < start + pages * kPage; ++a) {
+        flash_[a] = IsPhantom(a) ? 0x00 : 0xFF;
+    }
+}
+
+void UnitCore::WriteAt(std::size_t byteAddress, const uint8_t* data) {
+    for (std::size_t j = 0; j < kBlock; ++j) {
+        const std::size_t a = byteAddress + j;
+        if (!IsPhantom(a)) {
+            flash_[a] &= data[j];  // NOR flash: a write only clears bits
+        }
+    }
+}
+
+std::vector<uint8_t> UnitCore::ReadReply(std::size_t byteAddress, uint32_t wordAddress) {
+    uint8_t block[kBlock];
+    std::memcpy(block, flash_.data() + byteAddress, kBlock);
+    if (Chance(FaultKind::FfAs00)) {
+        std::vector<std::size_t> erased;
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            if (block[j] == 0xFF && !IsPhantom(byteAddress + j))
+                erased.push_back(j);
+        }
+        std::shuffle(erased.begin(), erased.end(), rng_);
+        const std::size_t n = std::min<std::size_t>(erased.size(), 1 + rng_() % 4);
+        for (std::size_t i = 0; i < n; ++i)
+            block[erased[i]] = 0x00;
+    }
+    EncipherBlocks(kBlock, block);
+    std::vector<uint8_t> reply(kFrameArea, 0);
+    PutFrameHead(reply.data(), kReplyMark, code::kReadBlock);
+    PutNibbles(reply.data() + 6, 0x40, 2);
+    PutNibbles(reply.data() + 8, wordAddress, 6);
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        PutNibbles(reply.data() + 14 + 2 * i, block[i], 2);
+    }
+    SealFrame(reply.data(), reply.size());
+    return reply;
+}
+
+UnitResponse UnitCore::Handle(const uint8_t* f, std::size_t n) {
+    std::lock_guard lock(mutex_);
+    UnitResponse r;
+    // Anything that is not a sound request frame goes unanswered.
+    if (n < 8 || f[0] != kSysExStart || std::memcmp(f + 1, kHeader, 3) != 0 ||
+        f[4] != kRequestMark || f[n - 1] != kSysExEnd || FrameChecksum(f, n) != f[n - 2]) {
+        return r;
+    }
+    const uint8_t command = f[5];
+    ++requests_[command];
+    switch (command) {
+        case code::kRestart:
+            if (n == 8)
+                ++restarts_;
+            return r;
+        case code::kIdentify:
+            if (n != 8)
+                return r;
+            r.reply.assign(16, 0);
+            PutFrameHead(r.reply.data(), kReplyMark, code::kIdentify);
+            for (int m = 0; m < 4; ++m) {
+                PutNibbles(r.reply.data() + 6 + 2 * m, options_.versions[m], 2);
+            }
+            SealFrame(r.reply.data(), r.reply.size());
+            break;
+        case code::kReadBlock: {
+            if (n != 16 || GetNibbles(f + 6, 2) != 0x40)
+                return r;
+            const uint32_t word = GetNibbles(f + 8, 6);
+            const std::size_t at = std::size_t{word} * 2;
+            if (at + kBlock > kFlashSize)
+                return r;
+            r.reply = ReadReply(at, word);
+            break;
+        }
+        case code::kWriteBlock: {
+            if (n != 528 || GetNibbles(f + 6, 2) != 1)
+                return r;
+            const std::size_t at = std::size_t{GetNibbles(f + 8, 6)} * 2;
+            if (at < kBootAreaEnd || at + kBlock > kFlashSize)
+                return r;  // boot area is kept
+            uint8_t block[kBlock];
+            for (std::size_t i = 0; i < kBlock; ++i) {
+                block[i] = static_cast<uint8_t>(GetNibbles(f + 14 + 2 * i, 2));
+            }
+            DecipherBlocks(kBlock, block);
+            WriteAt(at, block);
+            r.busy = options_.rowWriteTime;
+            r.reply = ShortReply(code::kWriteBlock);
+            break;
+        }
+        case code::kErasePages: {
+            if (n != 16)
+                return r;
+            const unsigned pages = GetNibbles(f + 6, 2);
+            const std::size_t at = std::size_t{GetNibbles(f + 8, 6)} * 2;
+            const std::size_t start = at - at % kPage;
+            if (start < kBootAreaEnd || start + pages * kPage > kFlashSize)
+                return r;
+            EraseFrom(at, pages);
+            r.busy = options_.pageEraseTime * pages;
+            r.reply = ShortReply(code::kErasePages);
+            break;
+        }
+        case code::kVerifyOK:
+            if (n != 8)
+                return r;
+            ++verifyOks_;
+            if (Chance(FaultKind::SilentVerify))
+                return r;
+            r.reply = ShortReply(code::kVerifyOK);
+            break;
+        default:
+            return r;  // unknown command
+    }
+
+    if (Chance(FaultKind::Drop)) {
+        r.reply.clear();
+        return r;
+    }
+    if (Chance(FaultKind::WrongEcho)) {
+        r.reply[5] = command == code::kReadBlock ? code::kWriteBlock : code::kReadBlock;
+        SealFrame(r.reply.data(), r.reply.size());
+    }
+    if (Chance(FaultKind::Corrupt)) {
+        r.reply[r.reply.size() - 2] ^= 0x01;
+    }
+    r.late = Chance(FaultKind::Late);
+    r.shortNoise = Chance(FaultKind::ShortNoise);
+    return r;
+}
+
+std::vector<uint8_t> UnitCore::FlashDump() const {
+    std::lock_guard lock(mutex_);
+    return std::vector<uint8_t>(flash_.begin(), flash_.begin() + kDumpSize);
+}
+
+bool UnitCore::LoadFlash(const std::vector<uint8_t>& dump, std::string& error) {
+    if (dump.size() != kDumpSize) {
+        error = "a flash dump holds " + std::to_string(kDumpSize) + " bytes, this one " +
+                std::to_string(dump.size());
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    for (std::size_t a = 0; a < kDumpSize; ++a) {
+        flash_[a] = IsPhantom(a) ? 0x00 : dump[a];
+    }
+    return true;
+}
+
+int UnitCore::Restarts() const {
+    std::lock_guard lock(mutex_);
+    return restarts_;
+}
+
+int UnitCore::VerifyOks() const {
+    std::lock_guard lock(mutex_);
+    return verifyOks_;
+}
+
+int UnitCore::Requests(uint8_t commandCode) const {
+    std::lock_guard lock(mutex_);
+    const auto it = requests_.find(commandCode);
+    return it == requests_.end() ? 0 : it->second;
+}
+
+}  // namespace vantro::sim

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vantro::sim {
+
+enum class FaultKind { Drop, Corrupt, WrongEcho, Late, SilentVerify, FfAs00, ShortNoise };
+
+// "drop", "corrupt", "wrong-echo", "late", "silent-verify", "ff-as-00", "short-noise".
+const char* FaultName(FaultKind kind);
+bool ParseFaultName(const std::string& name, FaultKind& kind);
+
+struct SimOptions {
+    uint32_t baud = 0;  // 0: instant; 31250: 5-pin MIDI, 10 bits a byte each way
+    std::chrono::microseconds pageEraseTime{0};
+    std::chrono::microseconds rowWriteTime{0};
+    std::map<FaultKind, double> faults;  // kind -> chance per reply, 0..1
+    uint64_t seed = 1;
+    std::array<uint8_t, 4> versions = {1, 2, 3, 4};  // BL major, minor, FW major, minor
+    // How much later a "late" reply comes: past one attempt's wait (200 polls of 50 ms).
+    std::chrono::milliseconds lateDelay{10500};
+};
+
+// Parses one option, named without its prefix ("baud", "fault", "seed", "versions",
+// "page-erase-us", "row-write-us", "late-ms"); false with a reason when the value is bad.
+bool ApplySimOption(const std::string& name, const std::string& value, SimOptions& options,
+                    std::string& error);
+bool IsSimOption(const std::string& name);
+
+// What the unit does with one request.
+struct UnitResponse {
+    std::vector<uint8_t> reply;  // empty: no reply
+    bool late = false;
+    bool shortNoise = false;
+    std::chrono::microseconds busy{0};  // flash work before the reply can start
+};
+
+// The bootloader's side of the protocol over a model of the program memory, in the image's
+// byte addressing (four bytes an instruction word, the fourth a phantom that reads 0x00).
+class UnitCore {
+  public:
+    static constexpr std::size_t kFlashSize = 0x15800;  // up to the configuration words
+    static constexpr std::size_t kDumpSize = 0x153F0;
+    static constexpr std::size_t kBootAreaEnd = 0x2800;
+
+    explicit UnitCore(const SimOptions& options);
+
+    UnitResponse Handle(const uint8_t* frame, std::size_t n);
+
+    std::vector<uint8_t> FlashDump() const;  // byte addresses 0 .. 0x153F0
+    // Starts from a dump of kDumpSize bytes (phantom bytes are forced to 0x00).
+    bool LoadFlash(const std::vector<uint8_t>& dump, std::string& error);
+
+    int Restarts() const;
+    int VerifyOks() const;
+    int Requests(uint8_t commandCode) const;
+
+  private:
+    bool Chance(FaultKind kind);
+    void EraseFrom(std::size_t byteAddress, unsigned pages);
+    void WriteAt(std::size_t byteAddress, const uint8_t* data);
+    std::vector<uint8_t> ReadReply(std::size_t byteAddress, uint32_t wordAddress);
+
+    SimOptions options_;
+    mutable std::mutex mutex_;
+    std::mt19937_64 rng_;
+    std::vector<uint8_t> flash_;
+    int restarts_ = 0;
+    int verifyOks_ = 0;
+    std::map<uint8_t, int> requests_;
+};
+
+}  // namespace vantro::sim

@@ -1,0 +1,117 @@
+// vantro-unit-sim: the simulated unit on real MIDI ports (ALSA or JACK), until SIGINT or
+// SIGTERM; then it writes its flash dump when asked to.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/RealPorts.h"
+#include "sim/SimulatedUnit.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vantro-unit-sim [OPTIONS]\n"
+    "\n"
+    "Publishes a MIDI port pair named 'VANTRO simulated unit' that answers as the unit's\n"
+    "bootloader, until stopped with SIGINT or SIGTERM.\n"
+    "\n"
+    "  --baud N              wire speed to model: 0 instant (default), 31250 5-pin MIDI\n"
+    "  --page-erase-us N     time to erase one 2048-byte page (default 0)\n"
+    "  --row-write-us N      time to write one 256-byte block (default 0)\n"
+    "  --fault KIND:RATE     make a fault happen with chance RATE (0..1) per reply;\n"
+    "                        KIND: drop, corrupt, wrong-echo, late, silent-verify,\n"
+    "                        ff-as-00, short-noise (repeatable)\n"
+    "  --late-ms N           how much later a late reply comes (default 10500)\n"
+    "  --seed N              seed of the faults, for repeatable runs (default 1)\n"
+    "  --versions A.B.C.D    bootloader and firmware versions (default 1.2.3.4)\n"
+    "  --flash-in FILE       start from this flash dump (0x153F0 bytes)\n"
+    "  --flash-out FILE      write the flash dump here when stopped\n"
+    "  --name NAME           port name (default 'VANTRO simulated unit')\n"
+    "  --help                show this text\n";
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f)
+        return false;
+    bytes.assign(std::istreambuf_iterator<char>(f), {});
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vantro::sim::SimOptions options;
+    std::string flashIn, flashOut, name = vantro::sim::kUnitPortName;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (arg.rfind("--", 0) != 0 || i + 1 >= argc) {
+            std::cerr << "vantro-unit-sim: "
+                      << (arg.rfind("--", 0) == 0 ? "missing value for " : "unexpected ") << arg
+                      << " (see --help)\n";
+            return 2;
+        }
+        const std::string key = arg.substr(2), value = argv[++i];
+        std::string error;
+        if (key == "flash-in") {
+            flashIn = value;
+        } else if (key == "flash-out") {
+            flashOut = value;
+        } else if (key == "name") {
+            name = value;
+        } else if (!vantro::sim::IsSimOption(key)) {
+            std::cerr << "vantro-unit-sim: unknown option " << arg << " (see --help)\n";
+            return 2;
+        } else if (!vantro::sim::ApplySimOption(key, value, options, error)) {
+            std::cerr << "vantro-unit-sim: " << error << '\n';
+            return 2;
+        }
+    }
+
+    // Every thread started from here on leaves the two signals to sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        vantro::sim::PublishedUnit unit(options, name);
+        if (!flashIn.empty()) {
+            std::vector<uint8_t> dump;
+            std::string error;
+            if (!ReadFile(flashIn, dump) || !unit.Core().LoadFlash(dump, error)) {
+                std::cerr << "vantro-unit-sim: cannot use " << flashIn << ": "
+                          << (error.empty() ? "cannot read it" : error) << '\n';
+                return 1;
+            }
+        }
+        std::cout << "vantro-unit-sim: '" << name << "' ready on " << platform::RealMidiApi()
+                  << std::endl;
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        if (!flashOut.empty()) {
+            const auto dump = unit.Core().FlashDump();
+            std::ofstream f(flashOut, std::ios::binary | std::ios::trunc);
+            f.write(reinterpret_cast<const char*>(dump.data()),
+                    static_cast<std::streamsize>(dump.size()));
+            if (!f) {
+                std::cerr << "vantro-unit-sim: cannot write " << flashOut << '\n';
+                return 1;
+            }
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "vantro-unit-sim: " << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
