@@ -152,6 +152,12 @@ bool IsValidReply(const uint8_t* request, const uint8_t* reply, std::size_t leng
 
 bool Transact(MidiPortPair& pair, const uint8_t* request, std::size_t n, uint8_t* reply,
               std::size_t& length) {
+    // The port reads the request after Send returns; the caller may reuse it only once the
+    // driver is done with it, on every way out.
+    struct SentGuard {
+        midi::CMIDIOutDevice& out;
+        ~SentGuard() { out.WaitUntilSent(); }
+    } guard{pair.Output()};
     length = 0;
     for (int attempt = 0; attempt < pair.Timings().attempts; ++attempt) {
         ArmForReply(pair);

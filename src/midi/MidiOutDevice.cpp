@@ -87,13 +87,24 @@ void CMIDIOutDevice::OpenPort(UINT deviceId) {
     }
 }
 
-void CMIDIOutDevice::WaitForDriver() {
-    const auto deadline = std::chrono::steady_clock::now() + DrainBound(m_HdrQueue.HeldBytes());
-    while (m_HdrQueue.AnyHeldByDriver() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+void CMIDIOutDevice::WaitUntilSent() noexcept {
+    if (!m_HdrQueue.AnyHeldByDriver()) {
+        return;
     }
-    if (m_HdrQueue.AnyHeldByDriver()) {
-        midiOutReset(m_hMidiOut);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + DrainBound(m_HdrQueue.HeldBytes());
+    while (m_HdrQueue.AnyHeldByDriver()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            midiOutReset(m_hMidiOut);
+            return;
+        }
+        // Usually a matter of microseconds: look again at once, then less often.
+        if (now - start < std::chrono::microseconds(200)) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
     }
 }
 
@@ -108,7 +119,7 @@ void CMIDIOutDevice::ClosePort() {
     }
     // What was sent leaves first (a restart frame must reach the unit); a driver that holds
     // on past the bound gets its buffers taken back before they are freed.
-    WaitForDriver();
+    WaitUntilSent();
     m_HdrQueue.ReleaseAll();
     midiOutClose(m_hMidiOut);
 }

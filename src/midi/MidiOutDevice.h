@@ -45,6 +45,10 @@ class CMIDIOutDevice {
     // The bytes must stay alive and unchanged until the port has finished with them.
     void SendSysEx(const char* bytes, uint32_t length);
 
+    // Returns once the driver has finished with every message sent, so their bytes may be
+    // reused; a driver that holds on past a bound fitting their wire time is reset.
+    void WaitUntilSent() noexcept;
+
     UINT PortCount() const { return midiOutGetNumDevs(); }
     void GetPortCaps(UINT deviceId, MIDIOUTCAPSA& caps) const;
 
@@ -55,7 +59,6 @@ class CMIDIOutDevice {
     static void CALLBACK MidiOutCallback(HMIDIOUT handle, UINT msg, DWORD_PTR instance,
                                          DWORD_PTR param1, DWORD_PTR param2);
     void ReleaseThreadProc();
-    void WaitForDriver();
 
     HMIDIOUT m_hMidiOut = nullptr;
     std::unique_ptr<AutoResetEvent> m_Event;

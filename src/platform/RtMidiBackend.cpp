@@ -1,6 +1,7 @@
 // Real MIDI ports through RtMidi: the ALSA sequencer when it opens, else a running JACK
-// server; VANTRO_MIDI_API=alsa|jack forces one. Neither RtMidi nor the libraries under it may
-// print anything: their error output is silenced and their errors become result codes.
+// server; VANTRO_MIDI_API=alsa|jack forces one, =none leaves only the in-process ports. Neither
+// RtMidi nor the libraries under it may print anything: their error output is silenced and their
+// errors become result codes.
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
@@ -135,6 +136,9 @@ class Backend {
         const char* forced = std::getenv("VANTRO_MIDI_API");
         const std::string want = forced ? forced : "";
         RtMidi::Api chosen = RtMidi::UNSPECIFIED;
+        if (want == "none") {
+            return api_;  // only the in-process ports
+        }
         if (want != "jack" && AlsaOpens()) {
             chosen = RtMidi::LINUX_ALSA;
         } else if (want != "alsa" && JackRuns()) {

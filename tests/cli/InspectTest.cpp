@@ -52,8 +52,7 @@ std::string LastLine(const std::string& text) {
 }
 
 std::string Example() {
-    const char* root = std::getenv("VANTRO_SOURCE_DIR");
-    return std::string(root ? root : ".") + "/examples/vantro-demo.hex";
+    return std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
 }
 
 TEST(InspectCli, ExampleJsonDescribesThePlan) {

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace testutil {
+
+// A program started by a test, with its standard output on a pipe; stopped (SIGTERM, then
+// waited for) when the object goes.
+class ChildProcess {
+  public:
+    explicit ChildProcess(const std::vector<std::string>& argv) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~ChildProcess() {
+        Stop();
+        if (out_ >= 0)
+            close(out_);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+
+    // Reads standard output until it holds text or the bound passes.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds bound) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (output_.find(text) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return false;
+            char buf[256];
+            const ssize_t n = read(out_, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            output_.append(buf, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+    // Sends SIGTERM and waits; returns the exit status (-1 if it did not exit normally).
+    int Stop() {
+        if (pid_ <= 0)
+            return status_;
+        kill(pid_, SIGTERM);
+        int raw = 0;
+        waitpid(pid_, &raw, 0);
+        pid_ = -1;
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return status_;
+    }
+
+    const std::string& Output() const { return output_; }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = -1;
+    std::string output_;
+};
+
+}  // namespace testutil

@@ -1,0 +1,110 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "HexFiles.h"
+#include "cli/Cli.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct CliRun {
+    int status;
+    std::string out, err;
+};
+
+CliRun Cli(std::vector<std::string> args) {
+    std::ostringstream o, e;
+    const int s = vantro::cli::RunCli(args, o, e);
+    return {s, o.str(), e.str()};
+}
+
+const std::vector<std::string> kFast = {"--poll-interval-ms", "2", "--poll-count", "10"};
+
+std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(VerifyCli, SimulatedUnitAnswersWithItsVersions) {
+    const CliRun r = Cli({"verify", "--simulated-unit"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "OK - BL V1.2, FW V3.4\n");
+    const CliRun v = Cli({"verify", "--simulated-unit", "--sim-versions", "255.0.10.7"});
+    EXPECT_EQ(v.out, "OK - BL V255.0, FW V10.7\n");
+}
+
+TEST(VerifyCli, SilentUnitGivesError) {
+    const CliRun r = Cli(With({"verify", "--simulated-unit", "--sim-fault", "drop:1"}, kFast));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "ERROR!\n");
+}
+
+TEST(VerifyCli, TraceHasEveryMessageInItsFormat) {
+    testutil::TempFile trace("");
+    const CliRun r = Cli({"verify", "--simulated-unit", "--trace", trace.Path()});
+    ASSERT_EQ(r.status, 0);
+    std::ifstream f(trace.Path());
+    std::string sent, received, extra;
+    std::getline(f, sent);
+    std::getline(f, received);
+    EXPECT_FALSE(std::getline(f, extra));
+    const std::regex line(R"([0-9]+\.[0-9]{3} [<>]( [0-9A-F]{2})+)");
+    EXPECT_TRUE(std::regex_match(sent, line)) << sent;
+    EXPECT_TRUE(std::regex_match(received, line)) << received;
+    EXPECT_THAT(sent, HasSubstr(" > F0 6F 10 00 11 01 7F F7"));
+    EXPECT_THAT(received, HasSubstr(" < F0 6F 10 00 12 01 01 00 02 00 03 00 04 00 "));
+}
+
+TEST(ResetCli, SendsTheRestartFrameOnly) {
+    testutil::TempFile trace("");
+    const CliRun r = Cli({"reset", "--simulated-unit", "--trace", trace.Path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ifstream f(trace.Path());
+    std::string line, extra;
+    std::getline(f, line);
+    EXPECT_THAT(line, HasSubstr(" > F0 6F 10 00 11 00 00 F7"));
+    EXPECT_FALSE(std::getline(f, extra));
+}
+
+TEST(VerifyCli, BadArgumentsAreUsageErrors) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"verify", "--in"},
+             {"verify", "--in", "x"},
+             {"verify", "--bogus"},
+             {"verify", "--sim-fault", "fire:1"},
+             {"verify", "--attempts", "0"},
+             {"verify", "--sim-flash-out", "/tmp/x"},
+             {"verify", "--simulated-unit", "--in", "999"},
+             {"reset", "--simulated-unit", "--trace", "/nonexistent/dir/trace"}}) {
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    const CliRun help = Cli({"verify", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("--simulated-unit"));
+    EXPECT_THAT(help.out, HasSubstr("--trace FILE"));
+}
+
+TEST(VerifyCli, FlashDumpInAndOut) {
+    testutil::TempFile dump("");
+    ASSERT_EQ(Cli({"verify", "--simulated-unit", "--sim-flash-out", dump.Path()}).status, 0);
+    std::ifstream f(dump.Path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    ASSERT_EQ(bytes.size(), 0x153F0u);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[0x2800]), 0xFF);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[0x2803]), 0x00);
+    EXPECT_EQ(Cli({"verify", "--simulated-unit", "--sim-flash-in", dump.Path()}).status, 0);
+    testutil::TempFile shortDump("abc");
+    const CliRun r = Cli({"verify", "--simulated-unit", "--sim-flash-in", shortDump.Path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("a flash dump holds 87024 bytes"));
+}
+
+}  // namespace
