@@ -39,7 +39,7 @@ inline std::string Extended(unsigned upper) {
 
 inline const char* kEof = ":00000001FF";
 
-inline std::vector<uint8_t> Bytes(std::size_t n, uint8_t first = 0) {
+inline std::vector<uint8_t> Counting(std::size_t n, uint8_t first = 0) {
     std::vector<uint8_t> v(n);
     for (std::size_t i = 0; i < n; ++i)
         v[i] = static_cast<uint8_t>(first + i);

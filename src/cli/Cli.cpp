@@ -20,6 +20,8 @@ constexpr const char* kUsage =
     "      Ask the unit's bootloader for its versions (as the Verify button).\n"
     "  reset [port choice] [link options]\n"
     "      Tell the unit to restart.\n"
+    "  upgrade [port choice] [link options] [--readback] [--yes | --no] FILE.hex\n"
+    "      Upgrade the unit's firmware with FILE.hex (as the Upgrade button).\n"
     "\n"
     "Run 'vantro-cli COMMAND --help' for the options of one command.\n";
 
@@ -41,6 +43,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (command == "verify") {
         return RunVerify(rest, out, err);
+    }
+    if (command == "upgrade") {
+        return RunUpgradeCommand(rest, out, err);
     }
     if (command == "reset") {
         return RunReset(rest, out, err);

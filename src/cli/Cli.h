@@ -23,6 +23,9 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
 int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunReset(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// vantro-cli upgrade.
+int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // vantro-cli ports.
 int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

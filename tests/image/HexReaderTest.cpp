@@ -106,7 +106,7 @@ TEST(HexLineForm, OverlongLineFailsWithoutReadingTheRest) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
 
     // The longest possible record is still a line.
-    LoadText longest(Lines({Data(0, Bytes(255)), kEof}));
+    LoadText longest(Lines({Data(0, Counting(255)), kEof}));
     EXPECT_TRUE(longest.ok);
     EXPECT_EQ(longest.image.codeBytes.size(), 255u);
 }
@@ -201,7 +201,7 @@ TEST(HexRecordTypes, ShortExtendedAddressRecordFails) {
 // --- regions --------------------------------------------------------------------------
 
 TEST(HexRegions, GapsHoldFFWithClearFlags) {
-    LoadText l(Lines({Data(0x00, Bytes(16, 0x10)), Data(0x20, Bytes(16, 0x40)), kEof}));
+    LoadText l(Lines({Data(0x00, Counting(16, 0x10)), Data(0x20, Counting(16, 0x40)), kEof}));
     ASSERT_TRUE(l.ok);
     ASSERT_EQ(l.image.codeBytes.size(), 0x30u);
     ASSERT_EQ(l.image.usedAddresses.size(), 0x30u);
@@ -216,7 +216,7 @@ TEST(HexRegions, GapsHoldFFWithClearFlags) {
 }
 
 TEST(HexRegions, RecordStartingInsideCodeIsStoredWhole) {
-    LoadText l(Lines({":020000040001F9", Data(0x53F0 - 4, Bytes(8, 1)), kEof}));
+    LoadText l(Lines({":020000040001F9", Data(0x53F0 - 4, Counting(8, 1)), kEof}));
     ASSERT_TRUE(l.ok);
     EXPECT_EQ(l.image.codeBytes.size(), 0x153F4u);
     EXPECT_EQ(l.image.usedAddresses.size(), 0x153F4u);
@@ -225,7 +225,8 @@ TEST(HexRegions, RecordStartingInsideCodeIsStoredWhole) {
 }
 
 TEST(HexRegions, RecordsBetweenCodeAndConfigAreDroppedSilently) {
-    LoadText l(Lines({":020000040001F9", Data(0x53F0, Bytes(16)), Data(0x5700, Bytes(16)), kEof}));
+    LoadText l(
+        Lines({":020000040001F9", Data(0x53F0, Counting(16)), Data(0x5700, Counting(16)), kEof}));
     ASSERT_TRUE(l.ok);
     EXPECT_THAT(l.Texts(), IsEmpty());
     EXPECT_THAT(l.image.codeBytes, IsEmpty());
@@ -243,9 +244,9 @@ TEST(HexRegions, EmptyDataRecordLengthensToItsStart) {
 TEST(HexRegions, StoreIntoAFullRegionIsRefusedWithItsMessage) {
     // The first record runs past the code region's end; afterwards the array is longer than
     // the region and a record inside it is refused, though the load goes on.
-    LoadText l(
-        Lines({":020000040001F9", Data(0x53E0, Bytes(32)), ":020000040000FA", Data(0x0100, {0xAA}),
-               ":020000040001F9", Data(0x57F0, Bytes(16)), Data(0x57F8, {0xBB}), kEof}));
+    LoadText l(Lines({":020000040001F9", Data(0x53E0, Counting(32)), ":020000040000FA",
+                      Data(0x0100, {0xAA}), ":020000040001F9", Data(0x57F0, Counting(16)),
+                      Data(0x57F8, {0xBB}), kEof}));
     ASSERT_TRUE(l.ok);
     EXPECT_THAT(l.Texts(), ElementsAre("Data in hex file outside code memory of PIC",
                                        "Data in hex file outside config memory of PIC"));

@@ -1,0 +1,92 @@
+// A whole upgrade of the example firmware against the in-process simulated unit at 5-pin
+// MIDI speed, against the bound the wire sets: every byte sent and received at 320 us plus
+// the unit's modelled flash times. Once waking on a reply's arrival, once polling at the
+// 50 ms tick.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+
+#include "bootloader/Link.h"
+#include "sim/SimulatedUnit.h"
+#include "upgrade/UpgradeRun.h"
+
+namespace {
+
+constexpr double kByteSeconds = 10.0 / 31250.0;
+constexpr auto kPageErase = std::chrono::microseconds(20000);
+constexpr auto kRowWrite = std::chrono::microseconds(1600);
+
+class Counter : public vantro::LinkTrace {
+  public:
+    void Sent(const uint8_t* b, std::size_t n) override { Add(b, n); }
+    void Received(const uint8_t* b, std::size_t n) override { Add(b, n); }
+    std::size_t bytes = 0, erasePages = 0, writes = 0;
+
+  private:
+    void Add(const uint8_t* b, std::size_t n) {
+        std::lock_guard lock(mutex_);
+        bytes += n;
+        if (n == 16 && b[4] == 0x11 && b[5] == 0x04)
+            erasePages += (b[6] & 0xF) | (b[7] << 4);
+        if (n == 528 && b[4] == 0x11 && b[5] == 0x03)
+            ++writes;
+    }
+    std::mutex mutex_;
+};
+
+class QuietUi : public vantro::UpgradeUi, public vantro::MessageSeam {
+  public:
+    explicit QuietUi(std::string path) : path_(std::move(path)) {}
+    std::string FirmwarePath() override { return path_; }
+    bool FileExists(const std::string& p) override { return std::filesystem::exists(p); }
+    void SetUpgradeEnabled(bool) override {}
+    void UpdateData(bool) override {}
+    int InSelection() override { return static_cast<int>(midiInGetNumDevs()) - 1; }
+    int OutSelection() override { return static_cast<int>(midiOutGetNumDevs()) - 1; }
+    void SetProgressRange(int, int) override {}
+    void SetProgressPos(int) override {}
+    vantro::MessageSeam& Messages() override { return *this; }
+    vantro::MessageAnswer Show(const std::string& text, vantro::MessageButtons) override {
+        last = text;
+        return vantro::MessageAnswer::No;
+    }
+    std::string last;
+
+  private:
+    std::string path_;
+};
+
+void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex) {
+    vantro::sim::SimOptions sim;
+    sim.baud = 31250;
+    sim.pageEraseTime = kPageErase;
+    sim.rowWriteTime = kRowWrite;
+    vantro::sim::InProcessUnit unit(sim);
+    QuietUi ui(hex);
+    Counter counter;
+    vantro::UpgradeOptions options;
+    options.trace = &counter;
+    options.timings.wakeOnArrival = wakeOnArrival;
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto outcome = vantro::RunUpgrade(ui, options);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double bound =
+        static_cast<double>(counter.bytes) * kByteSeconds +
+        static_cast<double>(counter.erasePages) *
+            std::chrono::duration<double>(kPageErase).count() +
+        static_cast<double>(counter.writes) * std::chrono::duration<double>(kRowWrite).count();
+    std::printf("%s: %s, wall %.3f s, wire bound %.3f s (%zu bytes), ratio %.4f\n", label,
+                outcome == vantro::UpgradeOutcome::Completed ? "completed" : "NOT completed", wall,
+                bound, counter.bytes, wall / bound);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string hex = argc > 1 ? argv[1] : VANTRO_EXAMPLE_HEX;
+    RunOnce("upgrade at 31250 baud, waking on arrival", true, hex);
+    RunOnce("upgrade at 31250 baud, 50 ms poll tick  ", false, hex);
+    return 0;
+}

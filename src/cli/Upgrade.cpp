@@ -1,0 +1,264 @@
+// vantro-cli upgrade: the dialog's upgrade button for a terminal.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <ostream>
+
+#include "cli/Cli.h"
+#include "cli/LinkOptions.h"
+#include "upgrade/UpgradeRun.h"
+
+namespace vantro::cli {
+
+namespace {
+
+constexpr const char* kUpgradeUsage =
+    "usage: vantro-cli upgrade [port choice] [link options] [--readback] [--yes | --no] "
+    "FILE.hex\n"
+    "\n"
+    "Upgrades the unit with FILE.hex as the assistant's Upgrade button does: loads it,\n"
+    "erases and writes the unit's program memory block by block, sends VerifyOK and prints\n"
+    "the report. A progress bar goes to standard error.\n"
+    "\n"
+    "  --readback  read every written block back and compare it\n"
+    "  --yes       answer the restart question Yes (the unit restarts)\n"
+    "  --no        answer it No\n"
+    "              (neither: asked on the terminal, or No when input is no terminal)\n"
+    "\n"
+    "Exit status: 0 after the success report, 1 after the failure report or a refusal,\n"
+    "2 usage error, 3 a port failure.\n"
+    "\n";
+
+enum class Answer { Ask, Yes, No };
+
+std::string WithLineFeeds(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i];
+    }
+    return out;
+}
+
+// The message boxes of the run, on standard output; the restart question answered as told.
+class UpgradeConsole : public MessageSeam {
+  public:
+    UpgradeConsole(std::ostream& out, Answer answer) : out_(out), answer_(answer) {}
+
+    MessageAnswer Show(const std::string& text, MessageButtons buttons) override {
+        std::string shown = WithLineFeeds(text);
+        if (buttons == MessageButtons::Ok) {
+            out_ << shown << (shown.empty() || shown.back() != '\n' ? "\n" : "");
+            out_.flush();
+            return MessageAnswer::Ok;
+        }
+        out_ << shown;
+        bool yes = answer_ == Answer::Yes;
+        if (answer_ == Answer::Ask && isatty(STDIN_FILENO)) {
+            out_ << " [y/N] " << std::flush;
+            std::string line;
+            std::getline(std::cin, line);
+            yes = !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+        } else {
+            out_ << ' ' << (yes ? "Yes" : "No") << '\n';
+        }
+        out_.flush();
+        return yes ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+
+  private:
+    std::ostream& out_;
+    Answer answer_;
+};
+
+// Blocks done of total, percent, bytes per second and time left: redrawn in place on a
+// terminal, a plain line about every two seconds otherwise.
+class ProgressBar {
+  public:
+    explicit ProgressBar(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
+
+    void SetRange(int high) {
+        total_ = high;
+        start_ = Clock::now();
+        lastLine_ = start_;
+        lastPos_ = -1;
+        active_ = high > 0;
+    }
+
+    void SetPos(int position) {
+        if (!active_)
+            return;
+        if (position == 0 && lastPos_ >= 0) {
+            Finish();  // the run sets 0 when it ends
+            return;
+        }
+        lastPos_ = position;
+        const auto now = Clock::now();
+        if (!terminal_ && position != 0 && now - lastLine_ < std::chrono::seconds(2))
+            return;
+        lastLine_ = now;
+        Draw(position, now);
+    }
+
+    // Ends the bar with the blocks that were written.
+    void Finish() {
+        if (!active_)
+            return;
+        active_ = false;
+        Draw(lastPos_ + 1, Clock::now());
+        if (terminal_)
+            err_ << '\n';
+        err_.flush();
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void Draw(int done, Clock::time_point now) {
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0 ? done * 256.0 / seconds : 0.0;
+        const int percent = total_ > 0 ? done * 100 / total_ : 0;
+        char line[160];
+        char left[32] = "--:--";
+        if (rate > 0) {
+            const int secs = static_cast<int>((total_ - done) * 256.0 / rate);
+            std::snprintf(left, sizeof left, "%d:%02d", secs / 60, secs % 60);
+        }
+        constexpr int kWidth = 30;
+        std::string bar(static_cast<std::size_t>(kWidth * percent / 100), '#');
+        bar.resize(kWidth, '.');
+        std::snprintf(line, sizeof line, "[%s] %d/%d blocks %3d%% %6.0f B/s %s left", bar.c_str(),
+                      done, total_, percent, rate, left);
+        if (terminal_) {
+            err_ << '\r' << line << std::flush;
+        } else {
+            err_ << line << '\n' << std::flush;
+        }
+    }
+
+    std::ostream& err_;
+    bool terminal_;
+    bool active_ = false;
+    int total_ = 0;
+    int lastPos_ = -1;
+    Clock::time_point start_{};
+    Clock::time_point lastLine_{};
+};
+
+class ConsoleUpgradeUi : public UpgradeUi {
+  public:
+    ConsoleUpgradeUi(std::string path, int in, int out, MessageSeam& messages, ProgressBar& bar)
+        : path_(std::move(path)), in_(in), out_(out), messages_(messages), bar_(bar) {}
+
+    std::string FirmwarePath() override { return path_; }
+    bool FileExists(const std::string& path) override {
+        std::error_code ec;
+        return std::filesystem::exists(path, ec);
+    }
+    void SetUpgradeEnabled(bool) override {}
+    void UpdateData(bool) override {}
+    int InSelection() override { return in_; }
+    int OutSelection() override { return out_; }
+    void SetProgressRange(int, int high) override { bar_.SetRange(high); }
+    void SetProgressPos(int position) override { bar_.SetPos(position); }
+    MessageSeam& Messages() override { return messages_; }
+
+  private:
+    std::string path_;
+    int in_, out_;
+    MessageSeam& messages_;
+    ProgressBar& bar_;
+};
+
+}  // namespace
+
+int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    LinkOptions link;
+    Answer answer = Answer::Ask;
+    bool readBack = false;
+    std::optional<std::string> path;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            out << kUpgradeUsage << LinkOptionsHelp();
+            return kExitOk;
+        }
+        std::string error;
+        switch (ParseLinkOption(args, i, link, error)) {
+            case OptionResult::Consumed:
+                continue;
+            case OptionResult::Error:
+                err << "vantro-cli upgrade: " << error << '\n';
+                return kExitUsage;
+            case OptionResult::NotMine:
+                break;
+        }
+        if (a == "--readback") {
+            readBack = true;
+        } else if (a == "--yes" || a == "--no") {
+            const Answer given = a == "--yes" ? Answer::Yes : Answer::No;
+            if (answer != Answer::Ask && answer != given) {
+                err << "vantro-cli upgrade: --yes and --no exclude each other\n";
+                return kExitUsage;
+            }
+            answer = given;
+        } else if (a.size() > 1 && a[0] == '-') {
+            err << "vantro-cli upgrade: unknown option '" << a << "'\n";
+            return kExitUsage;
+        } else if (path) {
+            err << "vantro-cli upgrade: more than one HEX file given\n";
+            return kExitUsage;
+        } else {
+            path = a;
+        }
+    }
+    if (!path) {
+        err << "vantro-cli upgrade: no HEX file given\n";
+        return kExitUsage;
+    }
+
+    int status = kExitOk;
+    auto session = LinkSession::Start(link, err, status);
+    if (!session) {
+        return status;
+    }
+    unsigned in = 0, outPort = 0;
+    std::string why;
+    int inSel = -1, outSel = -1;
+    switch (session->SelectPorts(in, outPort, why)) {
+        case LinkSession::Selection::NoSuchPort:
+            err << "vantro-cli upgrade: " << why << '\n';
+            return kExitUsage;
+        case LinkSession::Selection::Ok:
+            inSel = static_cast<int>(in);
+            outSel = static_cast<int>(outPort);
+            break;
+        case LinkSession::Selection::NoSelection:
+            break;  // the run says "Invalid device selected"
+    }
+
+    UpgradeConsole messages(out, answer);
+    ProgressBar bar(err, &err == &std::cerr && isatty(STDERR_FILENO));
+    ConsoleUpgradeUi ui(*path, inSel, outSel, messages, bar);
+    UpgradeOptions options;
+    options.timings = session->Timings();
+    options.trace = session->Trace();
+    options.readBack = readBack;
+    const UpgradeOutcome outcome = RunUpgrade(ui, options);
+    bar.Finish();
+    switch (outcome) {
+        case UpgradeOutcome::Completed:
+            return kExitOk;
+        case UpgradeOutcome::PortError:
+            return kExitPortError;
+        default:
+            return kExitFailed;
+    }
+}
+
+}  // namespace vantro::cli

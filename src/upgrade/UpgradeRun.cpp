@@ -1,0 +1,197 @@
+#include "upgrade/UpgradeRun.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "bootloader/Commands.h"
+#include "image/DeviceProfile.h"
+#include "image/FirmwareImage.h"
+#include "image/HexReader.h"
+#include "upgrade/ProgrammingPlan.h"
+
+namespace vantro {
+
+namespace {
+
+std::string AtAddress(const char* format, int32_t address) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, static_cast<unsigned>(address));
+    return text;
+}
+
+std::string AtAddressCount(const char* format, int32_t address, int count) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, static_cast<unsigned>(address), count);
+    return text;
+}
+
+struct Tally {
+    std::vector<std::string> lines;
+    int32_t errors = 0;
+    int32_t warnings = 0;
+};
+
+// Reads block B back and compares its valid bytes; false when the run must stop.
+bool CheckWrittenBlock(MidiPortPair& pair, const uint8_t* expected, int32_t valid, int32_t b,
+                       Tally& tally) {
+    uint8_t read[kBlockSize];
+    std::memset(read, 0xFF, sizeof read);
+    if (!ReadBlock(pair, static_cast<uint32_t>(b) >> 1, read)) {
+        ++tally.errors;
+        tally.lines.push_back(
+            AtAddress("Error: Failed reading from flash memory at adress [%x]", b));
+        return false;
+    }
+    int mismatches = 0, warnings = 0;
+    for (int32_t j = 0; j < valid; ++j) {
+        if (expected[j] == read[j]) {
+            continue;
+        }
+        if (expected[j] == 0xFF && read[j] == 0x00) {
+            if (((j + b) & 3) != 3) {
+                ++warnings;  // the phantom byte of a word always reads 0x00
+            }
+            continue;
+        }
+        ++mismatches;
+    }
+    tally.errors += mismatches;
+    tally.warnings += warnings;
+    if (mismatches > 0) {
+        tally.lines.push_back(AtAddressCount(
+            "Error: Failed verifying flash memory at adress [%x]. %d bytes wrong.", b, mismatches));
+        return false;
+    }
+    if (warnings > 0) {
+        tally.lines.push_back(AtAddressCount(
+            "Warning: Some FF bytes were read as 00 at adress [%x]. Occured in %d bytes.", b,
+            warnings));
+    }
+    return true;
+}
+
+// Erases and writes the plan; the first error ends it.
+void Program(MidiPortPair& pair, UpgradeUi& ui, const FirmwareImage& image,
+             const ProgrammingPlan& plan, bool readBack, Tally& tally) {
+    int32_t position = 0;
+    uint8_t block[kBlockSize];
+    for (const auto& segment : plan) {
+        if (!ErasePages(pair, static_cast<uint8_t>(ErasePageCount(segment)),
+                        static_cast<uint32_t>(segment.start) >> 1)) {
+            ++tally.errors;
+            tally.lines.push_back("Error: Failed erasing flash memory");
+            return;
+        }
+        for (int32_t k = 0; k < BlockCount(segment); ++k) {
+            ui.SetProgressPos(position);
+            ++position;
+            const int32_t valid = FillBlock(image, segment, k, block);
+            const int32_t b = segment.start + kBlockSize * k;
+            if (!WriteBlock(pair, block, static_cast<uint32_t>(b) >> 1)) {
+                ++tally.errors;
+                tally.lines.push_back(
+                    AtAddress("Error: Failed writing to flash memory at adress [%x]", b));
+                return;
+            }
+            if (readBack && !CheckWrittenBlock(pair, block, valid, b, tally)) {
+                return;
+            }
+        }
+    }
+}
+
+void Report(MidiPortPair& pair, UpgradeUi& ui, const Tally& tally, bool failed) {
+    if (failed) {
+        std::string text = "VANTRO Update FAILED:\r\n";
+        for (const auto& line : tally.lines)
+            text += line + "\r\n";
+        ui.Messages().Show(text, MessageButtons::Ok);
+        return;
+    }
+    std::string text;
+    if (tally.warnings == 0) {
+        text = "VANTRO Update is completed and OK!\r\nRestart VANTRO?";
+    } else {
+        text = "VANTRO Update is completed and OK!\r\n\r\nA few warnings were detected:\r\n";
+        for (const auto& line : tally.lines)
+            text += line + "\r\n";
+        text += "\r\nRestart VANTRO?";
+    }
+    if (ui.Messages().Show(text, MessageButtons::YesNo) == MessageAnswer::Yes) {
+        SendRestart(pair);
+    }
+}
+
+}  // namespace
+
+UpgradeOutcome RunUpgrade(UpgradeUi& ui, const UpgradeOptions& options) {
+    const std::string path = ui.FirmwarePath();
+    if (path.empty()) {
+        ui.Messages().Show("Please load a file!", MessageButtons::Ok);
+        return UpgradeOutcome::Refused;
+    }
+    if (!ui.FileExists(path)) {
+        ui.Messages().Show("The file does not exist", MessageButtons::Ok);
+        return UpgradeOutcome::Refused;
+    }
+    ui.SetUpgradeEnabled(false);
+    ui.UpdateData(true);
+
+    UpgradeOutcome outcome = UpgradeOutcome::Refused;
+    std::optional<std::string> portError;
+    try {
+        auto pair = std::make_unique<MidiPortPair>(&ui.Messages(), options.timings, options.trace);
+        const int in = ui.InSelection();
+        const int out = ui.OutSelection();
+        if (in < 0 || out < 0) {
+            ui.Messages().Show("Invalid device selected", MessageButtons::Ok);
+            ui.SetUpgradeEnabled(true);
+            return UpgradeOutcome::Refused;
+        }
+
+        // From here on, every way out puts the dialog back and releases the run's objects,
+        // the pair last (it closes both ports).
+        struct PutBack {
+            UpgradeUi& ui;
+            ~PutBack() {
+                ui.SetUpgradeEnabled(true);
+                ui.SetProgressPos(0);
+            }
+        } putBack{ui};
+
+        pair->OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
+
+        auto profile = std::make_unique<DeviceProfile>();
+        profile->DescribePic24FJ64GB002();
+        auto image = std::make_unique<FirmwareImage>();
+        if (!LoadHexFile(*profile, ui.FirmwarePath(), *image, ui.Messages())) {
+            return UpgradeOutcome::Refused;  // nothing erased or written from a failed load
+        }
+        const ProgrammingPlan plan = BuildProgrammingPlan(*image);
+        ui.SetProgressRange(0, TotalBlockCount(plan));
+
+        Tally tally;
+        Program(*pair, ui, *image, plan, options.readBack, tally);
+        bool failed = tally.errors != 0;
+        if (!failed && !SendVerifyOK(*pair)) {
+            tally.lines.push_back("Error: Sending VerifyOK failed.");
+            failed = true;
+        }
+        Report(*pair, ui, tally, failed);
+        outcome = failed ? UpgradeOutcome::Failed : UpgradeOutcome::Completed;
+    } catch (const std::exception& e) {
+        portError = e.what();
+    }
+    if (portError) {
+        // Shown once the ports are closed and the dialog is usable again.
+        ui.Messages().Show(*portError, MessageButtons::Ok);
+        return UpgradeOutcome::PortError;
+    }
+    return outcome;
+}
+
+}  // namespace vantro

@@ -1,0 +1,98 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "HexFiles.h"
+#include "cli/Cli.h"
+
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+struct CliResult {
+    int status;
+    std::string out, err;
+};
+
+CliResult Upgrade(std::vector<std::string> args) {
+    args.insert(args.begin(), "upgrade");
+    std::ostringstream o, e;
+    const int s = vantro::cli::RunCli(args, o, e);
+    return {s, o.str(), e.str()};
+}
+
+const std::string kExample = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
+
+TEST(UpgradeCli, SuccessReportAndRestartOnYes) {
+    testutil::TempFile trace("");
+    const auto r = Upgrade({"--simulated-unit", "--yes", "--trace", trace.Path(), kExample});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "VANTRO Update is completed and OK!\nRestart VANTRO? Yes\n");
+    EXPECT_THAT(r.err, HasSubstr("104/104 blocks 100%"));
+    std::ifstream f(trace.Path());
+    std::string line, last;
+    int lines = 0;
+    while (std::getline(f, line)) {
+        last = line;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 2 * (1 + 104 + 1) + 1);  // erase, blocks, VerifyOK both ways, restart
+    EXPECT_THAT(last, EndsWith(" > F0 6F 10 00 11 00 00 F7"));
+}
+
+TEST(UpgradeCli, NoAndNoTerminalAnswerNo) {
+    for (const char* flag : {"--no", ""}) {
+        std::vector<std::string> args = {"--simulated-unit", kExample};
+        if (*flag)
+            args.push_back(flag);
+        const auto r = Upgrade(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "VANTRO Update is completed and OK!\nRestart VANTRO? No\n");
+    }
+}
+
+TEST(UpgradeCli, FailureReportExitsOne) {
+    const auto r = Upgrade({"--simulated-unit", "--sim-fault", "drop:1", "--poll-interval-ms", "2",
+                            "--poll-count", "5", kExample});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "VANTRO Update FAILED:\nError: Failed erasing flash memory\n");
+}
+
+TEST(UpgradeCli, RefusalsAndUsage) {
+    const auto missing = Upgrade({"--simulated-unit", "/nonexistent/fw.hex"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "The file does not exist\n");
+
+    testutil::TempFile bad("not a hex file\n");
+    const auto load = Upgrade({"--simulated-unit", bad.Path()});
+    EXPECT_EQ(load.status, 1);
+    EXPECT_EQ(load.out, "Failure in hex file...\n");
+
+    const auto empty = Upgrade({"--simulated-unit", ""});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.out, "Please load a file!\n");
+
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--simulated-unit"},
+                                                                  {"--yes", "--no", kExample},
+                                                                  {"--bogus", kExample},
+                                                                  {kExample, kExample}}) {
+        const auto r = Upgrade(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    const auto help = Upgrade({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("--readback"));
+}
+
+TEST(UpgradeCli, NoPortsIsInvalidDeviceSelected) {
+    // This suite sees no real ports and no simulated unit is asked for.
+    const auto r = Upgrade({kExample});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Invalid device selected\n");
+}
+
+}  // namespace
