@@ -7,6 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-format
     librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
+    qt6-base-dev libgl-dev fonts-dejavu-core
 )
 
 missing=()

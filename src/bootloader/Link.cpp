@@ -116,11 +116,19 @@ void ArmForReply(MidiPortPair& pair) {
 }
 
 uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kIdleSlice = std::chrono::milliseconds(10);
     const LinkTimings& t = pair.Timings();
     bool filled = false;
     if (t.wakeOnArrival) {
-        const auto deadline = std::chrono::steady_clock::now() + t.pollInterval * t.pollCount;
-        filled = ReplyBuffer.WaitUntilFilled(deadline);
+        const auto deadline = Clock::now() + t.pollInterval * t.pollCount;
+        for (;;) {
+            const auto sliceEnd = t.idle ? std::min(deadline, Clock::now() + kIdleSlice) : deadline;
+            filled = ReplyBuffer.WaitUntilFilled(sliceEnd);
+            if (filled || Clock::now() >= deadline)
+                break;
+            t.idle();
+        }
     } else {
         for (int poll = 0; poll < t.pollCount; ++poll) {
             if (ReplyBuffer.HasBytes()) {
@@ -128,7 +136,12 @@ uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
                 break;
             }
             if (poll + 1 < t.pollCount) {
-                std::this_thread::sleep_for(t.pollInterval);
+                const auto wake = Clock::now() + t.pollInterval;
+                while (t.idle && wake - Clock::now() > kIdleSlice) {
+                    std::this_thread::sleep_for(kIdleSlice);
+                    t.idle();
+                }
+                std::this_thread::sleep_until(wake);
             }
         }
     }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,8 @@ struct LinkTimings {
     int pollCount = 200;
     int attempts = 3;
     bool wakeOnArrival = true;
+    // Called about every 10 ms while a reply is awaited, so a window can keep painting.
+    std::function<void()> idle;
 };
 
 // Sees every SysEx message sent to or received from the unit (received ones on the MIDI

@@ -72,7 +72,7 @@ class ScriptedUnit {
     platform::VirtualOutputPort fromHost_;
 };
 
-constexpr LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true};
+const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}};
 
 class LinkTest : public ::testing::Test {
   protected:
@@ -229,7 +229,7 @@ TEST_F(LinkTest, InvalidShortMessageIsShownByTheWaitingThread) {
 
 TEST_F(LinkTest, TickPollingFindsTheReplyToo) {
     ScriptedUnit unit([](const Bytes&, int) { return ReplyFrame(0x04, {}); });
-    MidiPortPair pair(&messages_, LinkTimings{std::chrono::milliseconds(1), 50, 3, false});
+    MidiPortPair pair(&messages_, LinkTimings{std::chrono::milliseconds(1), 50, 3, false, {}});
     Open(pair);
     EXPECT_TRUE(ErasePages(pair, 1, 0x1400));
     EXPECT_EQ(unit.Requests(), 1);

@@ -23,7 +23,7 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using testutil::Bytes;
 
-const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true};  // 50 ms an attempt
+const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}};  // 50 ms an attempt
 
 std::string Example() {
     return std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";

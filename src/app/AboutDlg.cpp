@@ -1,0 +1,40 @@
+#include "app/AboutDlg.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/DialogUnits.h"
+#include "app/Resources.h"
+
+namespace vantro::app {
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName("IDD_ABOUT");
+    setWindowTitle("About VANTRO");
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    QFont dialogFont = QApplication::font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+    const DialogUnits du(dialogFont);
+
+    auto* icon = new QLabel(this);  // owned by the dialog
+    icon->setPixmap(QIcon(":/vantro/icon.png").pixmap(du.X(20), du.Y(20)));
+    icon->setGeometry(du.Rect(14, 14, 20, 20));
+
+    auto* text = new QLabel("VANTRO, Version 1.1", this);
+    text->setTextFormat(Qt::PlainText);
+    text->setGeometry(du.Rect(42, 14, 114, 8));
+
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("IDOK");
+    ok->setDefault(true);
+    ok->setGeometry(du.Rect(113, 41, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    setFixedSize(du.X(170), du.Y(62));
+}
+
+}  // namespace vantro::app

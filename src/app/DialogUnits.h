@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QRect>
+
+namespace vantro::app {
+
+// Dialog units to pixels as Windows converts them: a horizontal unit is a quarter of the
+// dialog font's average character width, a vertical unit an eighth of its height.
+class DialogUnits {
+  public:
+    explicit DialogUnits(const QFont& font) {
+        const QFontMetrics m(font);
+        const int width =
+            m.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        baseX_ = (width / 26 + 1) / 2;
+        baseY_ = m.height();
+    }
+
+    int X(int du) const { return (du * baseX_ + 2) / 4; }
+    int Y(int du) const { return (du * baseY_ + 4) / 8; }
+    QRect Rect(int x, int y, int w, int h) const {
+        return QRect(X(x), Y(y), X(x + w) - X(x), Y(y + h) - Y(y));
+    }
+
+  private:
+    int baseX_ = 4;
+    int baseY_ = 8;
+};
+
+}  // namespace vantro::app

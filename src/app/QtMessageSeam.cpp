@@ -1,0 +1,28 @@
+#include "app/QtMessageSeam.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace vantro::app {
+
+QString ApplicationTitle() {
+    const QString path = QCoreApplication::applicationFilePath();
+    return path.isEmpty() ? QCoreApplication::applicationName()
+                          : QFileInfo(path).completeBaseName();
+}
+
+MessageAnswer QtMessageSeam::Show(const std::string& text, MessageButtons buttons) {
+    QString shown = QString::fromLocal8Bit(text.c_str());
+    shown.replace("\r\n", "\n");
+    if (buttons == MessageButtons::Ok) {
+        QMessageBox box(QMessageBox::Warning, ApplicationTitle(), shown, QMessageBox::Ok, parent_);
+        box.exec();
+        return MessageAnswer::Ok;
+    }
+    QMessageBox box(QMessageBox::Question, ApplicationTitle(), shown,
+                    QMessageBox::Yes | QMessageBox::No, parent_);
+    return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+}  // namespace vantro::app

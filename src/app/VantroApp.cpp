@@ -1,0 +1,107 @@
+#include "app/VantroApp.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "app/VantroDlg.h"
+#include "sim/SimulatedUnit.h"
+
+namespace vantro::app {
+
+CVANTROApp theApp;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: VANTRO [--simulated-unit [--sim-baud N] [--sim-fault KIND:RATE]... [--sim-seed N]\n"
+    "              [--sim-versions A.B.C.D] [--sim-page-erase-us N] [--sim-row-write-us N]\n"
+    "              [--sim-late-ms N] [--sim-flash-in FILE] [--sim-flash-out FILE]]\n"
+    "\n"
+    "Opens the VANTRO Assistant. --simulated-unit adds a built-in simulated unit's MIDI ports\n"
+    "after the real ones, so the six steps can be tried without a unit; the --sim-* options\n"
+    "are those of vantro-cli.\n";
+
+struct Options {
+    bool simulated = false;
+    sim::SimOptions sim;
+    std::string flashIn, flashOut;
+};
+
+// Returns -1 when the options are good, else the exit status after a message.
+int Parse(const std::vector<std::string>& args, Options& o) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--simulated-unit") {
+            o.simulated = true;
+            continue;
+        }
+        if (a.rfind("--sim-", 0) != 0 || i + 1 >= args.size()) {
+            std::fprintf(stderr, "VANTRO: %s %s (see --help)\n",
+                         a.rfind("--sim-", 0) == 0 ? "missing value for" : "unknown argument",
+                         a.c_str());
+            return 2;
+        }
+        const std::string key = a.substr(6), value = args[++i];
+        std::string error;
+        if (key == "flash-in") {
+            o.flashIn = value;
+        } else if (key == "flash-out") {
+            o.flashOut = value;
+        } else if (!sim::IsSimOption(key) || !sim::ApplySimOption(key, value, o.sim, error)) {
+            std::fprintf(stderr, "VANTRO: %s: %s\n", a.c_str(),
+                         error.empty() ? "unknown option" : error.c_str());
+            return 2;
+        }
+    }
+    if (!o.simulated && (!o.flashIn.empty() || !o.flashOut.empty())) {
+        std::fprintf(stderr, "VANTRO: --sim-flash-in and --sim-flash-out need --simulated-unit\n");
+        return 2;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int CVANTROApp::InitInstance(int argc, char** argv) {
+    Options options;
+    if (const int status = Parse(std::vector<std::string>(argv + 1, argv + argc), options);
+        status >= 0) {
+        return status;
+    }
+    QApplication application(argc, argv);
+
+    std::unique_ptr<sim::InProcessUnit> unit;
+    if (options.simulated) {
+        unit = std::make_unique<sim::InProcessUnit>(options.sim);
+        if (!options.flashIn.empty()) {
+            std::ifstream f(options.flashIn, std::ios::binary);
+            std::vector<uint8_t> dump(std::istreambuf_iterator<char>(f), {});
+            std::string why;
+            if (!f.is_open() || !unit->Core().LoadFlash(dump, why)) {
+                std::fprintf(stderr, "VANTRO: cannot use %s as flash dump: %s\n",
+                             options.flashIn.c_str(), why.empty() ? "cannot read it" : why.c_str());
+                return 2;
+            }
+        }
+    }
+    {
+        CVANTRODlg dialog;
+        dialog.exec();  // Quit, Enter, Escape and the close box all end here alike
+    }
+    if (unit && !options.flashOut.empty()) {
+        const auto dump = unit->Core().FlashDump();
+        std::ofstream f(options.flashOut, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(dump.data()),
+                static_cast<std::streamsize>(dump.size()));
+    }
+    return 0;
+}
+
+}  // namespace vantro::app

@@ -1,0 +1,513 @@
+#include "app/VantroDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <exception>
+
+#include "app/AboutDlg.h"
+#include "app/DialogUnits.h"
+#include "app/QtMessageSeam.h"
+#include "app/Resources.h"
+#include "app/StaticEx.h"
+#include "bootloader/Commands.h"
+#include "midi/MidiInDevice.h"
+#include "midi/MidiOutDevice.h"
+#include "platform/DeviceChange.h"
+#include "upgrade/UpgradeRun.h"
+
+// The pictures live in a static library: their resource table must be registered by hand.
+static void InitPictures() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace vantro::app {
+
+namespace {
+
+enum class Kind {
+    Button,
+    DefaultButton,
+    Combo,
+    Text,
+    Edit,
+    EtchedLine,
+    BlackRule,
+    Progress,
+    Bitmap,
+    Step
+};
+
+struct ControlSpec {
+    int id;
+    Kind kind;
+    const char* text;
+    int x, y, w, h;
+    bool visible;
+};
+
+// Template 102, in template order (which is the tab order).
+const ControlSpec kTemplate[] = {
+    {IDOK, Kind::DefaultButton, "Quit", 601, 255, 50, 14, true},
+    {IDC_IN_PORTS, Kind::Combo, nullptr, 334, 50, 75, 120, true},
+    {IDC_STATIC, Kind::Text,
+     "To upgrade your VANTRO unit you need a USB to 5-pin MIDI converter (ex: Roland UM-ONE "
+     "Mk2) and connect it to the VANTRO 5-pin MIDI connectors.",
+     370, 5, 279, 20, true},
+    {IDC_STATIC, Kind::Text, "Select the correct MIDI device connection here .", 370, 30, 156, 8,
+     true},
+    {IDC_STATIC, Kind::Text, "IN", 334, 40, 8, 8, true},
+    {IDC_OUT_PORTS, Kind::Combo, nullptr, 424, 50, 73, 115, true},
+    {IDC_STATIC, Kind::Text, "OUT", 424, 40, 15, 8, true},
+    {IDC_REFRESH, Kind::Button, "<< Refresh", 514, 50, 45, 14, false},
+    {IDC_VERIFY, Kind::Button, "<< Verify", 444, 121, 45, 14, true},
+    {IDC_STATUS, Kind::Edit, nullptr, 334, 121, 100, 14, true},
+    {IDC_STATIC, Kind::EtchedLine, nullptr, 330, 250, 322, 1, true},
+    {IDC_FIRMWARE_PATH, Kind::Edit, nullptr, 335, 165, 260, 14, true},
+    {IDC_BROWSE, Kind::Button, "<< Browse...", 600, 165, 55, 14, true},
+    {IDC_UPGRADE, Kind::Button, "Upgrade VANTRO", 335, 205, 260, 20, true},
+    {IDC_STATIC, Kind::Text, "Status:", 334, 111, 24, 8, true},
+    {IDC_STATIC, Kind::Text, "Select the firmware file you wish to download.", 370, 150, 148, 8,
+     true},
+    {IDC_STATIC, Kind::Text, "Verify connection. Status should say OK and version number.", 370,
+     100, 197, 8, true},
+    {IDC_STATIC, Kind::Text,
+     "Remove power from VANTRO, and then connect power again and immediately turn the Merge "
+     "switch up and down quickly a few times until all LED's flashing.",
+     370, 75, 274, 17, true},
+    {IDC_STATIC, Kind::BlackRule, nullptr, 332, 25, 330, 1, true},
+    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 140, 330, 1, true},
+    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 70, 330, 1, true},
+    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 95, 330, 1, true},
+    {IDC_STATIC, Kind::Text,
+     "Press the upgrade button, and wait until completed. In case of error, goto step 3", 370, 190,
+     261, 8, true},
+    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 185, 330, 1, true},
+    {IDC_STATIC, Kind::Text, "Progress:", 335, 230, 32, 8, true},
+    {IDC_PROGRESS, Kind::Progress, nullptr, 385, 230, 209, 10, true},
+    {IDC_STATIC, Kind::Bitmap, nullptr, 5, 5, 318, 251, true},
+    {IDC_RESET, Kind::Button, "Reset", 481, 255, 50, 14, false},
+    {IDC_STEP1, Kind::Step, "Step 1.", 335, 5, 30, 8, true},
+    {IDC_STEP1 + 1, Kind::Step, "Step 2.", 335, 30, 30, 8, true},
+    {IDC_STEP1 + 2, Kind::Step, "Step 3.", 335, 75, 30, 8, true},
+    {IDC_STEP1 + 3, Kind::Step, "Step 4.", 335, 100, 30, 8, true},
+    {IDC_STEP1 + 4, Kind::Step, "Step 5.", 335, 150, 30, 8, true},
+    {IDC_STEP1 + 5, Kind::Step, "Step 6.", 335, 190, 30, 8, true},
+};
+
+constexpr int kDialogWidth = 665;
+constexpr int kDialogHeight = 274;
+
+std::optional<QString> AskForHexFile(QWidget* parent) {
+    const QString path = QFileDialog::getOpenFileName(parent, QString(), QString(), "(*.hex)");
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+}  // namespace
+
+// While an action runs, the window repaints and answers the window system, but clicks and
+// keys meant for it are dropped, as a modal action would ignore them.
+class CVANTRODlg::BusyScope {
+  public:
+    explicit BusyScope(CVANTRODlg& dlg) : dlg_(dlg), was_(dlg.busy_) {
+        dlg_.busy_ = true;
+        if (!was_)
+            qApp->installEventFilter(&dlg_);
+    }
+    ~BusyScope() {
+        dlg_.busy_ = was_;
+        if (!was_)
+            qApp->removeEventFilter(&dlg_);
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    CVANTRODlg& dlg_;
+    bool was_;
+};
+
+// What the upgrade run needs of the dialog, given by its controls.
+class CVANTRODlg::DialogUpgradeUi : public UpgradeUi {
+  public:
+    explicit DialogUpgradeUi(CVANTRODlg& dlg) : dlg_(dlg) {}
+    std::string FirmwarePath() override {
+        return dlg_.m_strFirmwarePath.toLocal8Bit().toStdString();
+    }
+    bool FileExists(const std::string& path) override {
+        return QFileInfo::exists(QString::fromLocal8Bit(path.c_str()));
+    }
+    void SetUpgradeEnabled(bool enabled) override { dlg_.upgrade_->setEnabled(enabled); }
+    void UpdateData(bool save) override { dlg_.UpdateData(save); }
+    int InSelection() override { return dlg_.m_cbInPorts->currentIndex(); }
+    int OutSelection() override { return dlg_.m_cbOutPorts->currentIndex(); }
+    void SetProgressRange(int low, int high) override { dlg_.m_ctlProgress->setRange(low, high); }
+    void SetProgressPos(int position) override { dlg_.m_ctlProgress->setValue(position); }
+    MessageSeam& Messages() override { return dlg_.Messages(); }
+
+  private:
+    CVANTRODlg& dlg_;
+};
+
+CVANTRODlg::CVANTRODlg(MessageSeam* messages, QWidget* parent)
+    : QDialog(parent), messages_(messages), chooseFile_(&AskForHexFile) {
+    if (messages_ == nullptr) {
+        ownSeam_ = std::make_unique<QtMessageSeam>(this);
+        messages_ = ownSeam_.get();
+    }
+    InitPictures();
+    runAbout_ = [](QDialog& about) { about.exec(); };
+    SetLinkTimings(LinkTimings{});
+    m_hAppIcon = QIcon(":/vantro/icon.png");
+    BuildControls();
+    OnInitDialog();
+}
+
+CVANTRODlg::~CVANTRODlg() {
+    watch_.reset();  // no notification may reach a dialog that is going
+}
+
+void CVANTRODlg::SetLinkTimings(const LinkTimings& timings) {
+    timings_ = timings;
+    // Keep painting while the unit is awaited; input stays blocked by the busy filter.
+    timings_.idle = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); };
+}
+
+void CVANTRODlg::BuildControls() {
+    setObjectName("IDD_ASSISTANT");
+    setWindowTitle("VANTRO Assistant V1.1");
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    QFont dialogFont = QApplication::font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+    const DialogUnits du(dialogFont);
+
+    QWidget* previousTab = nullptr;
+    CStaticEx** steps[] = {&m_lblStep1, &m_lblStep2, &m_lblStep3,
+                           &m_lblStep4, &m_lblStep5, &m_lblStep6};
+    int row = 0;
+    for (const auto& c : kTemplate) {
+        ++row;
+        QRect r = du.Rect(c.x, c.y, c.w, c.h);
+        QWidget* w = nullptr;
+        switch (c.kind) {
+            case Kind::Button:
+            case Kind::DefaultButton: {
+                auto* b = new QPushButton(c.text, this);
+                b->setDefault(c.kind == Kind::DefaultButton);
+                b->setAutoDefault(false);
+                w = b;
+                break;
+            }
+            case Kind::Combo: {
+                auto* combo = new QComboBox(this);
+                combo->setEditable(false);
+                combo->setInsertPolicy(QComboBox::InsertAtBottom);
+                // The template's height is the dropped-down list's; the closed box is one
+                // line high, as an edit.
+                r.setHeight(du.Y(14));
+                w = combo;
+                break;
+            }
+            case Kind::Text: {
+                auto* label = new QLabel(c.text, this);
+                label->setWordWrap(c.h > 8);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                label->setTextFormat(Qt::PlainText);
+                w = label;
+                break;
+            }
+            case Kind::Edit: {
+                auto* edit = new QLineEdit(this);
+                edit->setReadOnly(true);
+                w = edit;
+                break;
+            }
+            case Kind::EtchedLine: {
+                auto* line = new QFrame(this);
+                line->setFrameShape(QFrame::HLine);
+                line->setFrameShadow(QFrame::Sunken);
+                r.setHeight(std::max(2, r.height()));
+                w = line;
+                break;
+            }
+            case Kind::BlackRule: {
+                auto* rule = new QFrame(this);
+                rule->setAutoFillBackground(true);
+                QPalette p = rule->palette();
+                p.setColor(QPalette::Window, Qt::black);
+                rule->setPalette(p);
+                r.setHeight(std::max(1, r.height()));
+                w = rule;
+                break;
+            }
+            case Kind::Progress: {
+                auto* bar = new QProgressBar(this);
+                bar->setRange(0, 100);
+                bar->setValue(0);
+                bar->setTextVisible(false);
+                w = bar;
+                break;
+            }
+            case Kind::Bitmap: {
+                auto* picture = new QLabel(this);
+                const QPixmap pixmap(":/vantro/connections.png");
+                picture->setPixmap(pixmap);
+                picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                picture->setLineWidth(1);
+                // The picture control takes the bitmap's own size.
+                r.setSize(pixmap.size() + QSize(2, 2));
+                w = picture;
+                break;
+            }
+            case Kind::Step: {
+                auto* label = new CStaticEx(c.text, this);
+                *steps[c.id - IDC_STEP1] = label;
+                w = label;
+                break;
+            }
+        }
+        w->setGeometry(r);
+        w->setObjectName(c.id == IDC_STATIC ? QString("static%1").arg(row)
+                                            : QString("control%1").arg(c.id));
+        w->setProperty("controlId", c.id);
+        w->setVisible(c.visible);
+        placed_.push_back({w, QRect(c.x, c.y, c.w, c.h), row});
+        if (w->focusPolicy() != Qt::NoFocus) {
+            if (previousTab != nullptr)
+                setTabOrder(previousTab, w);
+            previousTab = w;
+        }
+    }
+
+    m_cbInPorts = qobject_cast<QComboBox*>(Control(IDC_IN_PORTS));
+    m_cbOutPorts = qobject_cast<QComboBox*>(Control(IDC_OUT_PORTS));
+    m_ctlProgress = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS));
+    status_ = qobject_cast<QLineEdit*>(Control(IDC_STATUS));
+    firmwarePath_ = qobject_cast<QLineEdit*>(Control(IDC_FIRMWARE_PATH));
+    upgrade_ = qobject_cast<QPushButton*>(Control(IDC_UPGRADE));
+
+    auto button = [this](int id) { return qobject_cast<QPushButton*>(Control(id)); };
+    connect(button(IDOK), &QPushButton::clicked, this, &QDialog::accept);
+    connect(button(IDC_REFRESH), &QPushButton::clicked, this,
+            [this] { RunAction([this] { RefreshPortLists(); }); });
+    connect(button(IDC_VERIFY), &QPushButton::clicked, this, &CVANTRODlg::OnVerify);
+    connect(button(IDC_BROWSE), &QPushButton::clicked, this, &CVANTRODlg::OnBrowse);
+    connect(button(IDC_UPGRADE), &QPushButton::clicked, this, &CVANTRODlg::OnUpgrade);
+    connect(button(IDC_RESET), &QPushButton::clicked, this, &CVANTRODlg::OnReset);
+
+    setFixedSize(du.X(kDialogWidth), du.Y(kDialogHeight));
+}
+
+QWidget* CVANTRODlg::Control(int id) const {
+    for (const auto& p : placed_) {
+        if (id >= 0 ? p.widget->property("controlId").toInt() == id : p.row == -id) {
+            return p.widget;
+        }
+    }
+    return nullptr;
+}
+
+MessageSeam& CVANTRODlg::Messages() {
+    return *messages_;
+}
+
+template <typename F>
+void CVANTRODlg::RunAction(F action) {
+    BusyScope busy(*this);
+    try {
+        action();
+    } catch (const std::exception& e) {
+        // The action's own objects (its port pair above all) are gone by now.
+        Messages().Show(e.what(), MessageButtons::Ok);
+    }
+}
+
+bool CVANTRODlg::OnInitDialog() {
+    UpdateData(false);
+    for (CStaticEx* step :
+         {m_lblStep1, m_lblStep2, m_lblStep3, m_lblStep4, m_lblStep5, m_lblStep6}) {
+        step->MakeBold();
+    }
+    // Where the window system gives dialogs no system menu, the about item lives in the
+    // dialog's context menu, after a separator as it would be there.
+    systemMenu_ = new QMenu(this);
+    const QString aboutText = kAboutItemText;
+    if (!aboutText.isEmpty()) {
+        systemMenu_->addSeparator();
+        QAction* about = systemMenu_->addAction(aboutText);
+        about->setData(IDM_ABOUT);
+        connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUT); });
+    }
+    setWindowIcon(m_hAppIcon);
+    RunAction([this] { RefreshPortLists(); });
+    watch_ = std::make_unique<platform::DeviceChangeWatch>([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnDeviceChange(); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void CVANTRODlg::contextMenuEvent(QContextMenuEvent* event) {
+    systemMenu_->exec(event->globalPos());
+}
+
+void CVANTRODlg::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0) == IDM_ABOUT) {
+        CAboutDlg about(this);
+        runAbout_(about);
+    }
+}
+
+void CVANTRODlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_nInPortSel = m_cbInPorts->currentIndex();
+        m_nOutPortSel = m_cbOutPorts->currentIndex();
+        m_strStatus = status_->text();
+        m_strFirmwarePath = firmwarePath_->text();
+    } else {
+        m_cbInPorts->setCurrentIndex(m_nInPortSel < m_cbInPorts->count() ? m_nInPortSel : -1);
+        m_cbOutPorts->setCurrentIndex(m_nOutPortSel < m_cbOutPorts->count() ? m_nOutPortSel : -1);
+        status_->setText(m_strStatus);
+        firmwarePath_->setText(m_strFirmwarePath);
+    }
+}
+
+void CVANTRODlg::RefreshPortLists() {
+    m_cbInPorts->clear();
+    midi::CMIDIInDevice in;
+    const UINT inCount = in.PortCount();
+    for (UINT i = 0; i < inCount; ++i) {
+        MIDIINCAPSA caps{};
+        in.GetPortCaps(i, caps);
+        m_cbInPorts->addItem(QString::fromLocal8Bit(caps.szPname));
+    }
+    if (inCount != 0)
+        m_cbInPorts->setCurrentIndex(static_cast<int>(inCount) - 1);
+
+    m_cbOutPorts->clear();
+    midi::CMIDIOutDevice out;
+    const UINT outCount = out.PortCount();
+    for (UINT i = 0; i < outCount; ++i) {
+        MIDIOUTCAPSA caps{};
+        out.GetPortCaps(i, caps);
+        m_cbOutPorts->addItem(QString::fromLocal8Bit(caps.szPname));
+    }
+    if (outCount != 0)
+        m_cbOutPorts->setCurrentIndex(static_cast<int>(outCount) - 1);
+}
+
+void CVANTRODlg::OnDeviceChange() {
+    RunAction([this] { RefreshPortLists(); });
+}
+
+void CVANTRODlg::OnVerify() {
+    RunAction([this] {
+        UpdateData(true);
+        MidiPortPair pair(&Messages(), timings_);
+        const int in = m_cbInPorts->currentIndex();
+        const int out = m_cbOutPorts->currentIndex();
+        if (in == -1 || out == -1) {
+            Messages().Show("Invalid device selected", MessageButtons::Ok);
+            return;
+        }
+        pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
+        uint8_t blMajor = 0, blMinor = 0, fwMajor = 0, fwMinor = 0;
+        if (QueryVersions(pair, blMajor, blMinor, fwMajor, fwMinor)) {
+            m_strStatus = QString::fromStdString(VersionStatus(blMajor, blMinor, fwMajor, fwMinor));
+        } else {
+            m_strStatus = "ERROR!";
+        }
+        UpdateData(false);
+    });
+}
+
+void CVANTRODlg::OnBrowse() {
+    RunAction([this] {
+        UpdateData(true);
+        if (!m_strStatus.contains("OK")) {
+            Messages().Show("Please verify the connection!", MessageButtons::Ok);
+            return;
+        }
+        if (const auto chosen = chooseFile_(this)) {
+            UpdateData(true);
+            m_strFirmwarePath = *chosen;
+            UpdateData(false);
+        }
+    });
+}
+
+void CVANTRODlg::OnReset() {
+    RunAction([this] {
+        MidiPortPair pair(&Messages(), timings_);
+        const int in = m_cbInPorts->currentIndex();
+        const int out = m_cbOutPorts->currentIndex();
+        if (in == -1 || out == -1) {
+            Messages().Show("Invalid device selected", MessageButtons::Ok);
+            return;
+        }
+        pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
+        SendRestart(pair);
+    });
+}
+
+void CVANTRODlg::OnUpgrade() {
+    RunAction([this] {
+        DialogUpgradeUi ui(*this);
+        UpgradeOptions options;
+        options.timings = timings_;
+        RunUpgrade(ui, options);
+    });
+}
+
+bool CVANTRODlg::eventFilter(QObject* watched, QEvent* event) {
+    if (!busy_)
+        return false;
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride: {
+            // Only what is meant for this window: message boxes of the action stay usable.
+            auto* w = qobject_cast<QWidget*>(watched);
+            return w != nullptr && (w == this || isAncestorOf(w));
+        }
+        default:
+            return false;
+    }
+}
+
+void CVANTRODlg::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CVANTRODlg::keyPressEvent(QKeyEvent* event) {
+    if (busy_)
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace vantro::app

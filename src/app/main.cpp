@@ -1,0 +1,5 @@
+#include "app/VantroApp.h"
+
+int main(int argc, char** argv) {
+    return vantro::app::theApp.InitInstance(argc, argv);
+}
