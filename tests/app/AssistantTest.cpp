@@ -17,6 +17,7 @@
 
 #include "../midi/MidiTestSupport.h"
 #include "app/AboutDlg.h"
+#include "app/QtMessageSeam.h"
 #include "app/Resources.h"
 #include "app/StaticEx.h"
 #include "app/VantroDlg.h"
@@ -112,6 +113,36 @@ TEST_F(AssistantTest, StartState) {
     dlg->OnSysCommand(0x0013);  // masked with 0xFFF0 it is the about item
     EXPECT_EQ(aboutTitle, "About VANTRO");
     EXPECT_THAT(messages_.Texts(), IsEmpty());
+}
+
+TEST_F(AssistantTest, TabOrderFollowsTheTemplate) {
+    auto dlg = Open();
+    std::vector<int> ids;
+    QWidget* w = Button(*dlg, IDOK);
+    for (int i = 0; i < 100 && w != nullptr; ++i) {
+        if (w->isVisible() && w->focusPolicy() & Qt::TabFocus)
+            ids.push_back(w->property("controlId").toInt());
+        w = w->nextInFocusChain();
+        if (w == Button(*dlg, IDOK))
+            break;
+    }
+    EXPECT_THAT(ids, ElementsAre(IDOK, IDC_IN_PORTS, IDC_OUT_PORTS, IDC_VERIFY, IDC_STATUS,
+                                 IDC_FIRMWARE_PATH, IDC_BROWSE, IDC_UPGRADE));
+}
+
+TEST_F(AssistantTest, CancelledBrowseKeepsThePath) {
+    sim::InProcessUnit unit;
+    auto dlg = Open();
+    Click(*dlg, IDC_VERIFY);
+    Click(*dlg, IDC_BROWSE);
+    chosen_.reset();  // the user cancels
+    Click(*dlg, IDC_BROWSE);
+    EXPECT_EQ(fileDialogs_, 2);
+    EXPECT_EQ(Edit(*dlg, IDC_FIRMWARE_PATH)->text().toStdString(), kExample);
+}
+
+TEST(MessageBoxes, CaptionIsTheExecutablesBaseName) {
+    EXPECT_EQ(ApplicationTitle(), "app_test");
 }
 
 TEST_F(AssistantTest, AboutBoxContents) {
