@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "platform/winmm.h"
+
 namespace platform {
 
 namespace {
@@ -17,6 +19,26 @@ std::set<DeviceChangeWatch*>& Watches() {
 }
 
 }  // namespace
+
+// Asked through the same winmm calls the port lists use.
+PortNames CurrentPortNames() {
+    PortNames names;
+    const UINT inputs = midiInGetNumDevs();
+    for (UINT i = 0; i < inputs; ++i) {
+        MIDIINCAPSA caps{};
+        if (midiInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR) {
+            names.inputs.emplace_back(caps.szPname);
+        }
+    }
+    const UINT outputs = midiOutGetNumDevs();
+    for (UINT i = 0; i < outputs; ++i) {
+        MIDIOUTCAPSA caps{};
+        if (midiOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR) {
+            names.outputs.emplace_back(caps.szPname);
+        }
+    }
+    return names;
+}
 
 DeviceChangeWatch::DeviceChangeWatch(std::function<void()> listener,
                                      std::chrono::milliseconds interval)

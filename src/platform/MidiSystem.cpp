@@ -672,16 +672,6 @@ const std::string& VirtualOutputPort::Name() const {
     return core_->name;
 }
 
-PortNames CurrentPortNames() {
-    auto& r = Registry::Get();
-    PortNames names;
-    for (const auto& d : r.InputDevices())
-        names.inputs.push_back(NameOf(d));
-    for (const auto& d : r.OutputDevices())
-        names.outputs.push_back(NameOf(d));
-    return names;
-}
-
 }  // namespace platform
 
 namespace platform {

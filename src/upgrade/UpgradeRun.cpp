@@ -139,55 +139,60 @@ UpgradeOutcome RunUpgrade(UpgradeUi& ui, const UpgradeOptions& options) {
         return UpgradeOutcome::Refused;
     }
     ui.SetUpgradeEnabled(false);
-    ui.UpdateData(true);
 
     UpgradeOutcome outcome = UpgradeOutcome::Refused;
     std::optional<std::string> portError;
-    try {
-        auto pair = std::make_unique<MidiPortPair>(&ui.Messages(), options.timings, options.trace);
-        const int in = ui.InSelection();
-        const int out = ui.OutSelection();
-        if (in < 0 || out < 0) {
-            ui.Messages().Show("Invalid device selected", MessageButtons::Ok);
-            ui.SetUpgradeEnabled(true);
-            return UpgradeOutcome::Refused;
-        }
-
-        // From here on, every way out puts the dialog back and releases the run's objects,
-        // the pair last (it closes both ports).
+    {
+        // Every way out from here enables the button again; once the ports are to be
+        // opened (or a port failed), the progress bar goes back to 0 as well. The run's
+        // objects are released first, the pair last (it closes both ports).
         struct PutBack {
             UpgradeUi& ui;
+            bool resetProgress = false;
             ~PutBack() {
                 ui.SetUpgradeEnabled(true);
-                ui.SetProgressPos(0);
+                if (resetProgress)
+                    ui.SetProgressPos(0);
             }
         } putBack{ui};
+        try {
+            ui.UpdateData(true);
+            auto pair =
+                std::make_unique<MidiPortPair>(&ui.Messages(), options.timings, options.trace);
+            const int in = ui.InSelection();
+            const int out = ui.OutSelection();
+            if (in < 0 || out < 0) {
+                ui.Messages().Show("Invalid device selected", MessageButtons::Ok);
+                return UpgradeOutcome::Refused;
+            }
+            putBack.resetProgress = true;
+            pair->OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
 
-        pair->OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
+            auto profile = std::make_unique<DeviceProfile>();
+            profile->DescribePic24FJ64GB002();
+            auto image = std::make_unique<FirmwareImage>();
+            if (!LoadHexFile(*profile, ui.FirmwarePath(), *image, ui.Messages())) {
+                return UpgradeOutcome::Refused;  // nothing erased or written from a failed load
+            }
+            const ProgrammingPlan plan = BuildProgrammingPlan(*image);
+            ui.SetProgressRange(0, TotalBlockCount(plan));
 
-        auto profile = std::make_unique<DeviceProfile>();
-        profile->DescribePic24FJ64GB002();
-        auto image = std::make_unique<FirmwareImage>();
-        if (!LoadHexFile(*profile, ui.FirmwarePath(), *image, ui.Messages())) {
-            return UpgradeOutcome::Refused;  // nothing erased or written from a failed load
+            Tally tally;
+            Program(*pair, ui, *image, plan, options.readBack, tally);
+            bool failed = tally.errors != 0;
+            if (!failed && !SendVerifyOK(*pair)) {
+                tally.lines.push_back("Error: Sending VerifyOK failed.");
+                failed = true;
+            }
+            Report(*pair, ui, tally, failed);
+            outcome = failed ? UpgradeOutcome::Failed : UpgradeOutcome::Completed;
+        } catch (const std::exception& e) {
+            portError = e.what();
+            putBack.resetProgress = true;
         }
-        const ProgrammingPlan plan = BuildProgrammingPlan(*image);
-        ui.SetProgressRange(0, TotalBlockCount(plan));
-
-        Tally tally;
-        Program(*pair, ui, *image, plan, options.readBack, tally);
-        bool failed = tally.errors != 0;
-        if (!failed && !SendVerifyOK(*pair)) {
-            tally.lines.push_back("Error: Sending VerifyOK failed.");
-            failed = true;
-        }
-        Report(*pair, ui, tally, failed);
-        outcome = failed ? UpgradeOutcome::Failed : UpgradeOutcome::Completed;
-    } catch (const std::exception& e) {
-        portError = e.what();
     }
     if (portError) {
-        // Shown once the ports are closed and the dialog is usable again.
+        // Shown once the ports are closed and the dialog is put back.
         ui.Messages().Show(*portError, MessageButtons::Ok);
         return UpgradeOutcome::PortError;
     }

@@ -36,13 +36,19 @@ class FakeUi : public UpgradeUi {
 
     std::string FirmwarePath() override { return path; }
     bool FileExists(const std::string& p) override { return std::filesystem::exists(p); }
-    void SetUpgradeEnabled(bool enabled) override { buttonStates.push_back(enabled); }
+    void SetUpgradeEnabled(bool enabled) override {
+        buttonStates.push_back(enabled);
+        log.push_back(enabled ? "enabled" : "disabled");
+    }
     void UpdateData(bool save) override { dataExchanges.push_back(save); }
     int InSelection() override { return in; }
     int OutSelection() override { return out; }
     void SetProgressRange(int low, int high) override { ranges.emplace_back(low, high); }
-    void SetProgressPos(int position) override { positions.push_back(position); }
-    MessageSeam& Messages() override { return messages; }
+    void SetProgressPos(int position) override {
+        positions.push_back(position);
+        log.push_back("pos " + std::to_string(position));
+    }
+    MessageSeam& Messages() override { return logged; }
 
     void SelectPortsNamed(const std::string& name) {
         in = testutil::FindInput(name);
@@ -56,6 +62,17 @@ class FakeUi : public UpgradeUi {
     std::vector<std::pair<int, int>> ranges;
     std::vector<int> positions;
     RecordingMessageSeam messages{MessageAnswer::Yes};
+    std::vector<std::string> log;  // what the run did to the dialog, in order
+
+  private:
+    struct LoggedSeam : MessageSeam {
+        explicit LoggedSeam(FakeUi& u) : ui(u) {}
+        MessageAnswer Show(const std::string& text, MessageButtons b) override {
+            ui.log.push_back("message");
+            return ui.messages.Show(text, b);
+        }
+        FakeUi& ui;
+    } logged{*this};
 };
 
 // Records every SysEx message of the run.
@@ -228,6 +245,10 @@ TEST(UpgradeRun, PortFailureIsShownAndTheDialogPutBack) {
     UpgradeFixture run;
     run.ui.out = 10000;  // a port that is not there
     EXPECT_EQ(run.Go(), UpgradeOutcome::PortError);
+    // By the time the failure is shown, the button is enabled and the bar back at 0.
+    ASSERT_GE(run.ui.log.size(), 3u);
+    EXPECT_THAT(std::vector<std::string>(run.ui.log.end() - 3, run.ui.log.end()),
+                ElementsAre("enabled", "pos 0", "message"));
     ASSERT_EQ(run.ui.messages.Texts().size(), 1u);
     EXPECT_EQ(run.ui.messages.Texts()[0], testutil::ErrorText(MMSYSERR_BADDEVICEID));
     run.ui.out = testutil::FindOutput(sim::kUnitPortName);
