@@ -31,7 +31,8 @@ const char* LinkOptionsHelp() {
            "  --sim-seed N          seed of its faults (default 1)\n"
            "  --sim-versions A.B.C.D its bootloader and firmware versions (default 1.2.3.4)\n"
            "  --sim-page-erase-us N, --sim-row-write-us N  its flash timings (default 0)\n"
-           "  --sim-late-ms N       how much later its late replies come (default 10500)\n"
+           "  --sim-late-ms N       how much later its late replies come (default: just\n"
+           "                        after one attempt's wait has ended)\n"
            "  --sim-flash-in FILE   start it from this flash dump (0x153F0 bytes)\n"
            "  --sim-flash-out FILE  write its flash dump here at the end\n"
            "Link:\n"
@@ -82,6 +83,7 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
         if (!value(v))
             return OptionResult::Error;
         std::string why;
+        options.lateGiven = options.lateGiven || a == "--sim-late-ms";
         if (!sim::ApplySimOption(a.substr(6), v, options.sim, why)) {
             error = a + ": " + why;
             return OptionResult::Error;
@@ -144,7 +146,12 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
         }
     }
     if (options.simulated) {
-        s->unit_ = std::make_unique<sim::InProcessUnit>(options.sim);
+        sim::SimOptions simOptions = options.sim;
+        if (!options.lateGiven) {
+            const auto attempt = options.timings.pollInterval * options.timings.pollCount;
+            simOptions.lateDelay = attempt + attempt / 20 + std::chrono::milliseconds(10);
+        }
+        s->unit_ = std::make_unique<sim::InProcessUnit>(simOptions);
         if (!options.simFlashIn.empty()) {
             std::ifstream f(options.simFlashIn, std::ios::binary);
             std::vector<uint8_t> dump(std::istreambuf_iterator<char>(f), {});

@@ -23,6 +23,7 @@ struct LinkOptions {
     std::string simFlashIn, simFlashOut;
     std::string tracePath;
     LinkTimings timings;
+    bool lateGiven = false;  // --sim-late-ms; else late replies come just after a wait ends
 };
 
 enum class OptionResult { Consumed, NotMine, Error };

@@ -61,6 +61,19 @@ TEST(VerifyCli, TraceHasEveryMessageInItsFormat) {
     EXPECT_THAT(received, HasSubstr(" < F0 6F 10 00 12 01 01 00 02 00 03 00 04 00 "));
 }
 
+TEST(VerifyCli, ALateReplyLandsInTheNextAttempt) {
+    testutil::TempFile trace("");
+    const CliRun r = Cli(With(
+        {"verify", "--simulated-unit", "--sim-fault", "late:1", "--trace", trace.Path()}, kFast));
+    EXPECT_EQ(r.status, 0) << r.out;
+    std::ifstream f(trace.Path());
+    std::string line;
+    int sent = 0;
+    while (std::getline(f, line))
+        sent += line.find(" > ") != std::string::npos;
+    EXPECT_EQ(sent, 2);  // the first attempt's wait ended before its reply came
+}
+
 TEST(ResetCli, SendsTheRestartFrameOnly) {
     testutil::TempFile trace("");
     const CliRun r = Cli({"reset", "--simulated-unit", "--trace", trace.Path()});
