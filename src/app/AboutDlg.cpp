@@ -11,14 +11,7 @@
 namespace vantro::app {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-    setObjectName("IDD_ABOUT");
-    setWindowTitle("About VANTRO");
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
-    QFont dialogFont = QApplication::font();
-    dialogFont.setPointSize(8);
-    setFont(dialogFont);
-    const DialogUnits du(dialogFont);
+    const DialogUnits du(PrepareDialog(*this, "IDD_ABOUT", "About VANTRO"));
 
     auto* icon = new QLabel(this);  // owned by the dialog
     icon->setPixmap(QIcon(":/vantro/icon.png").pixmap(du.X(20), du.Y(20)));

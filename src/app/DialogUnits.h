@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QApplication>
+#include <QDialog>
 #include <QFont>
 #include <QFontMetrics>
 #include <QRect>
@@ -28,5 +30,18 @@ class DialogUnits {
     int baseX_ = 4;
     int baseY_ = 8;
 };
+
+// Names and captions a dialog, gives it the frame of a fixed modal dialog (caption and
+// close box, no minimise or maximise) and the 8-point dialog font; returns that font.
+inline QFont PrepareDialog(QDialog& dialog, const char* name, const char* caption) {
+    dialog.setObjectName(name);
+    dialog.setWindowTitle(caption);
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint);
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    dialog.setFont(font);
+    return font;
+}
 
 }  // namespace vantro::app

@@ -187,14 +187,7 @@ void CVANTRODlg::SetLinkTimings(const LinkTimings& timings) {
 }
 
 void CVANTRODlg::BuildControls() {
-    setObjectName("IDD_ASSISTANT");
-    setWindowTitle("VANTRO Assistant V1.1");
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
-    QFont dialogFont = QApplication::font();
-    dialogFont.setPointSize(8);
-    setFont(dialogFont);
-    const DialogUnits du(dialogFont);
+    const DialogUnits du(PrepareDialog(*this, "IDD_ASSISTANT", "VANTRO Assistant V1.1"));
 
     QWidget* previousTab = nullptr;
     CStaticEx** steps[] = {&m_lblStep1, &m_lblStep2, &m_lblStep3,
@@ -387,28 +380,31 @@ void CVANTRODlg::UpdateData(bool saveAndValidate) {
     }
 }
 
+namespace {
+
+// Appends every port's product name in device order and selects the last one.
+template <typename Caps, typename Port>
+void FillList(QComboBox* list, const Port& port) {
+    const UINT count = port.PortCount();
+    for (UINT i = 0; i < count; ++i) {
+        Caps caps{};
+        port.GetPortCaps(i, caps);
+        list->addItem(QString::fromLocal8Bit(caps.szPname));
+    }
+    if (count != 0)
+        list->setCurrentIndex(static_cast<int>(count) - 1);
+}
+
+}  // namespace
+
 void CVANTRODlg::RefreshPortLists() {
     m_cbInPorts->clear();
     midi::CMIDIInDevice in;
-    const UINT inCount = in.PortCount();
-    for (UINT i = 0; i < inCount; ++i) {
-        MIDIINCAPSA caps{};
-        in.GetPortCaps(i, caps);
-        m_cbInPorts->addItem(QString::fromLocal8Bit(caps.szPname));
-    }
-    if (inCount != 0)
-        m_cbInPorts->setCurrentIndex(static_cast<int>(inCount) - 1);
+    FillList<MIDIINCAPSA>(m_cbInPorts, in);
 
     m_cbOutPorts->clear();
     midi::CMIDIOutDevice out;
-    const UINT outCount = out.PortCount();
-    for (UINT i = 0; i < outCount; ++i) {
-        MIDIOUTCAPSA caps{};
-        out.GetPortCaps(i, caps);
-        m_cbOutPorts->addItem(QString::fromLocal8Bit(caps.szPname));
-    }
-    if (outCount != 0)
-        m_cbOutPorts->setCurrentIndex(static_cast<int>(outCount) - 1);
+    FillList<MIDIOUTCAPSA>(m_cbOutPorts, out);
 }
 
 void CVANTRODlg::OnDeviceChange() {
