@@ -25,6 +25,7 @@
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
 #include "platform/DeviceChange.h"
+#include "platform/WindowMessages.h"
 #include "upgrade/UpgradeRun.h"
 
 // The pictures live in a static library: their resource table must be registered by hand.
@@ -336,11 +337,13 @@ bool CVANTRODlg::OnInitDialog() {
          {m_lblStep1, m_lblStep2, m_lblStep3, m_lblStep4, m_lblStep5, m_lblStep6}) {
         step->MakeBold();
     }
-    // Where the window system gives dialogs no system menu, the about item lives in the
-    // dialog's context menu, after a separator as it would be there.
+    // The about item goes into the system menu; where the window system gives dialogs
+    // none, it lives in the dialog's context menu, after a separator as it would be there.
     systemMenu_ = new QMenu(this);
     const QString aboutText = kAboutItemText;
-    if (!aboutText.isEmpty()) {
+    const bool inSystemMenu =
+        platform::AppendSystemMenuItem(reinterpret_cast<void*>(winId()), IDM_ABOUT, kAboutItemText);
+    if (!aboutText.isEmpty() && !inSystemMenu) {
         systemMenu_->addSeparator();
         QAction* about = systemMenu_->addAction(aboutText);
         about->setData(IDM_ABOUT);
@@ -498,6 +501,17 @@ void CVANTRODlg::closeEvent(QCloseEvent* event) {
         return;
     }
     QDialog::closeEvent(event);
+}
+
+bool CVANTRODlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    unsigned id = 0;
+    if (platform::IsDeviceChangeMessage(message)) {
+        OnDeviceChange();  // and the default processing goes on
+    } else if (platform::IsSysCommandMessage(message, id) && (id & 0xFFF0) == IDM_ABOUT) {
+        OnSysCommand(id);
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
 }
 
 void CVANTRODlg::keyPressEvent(QKeyEvent* event) {
