@@ -8,8 +8,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "HexFiles.h"
 
 extern char** environ;
 
@@ -88,5 +93,26 @@ class ChildProcess {
     int status_ = -1;
     std::string output_;
 };
+
+struct CommandResult {
+    int status = -1;  // the exit status, -1 when it did not exit normally
+    std::string out, err;
+};
+
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// Runs program with args through the shell, as a script would, with no standard input.
+inline CommandResult RunCommand(const std::string& program, const std::string& args) {
+    TempFile out(""), err("");
+    const std::string cmd =
+        program + " " + args + " >" + out.Path() + " 2>" + err.Path() + " </dev/null";
+    const int raw = std::system(cmd.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(out.Path()), ReadAll(err.Path())};
+}
 
 }  // namespace testutil

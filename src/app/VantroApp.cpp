@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "app/VantroDlg.h"
@@ -80,26 +78,19 @@ int CVANTROApp::InitInstance(int argc, char** argv) {
     std::unique_ptr<sim::InProcessUnit> unit;
     if (options.simulated) {
         unit = std::make_unique<sim::InProcessUnit>(options.sim);
-        if (!options.flashIn.empty()) {
-            std::ifstream f(options.flashIn, std::ios::binary);
-            std::vector<uint8_t> dump(std::istreambuf_iterator<char>(f), {});
-            std::string why;
-            if (!f.is_open() || !unit->Core().LoadFlash(dump, why)) {
-                std::fprintf(stderr, "VANTRO: cannot use %s as flash dump: %s\n",
-                             options.flashIn.c_str(), why.empty() ? "cannot read it" : why.c_str());
-                return 2;
-            }
+        std::string why;
+        if (!options.flashIn.empty() && !unit->Core().LoadFlashFile(options.flashIn, why)) {
+            std::fprintf(stderr, "VANTRO: cannot use %s as flash dump: %s\n",
+                         options.flashIn.c_str(), why.c_str());
+            return 2;
         }
     }
     {
         CVANTRODlg dialog;
         dialog.exec();  // Quit, Enter, Escape and the close box all end here alike
     }
-    if (unit && !options.flashOut.empty()) {
-        const auto dump = unit->Core().FlashDump();
-        std::ofstream f(options.flashOut, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(dump.data()),
-                static_cast<std::streamsize>(dump.size()));
+    if (unit && !options.flashOut.empty() && !unit->Core().SaveFlashFile(options.flashOut)) {
+        std::fprintf(stderr, "VANTRO: cannot write the flash dump %s\n", options.flashOut.c_str());
     }
     return 0;
 }

@@ -414,17 +414,24 @@ void CVANTRODlg::OnDeviceChange() {
     RunAction([this] { RefreshPortLists(); });
 }
 
+bool CVANTRODlg::OpenSelectedPorts(MidiPortPair& pair) {
+    const int in = m_cbInPorts->currentIndex();
+    const int out = m_cbOutPorts->currentIndex();
+    if (in == -1 || out == -1) {
+        Messages().Show("Invalid device selected", MessageButtons::Ok);
+        return false;
+    }
+    pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
+    return true;
+}
+
 void CVANTRODlg::OnVerify() {
     RunAction([this] {
         UpdateData(true);
         MidiPortPair pair(&Messages(), timings_);
-        const int in = m_cbInPorts->currentIndex();
-        const int out = m_cbOutPorts->currentIndex();
-        if (in == -1 || out == -1) {
-            Messages().Show("Invalid device selected", MessageButtons::Ok);
+        if (!OpenSelectedPorts(pair)) {
             return;
         }
-        pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
         uint8_t blMajor = 0, blMinor = 0, fwMajor = 0, fwMinor = 0;
         if (QueryVersions(pair, blMajor, blMinor, fwMajor, fwMinor)) {
             m_strStatus = QString::fromStdString(VersionStatus(blMajor, blMinor, fwMajor, fwMinor));
@@ -453,13 +460,9 @@ void CVANTRODlg::OnBrowse() {
 void CVANTRODlg::OnReset() {
     RunAction([this] {
         MidiPortPair pair(&Messages(), timings_);
-        const int in = m_cbInPorts->currentIndex();
-        const int out = m_cbOutPorts->currentIndex();
-        if (in == -1 || out == -1) {
-            Messages().Show("Invalid device selected", MessageButtons::Ok);
+        if (!OpenSelectedPorts(pair)) {
             return;
         }
-        pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
         SendRestart(pair);
     });
 }

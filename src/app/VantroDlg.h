@@ -96,6 +96,8 @@ class CVANTRODlg : public QDialog {
     template <typename F>
     void RunAction(F action);
     MessageSeam& Messages();
+    // Opens pair on the two selections; false after "Invalid device selected".
+    bool OpenSelectedPorts(MidiPortPair& pair);
 
     std::unique_ptr<MessageSeam> ownSeam_;
     MessageSeam* messages_;

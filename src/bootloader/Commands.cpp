@@ -1,5 +1,6 @@
 #include "bootloader/Commands.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -43,10 +44,12 @@ void BuildWriteRequest(uint8_t frame[kWriteRequest], const uint8_t block[256],
 void SendRestart(MidiPortPair& pair) {
     // Nothing waits for this frame, and the port reads it after Send returns: it must not
     // live on this function's stack. The pair's closing lets it leave first.
-    static const uint8_t kRestartFrame[kShortRequest] = {kSysExStart, kHeader[0],   kHeader[1],
-                                                         kHeader[2],  kRequestMark, code::kRestart,
-                                                         0x00,        kSysExEnd};
-    pair.Send(kRestartFrame, kShortRequest);
+    static const auto kRestartFrame = [] {
+        std::array<uint8_t, kShortRequest> frame{};
+        BuildShortRequest(frame.data(), code::kRestart);
+        return frame;
+    }();
+    pair.Send(kRestartFrame.data(), kShortRequest);
 }
 
 int32_t QueryVersions(MidiPortPair& pair, uint8_t& blMajor, uint8_t& blMinor, uint8_t& fwMajor,

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdio>
-#include <iterator>
 #include <ostream>
 
 #include "cli/Cli.h"
@@ -152,16 +151,13 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
             simOptions.lateDelay = attempt + attempt / 20 + std::chrono::milliseconds(10);
         }
         s->unit_ = std::make_unique<sim::InProcessUnit>(simOptions);
-        if (!options.simFlashIn.empty()) {
-            std::ifstream f(options.simFlashIn, std::ios::binary);
-            std::vector<uint8_t> dump(std::istreambuf_iterator<char>(f), {});
-            std::string why;
-            if (!f.is_open() || !s->unit_->Core().LoadFlash(dump, why)) {
-                err << "vantro-cli: cannot use '" << options.simFlashIn
-                    << "' as flash dump: " << (why.empty() ? "cannot read it" : why) << '\n';
-                exitCode = kExitUsage;
-                return nullptr;
-            }
+        std::string why;
+        if (!options.simFlashIn.empty() &&
+            !s->unit_->Core().LoadFlashFile(options.simFlashIn, why)) {
+            err << "vantro-cli: cannot use '" << options.simFlashIn << "' as flash dump: " << why
+                << '\n';
+            exitCode = kExitUsage;
+            return nullptr;
         }
     } else if (!options.simFlashIn.empty() || !options.simFlashOut.empty()) {
         err << "vantro-cli: --sim-flash-in and --sim-flash-out need --simulated-unit\n";
@@ -173,11 +169,7 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
 
 LinkSession::~LinkSession() {
     if (unit_ && !options_.simFlashOut.empty()) {
-        const auto dump = unit_->Core().FlashDump();
-        std::ofstream f(options_.simFlashOut, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(dump.data()),
-                static_cast<std::streamsize>(dump.size()));
-        if (!f && err_ != nullptr) {
+        if (!unit_->Core().SaveFlashFile(options_.simFlashOut) && err_ != nullptr) {
             *err_ << "vantro-cli: cannot write the flash dump '" << options_.simFlashOut << "'\n";
         }
     }

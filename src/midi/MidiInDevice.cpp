@@ -1,7 +1,5 @@
 #include "midi/MidiInDevice.h"
 
-#include <atomic>
-#include <cstring>
 #include <new>
 #include <system_error>
 
@@ -11,19 +9,8 @@ namespace midi {
 
 char InputDataArea[kInputDataAreaSize];
 
-namespace {
-
-DWORD FlagsOf(const MIDIHDR& h) {
-    return std::atomic_ref<DWORD>(const_cast<DWORD&>(h.dwFlags)).load();
-}
-
-}  // namespace
-
-InBufferHeader::InBufferHeader(HMIDIIN handle) : m_hMidiIn(handle) {
-    std::memset(&m_MIDIHdr, 0, sizeof m_MIDIHdr);
-    m_MIDIHdr.lpData = InputDataArea;
-    m_MIDIHdr.dwBufferLength = kInputDataAreaSize;
-    m_MIDIHdr.dwFlags = 0;
+InBufferHeader::InBufferHeader(HMIDIIN handle)
+    : BufferHeader(InputDataArea, kInputDataAreaSize), m_hMidiIn(handle) {
     const MMRESULT result = midiInPrepareHeader(m_hMidiIn, &m_MIDIHdr, sizeof(MIDIHDR));
     if (result != MMSYSERR_NOERROR) {
         throw CMIDIInException(result);
@@ -36,14 +23,6 @@ InBufferHeader::~InBufferHeader() {
         midiInReset(m_hMidiIn);
     }
     midiInUnprepareHeader(m_hMidiIn, &m_MIDIHdr, sizeof(MIDIHDR));
-}
-
-bool InBufferHeader::IsDone() const {
-    return (FlagsOf(m_MIDIHdr) & MHDR_DONE) != 0;
-}
-
-bool InBufferHeader::HeldByDriver() const {
-    return (FlagsOf(m_MIDIHdr) & MHDR_INQUEUE) != 0;
 }
 
 CMIDIInDevice::CMIDIInDevice() {

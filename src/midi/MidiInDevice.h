@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "midi/AutoResetEvent.h"
+#include "midi/BufferHeader.h"
 #include "midi/HeaderQueue.h"
 #include "midi/MidiReceiver.h"
 #include "platform/winmm.h"
@@ -21,21 +22,13 @@ enum PortState { Closed = 0, Opened = 1, Started = 2 };
 
 // One input buffer in the hands of the driver; prepared on construction, unprepared on
 // destruction.
-class InBufferHeader {
+class InBufferHeader : public BufferHeader {
   public:
     explicit InBufferHeader(HMIDIIN handle);
     ~InBufferHeader();
-    InBufferHeader(const InBufferHeader&) = delete;
-    InBufferHeader& operator=(const InBufferHeader&) = delete;
-
-    MIDIHDR* Header() { return &m_MIDIHdr; }
-    bool IsDone() const;
-    bool HeldByDriver() const;
-    std::size_t Length() const { return m_MIDIHdr.dwBufferLength; }
 
   private:
     HMIDIIN m_hMidiIn;
-    MIDIHDR m_MIDIHdr;
 };
 
 // One MIDI input port: opens by device identifier, queues SysEx buffers, starts and stops

@@ -1,7 +1,5 @@
 #include "midi/MidiOutDevice.h"
 
-#include <atomic>
-#include <cstring>
 #include <new>
 #include <system_error>
 
@@ -10,10 +8,6 @@
 namespace midi {
 
 namespace {
-
-DWORD FlagsOf(const MIDIHDR& h) {
-    return std::atomic_ref<DWORD>(const_cast<DWORD&>(h.dwFlags)).load();
-}
 
 // How long a close lets queued messages leave: their wire time at 31,250 baud (320 us a
 // byte) twice over, and a fixed margin for the driver.
@@ -24,12 +18,9 @@ std::chrono::milliseconds DrainBound(std::size_t bytes) {
 }  // namespace
 
 OutBufferHeader::OutBufferHeader(HMIDIOUT handle, const char* bytes, DWORD length)
-    : m_hMidiOut(handle) {
-    std::memset(&m_MIDIHdr, 0, sizeof m_MIDIHdr);
-    m_MIDIHdr.lpData = const_cast<char*>(bytes);  // the driver only reads output data
-    m_MIDIHdr.dwBufferLength = length;
+    // The driver only reads output data.
+    : BufferHeader(const_cast<char*>(bytes), length), m_hMidiOut(handle) {
     m_MIDIHdr.dwBytesRecorded = length;
-    m_MIDIHdr.dwFlags = 0;
     const MMRESULT result = midiOutPrepareHeader(m_hMidiOut, &m_MIDIHdr, sizeof(MIDIHDR));
     if (result != MMSYSERR_NOERROR) {
         throw CMIDIOutException(result);
@@ -41,14 +32,6 @@ OutBufferHeader::~OutBufferHeader() {
         midiOutReset(m_hMidiOut);
     }
     midiOutUnprepareHeader(m_hMidiOut, &m_MIDIHdr, sizeof(MIDIHDR));
-}
-
-bool OutBufferHeader::IsDone() const {
-    return (FlagsOf(m_MIDIHdr) & MHDR_DONE) != 0;
-}
-
-bool OutBufferHeader::HeldByDriver() const {
-    return (FlagsOf(m_MIDIHdr) & MHDR_INQUEUE) != 0;
 }
 
 CMIDIOutDevice::CMIDIOutDevice() {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "midi/AutoResetEvent.h"
+#include "midi/BufferHeader.h"
 #include "midi/HeaderQueue.h"
 #include "midi/MidiInDevice.h"
 #include "platform/winmm.h"
@@ -15,21 +16,13 @@ namespace midi {
 
 // One outgoing SysEx message in the hands of the driver, over the caller's bytes (not a
 // copy); prepared on construction, unprepared on destruction.
-class OutBufferHeader {
+class OutBufferHeader : public BufferHeader {
   public:
     OutBufferHeader(HMIDIOUT handle, const char* bytes, DWORD length);
     ~OutBufferHeader();
-    OutBufferHeader(const OutBufferHeader&) = delete;
-    OutBufferHeader& operator=(const OutBufferHeader&) = delete;
-
-    MIDIHDR* Header() { return &m_MIDIHdr; }
-    bool IsDone() const;
-    bool HeldByDriver() const;
-    std::size_t Length() const { return m_MIDIHdr.dwBufferLength; }
 
   private:
     HMIDIOUT m_hMidiOut;
-    MIDIHDR m_MIDIHdr;
 };
 
 // One MIDI output port that sends System Exclusive messages asynchronously.

@@ -184,12 +184,13 @@ int FindPort(Port& port, const std::string& name) {
 
 class RtInput final : public RealInput {
   public:
+    using Rt = RtMidiIn;
     explicit RtInput(InputSink& sink) : sink_(sink) {}
     ~RtInput() override {
-        if (in) {
-            in->cancelCallback();
-            in->closePort();
-            in.reset();  // ends RtMidi's thread: nothing is delivered after this
+        if (rt) {
+            rt->cancelCallback();
+            rt->closePort();
+            rt.reset();  // ends RtMidi's thread: nothing is delivered after this
         }
     }
 
@@ -201,7 +202,7 @@ class RtInput final : public RealInput {
         self->sink_.Deliver(Classify(message->data(), message->size()));
     }
 
-    std::unique_ptr<RtMidiIn> in;
+    std::unique_ptr<RtMidiIn> rt;
     ErrorRecord errors;
 
   private:
@@ -210,25 +211,56 @@ class RtInput final : public RealInput {
 
 class RtOutput final : public RealOutput {
   public:
+    using Rt = RtMidiOut;
     ~RtOutput() override {
-        if (out) {
-            out->closePort();
+        if (rt) {
+            rt->closePort();
         }
     }
 
     bool Send(const uint8_t* bytes, std::size_t length) override {
         errors.Clear();
         try {
-            out->sendMessage(bytes, length);
+            rt->sendMessage(bytes, length);
         } catch (const std::exception&) {
             return false;
         }
         return !errors.Failed();
     }
 
-    std::unique_ptr<RtMidiOut> out;
+    std::unique_ptr<RtMidiOut> rt;
     ErrorRecord errors;
 };
+
+// Opens the named port on a client of our own; configure runs before the port opens.
+template <typename Port, typename Result, typename Make, typename Configure>
+MMRESULT OpenOwnPort(const std::string& name, const char* client, const char* portName, Make make,
+                     Configure configure, std::unique_ptr<Result>& out) {
+    const RtMidi::Api api = Backend::Get().Api();
+    if (api == RtMidi::UNSPECIFIED) {
+        return MIDIERR_NODEVICE;
+    }
+    try {
+        std::unique_ptr<Port> port = make();
+        port->rt = std::make_unique<typename Port::Rt>(api, client);
+        port->rt->setErrorCallback(&OnRtMidiError, &port->errors);
+        const int index = FindPort(*port->rt, name);
+        if (index < 0) {
+            return MMSYSERR_BADDEVICEID;
+        }
+        configure(*port);
+        port->rt->openPort(static_cast<unsigned>(index), portName);
+        if (port->errors.Failed() || !port->rt->isPortOpen()) {
+            return MIDIERR_NODEVICE;
+        }
+        out = std::move(port);
+        return MMSYSERR_NOERROR;
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    } catch (const std::exception&) {
+        return MMSYSERR_ERROR;
+    }
+}
 
 }  // namespace
 
@@ -256,57 +288,19 @@ std::vector<std::string> RealOutputNames() {
 }
 
 MMRESULT OpenRealInput(const std::string& name, InputSink& sink, std::unique_ptr<RealInput>& out) {
-    const RtMidi::Api api = Backend::Get().Api();
-    if (api == RtMidi::UNSPECIFIED) {
-        return MIDIERR_NODEVICE;
-    }
-    try {
-        auto port = std::make_unique<RtInput>(sink);
-        port->in = std::make_unique<RtMidiIn>(api, "vantro-assistant-in", 1024);
-        port->in->setErrorCallback(&OnRtMidiError, &port->errors);
-        const int index = FindPort(*port->in, name);
-        if (index < 0) {
-            return MMSYSERR_BADDEVICEID;
-        }
-        port->in->ignoreTypes(false, true, true);  // SysEx in, timing and active sensing out
-        port->in->setCallback(&RtInput::OnMessage, port.get());
-        port->in->openPort(static_cast<unsigned>(index), "in");
-        if (port->errors.Failed() || !port->in->isPortOpen()) {
-            return MIDIERR_NODEVICE;
-        }
-        out = std::move(port);
-        return MMSYSERR_NOERROR;
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    } catch (const std::exception&) {
-        return MMSYSERR_ERROR;
-    }
+    return OpenOwnPort<RtInput>(
+        name, "vantro-assistant-in", "in", [&] { return std::make_unique<RtInput>(sink); },
+        [](RtInput& port) {
+            port.rt->ignoreTypes(false, true, true);  // SysEx in, timing and active sensing out
+            port.rt->setCallback(&RtInput::OnMessage, &port);
+        },
+        out);
 }
 
 MMRESULT OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out) {
-    const RtMidi::Api api = Backend::Get().Api();
-    if (api == RtMidi::UNSPECIFIED) {
-        return MIDIERR_NODEVICE;
-    }
-    try {
-        auto port = std::make_unique<RtOutput>();
-        port->out = std::make_unique<RtMidiOut>(api, "vantro-assistant-out");
-        port->out->setErrorCallback(&OnRtMidiError, &port->errors);
-        const int index = FindPort(*port->out, name);
-        if (index < 0) {
-            return MMSYSERR_BADDEVICEID;
-        }
-        port->out->openPort(static_cast<unsigned>(index), "out");
-        if (port->errors.Failed() || !port->out->isPortOpen()) {
-            return MIDIERR_NODEVICE;
-        }
-        out = std::move(port);
-        return MMSYSERR_NOERROR;
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    } catch (const std::exception&) {
-        return MMSYSERR_ERROR;
-    }
+    return OpenOwnPort<RtOutput>(
+        name, "vantro-assistant-out", "out", [] { return std::make_unique<RtOutput>(); },
+        [](RtOutput&) {}, out);
 }
 
 }  // namespace detail

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "bootloader/Cipher.h"
 #include "bootloader/Frame.h"
@@ -306,6 +308,23 @@ bool UnitCore::LoadFlash(const std::vector<uint8_t>& dump, std::string& error) {
         flash_[a] = IsPhantom(a) ? 0x00 : dump[a];
     }
     return true;
+}
+
+bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        error = "cannot read it";
+        return false;
+    }
+    const std::vector<uint8_t> dump(std::istreambuf_iterator<char>(f), {});
+    return LoadFlash(dump, error);
+}
+
+bool UnitCore::SaveFlashFile(const std::string& path) const {
+    const auto dump = FlashDump();
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(dump.data()), static_cast<std::streamsize>(dump.size()));
+    return static_cast<bool>(f);
 }
 
 int UnitCore::Restarts() const {

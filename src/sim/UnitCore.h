@@ -58,6 +58,10 @@ class UnitCore {
     std::vector<uint8_t> FlashDump() const;  // byte addresses 0 .. 0x153F0
     // Starts from a dump of kDumpSize bytes (phantom bytes are forced to 0x00).
     bool LoadFlash(const std::vector<uint8_t>& dump, std::string& error);
+    // The same from a file; error says why not ("cannot read it", or the size).
+    bool LoadFlashFile(const std::string& path, std::string& error);
+    // Writes FlashDump() to a file as raw bytes; false when it cannot be written.
+    bool SaveFlashFile(const std::string& path) const;
 
     int Restarts() const;
     int VerifyOks() const;

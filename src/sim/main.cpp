@@ -4,9 +4,7 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -34,14 +32,6 @@ constexpr const char* kUsage =
     "  --flash-out FILE      write the flash dump here when stopped\n"
     "  --name NAME           port name (default 'VANTRO simulated unit')\n"
     "  --help                show this text\n";
-
-bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f)
-        return false;
-    bytes.assign(std::istreambuf_iterator<char>(f), {});
-    return true;
-}
 
 }  // namespace
 
@@ -86,28 +76,18 @@ int main(int argc, char** argv) {
 
     try {
         vantro::sim::PublishedUnit unit(options, name);
-        if (!flashIn.empty()) {
-            std::vector<uint8_t> dump;
-            std::string error;
-            if (!ReadFile(flashIn, dump) || !unit.Core().LoadFlash(dump, error)) {
-                std::cerr << "vantro-unit-sim: cannot use " << flashIn << ": "
-                          << (error.empty() ? "cannot read it" : error) << '\n';
-                return 1;
-            }
+        std::string error;
+        if (!flashIn.empty() && !unit.Core().LoadFlashFile(flashIn, error)) {
+            std::cerr << "vantro-unit-sim: cannot use " << flashIn << ": " << error << '\n';
+            return 1;
         }
         std::cout << "vantro-unit-sim: '" << name << "' ready on " << platform::RealMidiApi()
                   << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        if (!flashOut.empty()) {
-            const auto dump = unit.Core().FlashDump();
-            std::ofstream f(flashOut, std::ios::binary | std::ios::trunc);
-            f.write(reinterpret_cast<const char*>(dump.data()),
-                    static_cast<std::streamsize>(dump.size()));
-            if (!f) {
-                std::cerr << "vantro-unit-sim: cannot write " << flashOut << '\n';
-                return 1;
-            }
+        if (!flashOut.empty() && !unit.Core().SaveFlashFile(flashOut)) {
+            std::cerr << "vantro-unit-sim: cannot write " << flashOut << '\n';
+            return 1;
         }
     } catch (const std::exception& e) {
         std::cerr << "vantro-unit-sim: " << e.what() << '\n';

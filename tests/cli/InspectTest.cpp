@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "HexFiles.h"
+#include "Process.h"
 #include "cli/Cli.h"
 #include "image/HexReader.h"
 #include "upgrade/ProgrammingPlan.h"
@@ -18,29 +19,11 @@ namespace {
 using namespace testutil;
 using ::testing::HasSubstr;
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using Result = CommandResult;
 
 // Runs the real executable, as a script would.
 Result RunTool(const std::string& args) {
-    TempFile out(""), err("");
-    const std::string cmd = std::string(VANTRO_CLI_PATH) + " " + args + " >" + out.Path() + " 2>" +
-                            err.Path() + " </dev/null";
-    const int raw = std::system(cmd.c_str());
-    Result r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadAll(out.Path());
-    r.err = ReadAll(err.Path());
-    return r;
+    return RunCommand(VANTRO_CLI_PATH, args);
 }
 
 std::string LastLine(const std::string& text) {

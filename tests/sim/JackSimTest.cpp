@@ -16,18 +16,12 @@ namespace {
 
 struct Result {
     int status = -1;
-    std::string out;
+    std::string out;  // standard output, then standard error
 };
 
 Result RunCliProcess(const std::string& args) {
-    testutil::TempFile out("");
-    const std::string cmd =
-        std::string(VANTRO_CLI_PATH) + " " + args + " >" + out.Path() + " 2>&1 </dev/null";
-    const int raw = std::system(cmd.c_str());
-    std::ifstream f(out.Path());
-    std::stringstream s;
-    s << f.rdbuf();
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, s.str()};
+    const auto r = testutil::RunCommand(VANTRO_CLI_PATH, args);
+    return {r.status, r.out + r.err};
 }
 
 // The number of the first port in the given section of `vantro-cli ports` whose name starts

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+
+#include "platform/winmm.h"
+
+namespace midi {
+
+// What both directions' buffer headers share: the MIDIHDR and what the driver's flags say.
+// The flags are read atomically: the driver sets them on a thread of its own.
+class BufferHeader {
+  public:
+    BufferHeader(const BufferHeader&) = delete;
+    BufferHeader& operator=(const BufferHeader&) = delete;
+
+    MIDIHDR* Header() { return &m_MIDIHdr; }
+    bool IsDone() const { return (Flags() & MHDR_DONE) != 0; }
+    bool HeldByDriver() const { return (Flags() & MHDR_INQUEUE) != 0; }
+    std::size_t Length() const { return m_MIDIHdr.dwBufferLength; }
+
+  protected:
+    // A header over data with flags cleared, not yet prepared.
+    BufferHeader(char* data, DWORD length) {
+        std::memset(&m_MIDIHdr, 0, sizeof m_MIDIHdr);
+        m_MIDIHdr.lpData = data;
+        m_MIDIHdr.dwBufferLength = length;
+    }
+    ~BufferHeader() = default;
+
+    MIDIHDR m_MIDIHdr;
+
+  private:
+    DWORD Flags() const {
+        return std::atomic_ref<DWORD>(const_cast<DWORD&>(m_MIDIHdr.dwFlags)).load();
+    }
+};
+
+}  // namespace midi
