@@ -16,7 +16,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: VANTRO [--simulated-unit [--sim-baud N] [--sim-fault KIND:RATE]... [--sim-seed N]\n"
     "              [--sim-versions A.B.C.D] [--sim-page-erase-us N] [--sim-row-write-us N]\n"
-    "              [--sim-late-ms N] [--sim-flash-in FILE] [--sim-flash-out FILE]]\n"
+    "              [--sim-late-ms N] [--sim-flash-start previous|erased] [--sim-flash-in FILE]\n"
+    "              [--sim-flash-out FILE]]\n"
     "\n"
     "Opens the VANTRO Assistant. --simulated-unit adds a built-in simulated unit's MIDI ports\n"
     "after the real ones, so the six steps can be tried without a unit; the --sim-* options\n"

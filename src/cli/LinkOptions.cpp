@@ -32,6 +32,8 @@ const char* LinkOptionsHelp() {
            "  --sim-page-erase-us N, --sim-row-write-us N  its flash timings (default 0)\n"
            "  --sim-late-ms N       how much later its late replies come (default: just\n"
            "                        after one attempt's wait has ended)\n"
+           "  --sim-flash-start previous|erased  what its flash holds at start: an older\n"
+           "                        firmware (default) or nothing\n"
            "  --sim-flash-in FILE   start it from this flash dump (0x153F0 bytes)\n"
            "  --sim-flash-out FILE  write its flash dump here at the end\n"
            "Link:\n"

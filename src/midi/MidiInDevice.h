@@ -53,6 +53,7 @@ class CMIDIInDevice {
 
     PortState GetState() const { return m_State.load(); }
     std::size_t QueuedBufferCount() const { return m_HdrQueue.Size(); }
+    bool DriverHoldsBuffers() const { return m_HdrQueue.AnyHeldByDriver(); }
 
   private:
     static void CALLBACK MidiInCallback(HMIDIIN handle, UINT msg, DWORD_PTR instance,

@@ -6,8 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "bootloader/Cipher.h"
-#include "bootloader/Frame.h"
+#include "sim/UnitProtocol.h"
 
 namespace vantro::sim {
 
@@ -15,6 +14,14 @@ namespace {
 
 constexpr std::size_t kPage = 2048;
 constexpr std::size_t kBlock = 256;
+
+// Command codes, as the unit knows them.
+constexpr uint8_t kRestart = 0x00;
+constexpr uint8_t kIdentify = 0x01;
+constexpr uint8_t kRead = 0x02;
+constexpr uint8_t kWrite = 0x03;
+constexpr uint8_t kErase = 0x04;
+constexpr uint8_t kVerifyOk = 0x09;
 
 const std::pair<FaultKind, const char*> kFaultNames[] = {
     {FaultKind::Drop, "drop"},
@@ -37,11 +44,10 @@ bool ParseNumber(const std::string& text, T& value) {
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
-std::vector<uint8_t> ShortReply(uint8_t commandCode) {
-    std::vector<uint8_t> reply(8, 0);
-    PutFrameHead(reply.data(), kReplyMark, commandCode);
-    SealFrame(reply.data(), reply.size());
-    return reply;
+template <typename T>
+void Log(std::vector<T>& log, T entry, std::size_t max) {
+    if (log.size() < max)
+        log.push_back(entry);
 }
 
 }  // namespace
@@ -66,7 +72,8 @@ bool ParseFaultName(const std::string& name, FaultKind& kind) {
 
 bool IsSimOption(const std::string& name) {
     return name == "baud" || name == "fault" || name == "seed" || name == "versions" ||
-           name == "page-erase-us" || name == "row-write-us" || name == "late-ms";
+           name == "page-erase-us" || name == "row-write-us" || name == "late-ms" ||
+           name == "flash-start";
 }
 
 bool ApplySimOption(const std::string& name, const std::string& value, SimOptions& options,
@@ -93,6 +100,12 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
             options.rowWriteTime = std::chrono::microseconds(n);
         if (name == "late-ms")
             options.lateDelay = std::chrono::milliseconds(n);
+    } else if (name == "flash-start") {
+        if (value != "previous" && value != "erased") {
+            error = "flash-start must be previous (an older firmware, the default) or erased";
+            return false;
+        }
+        options.startErased = value == "erased";
     } else if (name == "fault") {
         const auto colon = value.find(':');
         FaultKind kind{};
@@ -140,11 +153,14 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
 
 UnitCore::UnitCore(const SimOptions& options)
     : options_(options), rng_(options.seed), flash_(kFlashSize, 0xFF) {
+    std::mt19937 previous(0x5EED + static_cast<uint32_t>(options.seed));
     for (std::size_t a = 0; a < kFlashSize; ++a) {
         if (IsPhantom(a)) {
             flash_[a] = 0x00;
         } else if (a < kBootAreaEnd) {
             flash_[a] = static_cast<uint8_t>(a * 7 + 3);  // the unit's own bootloader
+        } else if (!options.startErased) {
+            flash_[a] = static_cast<uint8_t>(previous());
         }
     }
 }
@@ -188,89 +204,90 @@ std::vector<uint8_t> UnitCore::ReadReply(std::size_t byteAddress, uint32_t wordA
         for (std::size_t i = 0; i < n; ++i)
             block[erased[i]] = 0x00;
     }
-    EncipherBlocks(kBlock, block);
-    std::vector<uint8_t> reply(kFrameArea, 0);
-    PutFrameHead(reply.data(), kReplyMark, code::kReadBlock);
-    PutNibbles(reply.data() + 6, 0x40, 2);
-    PutNibbles(reply.data() + 8, wordAddress, 6);
+    unit::EncipherBlock(block);
+    std::vector<uint8_t> payload(8 + 2 * kBlock);
+    unit::WriteNibbles(payload.data(), 0x40, 2);
+    unit::WriteNibbles(payload.data() + 2, wordAddress, 6);
     for (std::size_t i = 0; i < kBlock; ++i) {
-        PutNibbles(reply.data() + 14 + 2 * i, block[i], 2);
+        unit::WriteNibbles(payload.data() + 8 + 2 * i, block[i], 2);
     }
-    SealFrame(reply.data(), reply.size());
-    return reply;
+    return unit::Reply(kRead, payload);
 }
 
 UnitResponse UnitCore::Handle(const uint8_t* f, std::size_t n) {
     std::lock_guard lock(mutex_);
     UnitResponse r;
     // Anything that is not a sound request frame goes unanswered.
-    if (n < 8 || f[0] != kSysExStart || std::memcmp(f + 1, kHeader, 3) != 0 ||
-        f[4] != kRequestMark || f[n - 1] != kSysExEnd || FrameChecksum(f, n) != f[n - 2]) {
+    if (!unit::IsSoundRequest(f, n)) {
         return r;
     }
     const uint8_t command = f[5];
     ++requests_[command];
     switch (command) {
-        case code::kRestart:
+        case kRestart:
             if (n == 8)
                 ++restarts_;
             return r;
-        case code::kIdentify:
+        case kIdentify: {
             if (n != 8)
                 return r;
-            r.reply.assign(16, 0);
-            PutFrameHead(r.reply.data(), kReplyMark, code::kIdentify);
+            std::vector<uint8_t> payload(8);
             for (int m = 0; m < 4; ++m) {
-                PutNibbles(r.reply.data() + 6 + 2 * m, options_.versions[m], 2);
+                unit::WriteNibbles(payload.data() + 2 * m, options_.versions[m], 2);
             }
-            SealFrame(r.reply.data(), r.reply.size());
+            r.reply = unit::Reply(kIdentify, payload);
             break;
-        case code::kReadBlock: {
-            if (n != 16 || GetNibbles(f + 6, 2) != 0x40)
+        }
+        case kRead: {
+            if (n != 16 || unit::ReadNibbles(f + 6, 2) != 0x40)
                 return r;
-            const uint32_t word = GetNibbles(f + 8, 6);
+            const uint32_t word = unit::ReadNibbles(f + 8, 6);
             const std::size_t at = std::size_t{word} * 2;
             if (at + kBlock > kFlashSize)
                 return r;
             r.reply = ReadReply(at, word);
             break;
         }
-        case code::kWriteBlock: {
-            if (n != 528 || GetNibbles(f + 6, 2) != 1)
+        case kWrite: {
+            if (n != 528 || unit::ReadNibbles(f + 6, 2) != 1)
                 return r;
-            const std::size_t at = std::size_t{GetNibbles(f + 8, 6)} * 2;
+            const uint32_t word = unit::ReadNibbles(f + 8, 6);
+            Log(writes_, word, kMaxLog);
+            const std::size_t at = std::size_t{word} * 2;
             if (at < kBootAreaEnd || at + kBlock > kFlashSize)
                 return r;  // boot area is kept
             uint8_t block[kBlock];
             for (std::size_t i = 0; i < kBlock; ++i) {
-                block[i] = static_cast<uint8_t>(GetNibbles(f + 14 + 2 * i, 2));
+                block[i] = static_cast<uint8_t>(unit::ReadNibbles(f + 14 + 2 * i, 2));
             }
-            DecipherBlocks(kBlock, block);
+            unit::DecipherBlock(block);
             WriteAt(at, block);
             r.busy = options_.rowWriteTime;
-            r.reply = ShortReply(code::kWriteBlock);
+            r.reply = unit::Reply(kWrite);
             break;
         }
-        case code::kErasePages: {
+        case kErase: {
             if (n != 16)
                 return r;
-            const unsigned pages = GetNibbles(f + 6, 2);
-            const std::size_t at = std::size_t{GetNibbles(f + 8, 6)} * 2;
+            const unsigned pages = unit::ReadNibbles(f + 6, 2);
+            const uint32_t word = unit::ReadNibbles(f + 8, 6);
+            Log(erases_, Erase{word, pages}, kMaxLog);
+            const std::size_t at = std::size_t{word} * 2;
             const std::size_t start = at - at % kPage;
             if (start < kBootAreaEnd || start + pages * kPage > kFlashSize)
                 return r;
             EraseFrom(at, pages);
             r.busy = options_.pageEraseTime * pages;
-            r.reply = ShortReply(code::kErasePages);
+            r.reply = unit::Reply(kErase);
             break;
         }
-        case code::kVerifyOK:
+        case kVerifyOk:
             if (n != 8)
                 return r;
             ++verifyOks_;
             if (Chance(FaultKind::SilentVerify))
                 return r;
-            r.reply = ShortReply(code::kVerifyOK);
+            r.reply = unit::Reply(kVerifyOk);
             break;
         default:
             return r;  // unknown command
@@ -281,8 +298,8 @@ UnitResponse UnitCore::Handle(const uint8_t* f, std::size_t n) {
         return r;
     }
     if (Chance(FaultKind::WrongEcho)) {
-        r.reply[5] = command == code::kReadBlock ? code::kWriteBlock : code::kReadBlock;
-        SealFrame(r.reply.data(), r.reply.size());
+        r.reply[5] = command == kRead ? kWrite : kRead;
+        r.reply[r.reply.size() - 2] = unit::Checksum(r.reply.data(), r.reply.size());
     }
     if (Chance(FaultKind::Corrupt)) {
         r.reply[r.reply.size() - 2] ^= 0x01;
@@ -335,6 +352,16 @@ int UnitCore::Restarts() const {
 int UnitCore::VerifyOks() const {
     std::lock_guard lock(mutex_);
     return verifyOks_;
+}
+
+std::vector<UnitCore::Erase> UnitCore::Erases() const {
+    std::lock_guard lock(mutex_);
+    return erases_;
+}
+
+std::vector<uint32_t> UnitCore::WrittenWords() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
 }
 
 int UnitCore::Requests(uint8_t commandCode) const {

@@ -27,10 +27,14 @@ struct SimOptions {
     std::array<uint8_t, 4> versions = {1, 2, 3, 4};  // BL major, minor, FW major, minor
     // How much later a "late" reply comes: past one attempt's wait (200 polls of 50 ms).
     std::chrono::milliseconds lateDelay{10500};
+    // A unit that comes for an upgrade holds its previous firmware, so a missing or misplaced
+    // erase shows; an erased start is for runs that want it.
+    bool startErased = false;
 };
 
 // Parses one option, named without its prefix ("baud", "fault", "seed", "versions",
-// "page-erase-us", "row-write-us", "late-ms"); false with a reason when the value is bad.
+// "page-erase-us", "row-write-us", "late-ms", "flash-start"); false with a reason when the
+// value is bad.
 bool ApplySimOption(const std::string& name, const std::string& value, SimOptions& options,
                     std::string& error);
 bool IsSimOption(const std::string& name);
@@ -67,6 +71,15 @@ class UnitCore {
     int VerifyOks() const;
     int Requests(uint8_t commandCode) const;
 
+    // The addresses the unit was given, in word addresses as they came (accepted or not).
+    struct Erase {
+        uint32_t wordAddress;
+        unsigned pages;
+        bool operator==(const Erase&) const = default;
+    };
+    std::vector<Erase> Erases() const;
+    std::vector<uint32_t> WrittenWords() const;
+
   private:
     bool Chance(FaultKind kind);
     void EraseFrom(std::size_t byteAddress, unsigned pages);
@@ -80,6 +93,9 @@ class UnitCore {
     int restarts_ = 0;
     int verifyOks_ = 0;
     std::map<uint8_t, int> requests_;
+    static constexpr std::size_t kMaxLog = 1 << 16;  // a unit that runs for days stays small
+    std::vector<Erase> erases_;
+    std::vector<uint32_t> writes_;
 };
 
 }  // namespace vantro::sim

@@ -28,6 +28,8 @@ constexpr const char* kUsage =
     "  --late-ms N           how much later a late reply comes (default 10500)\n"
     "  --seed N              seed of the faults, for repeatable runs (default 1)\n"
     "  --versions A.B.C.D    bootloader and firmware versions (default 1.2.3.4)\n"
+    "  --flash-start previous|erased  what the flash holds at start: an older firmware\n"
+    "                        (default) or nothing\n"
     "  --flash-in FILE       start from this flash dump (0x153F0 bytes)\n"
     "  --flash-out FILE      write the flash dump here when stopped\n"
     "  --name NAME           port name (default 'VANTRO simulated unit')\n"

@@ -54,9 +54,9 @@ TEST(FrameNibbles, LowGroupFirstAndOnlyLowBitsCount) {
 
 TEST(FrameRequests, AddressRequestsSendTwentyFourBitsAndEightBitCounts) {
     uint8_t f[16];
-    BuildAddressRequest(f, code::kErasePages, static_cast<uint8_t>(256), 0x1400);
-    EXPECT_EQ(f[6], 0);  // 256 pages go out as 0
-    EXPECT_EQ(f[7], 0);
+    BuildAddressRequest(f, code::kErasePages, 0xAB, 0x1400);
+    EXPECT_EQ(f[6], 0xB);  // the count, low nibble first
+    EXPECT_EQ(f[7], 0xA);
     EXPECT_THAT(Bytes(f + 8, f + 14), ElementsAreArray({0, 0, 4, 1, 0, 0}));
     EXPECT_EQ(f[14], SumChecksum(Bytes(f, f + 16)));
     EXPECT_EQ(f[15], 0xF7);

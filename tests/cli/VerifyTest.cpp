@@ -106,14 +106,25 @@ TEST(VerifyCli, BadArgumentsAreUsageErrors) {
 }
 
 TEST(VerifyCli, FlashDumpInAndOut) {
-    testutil::TempFile dump("");
-    ASSERT_EQ(Cli({"verify", "--simulated-unit", "--sim-flash-out", dump.Path()}).status, 0);
-    std::ifstream f(dump.Path(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    testutil::TempFile dump(""), again("");
+    auto read = [](const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(f)), {});
+    };
+    ASSERT_EQ(Cli({"verify", "--simulated-unit", "--sim-flash-start", "erased", "--sim-flash-out",
+                   dump.Path()})
+                  .status,
+              0);
+    const std::string bytes = read(dump.Path());
     ASSERT_EQ(bytes.size(), 0x153F0u);
     EXPECT_EQ(static_cast<uint8_t>(bytes[0x2800]), 0xFF);
     EXPECT_EQ(static_cast<uint8_t>(bytes[0x2803]), 0x00);
-    EXPECT_EQ(Cli({"verify", "--simulated-unit", "--sim-flash-in", dump.Path()}).status, 0);
+    // Without the dump the unit would hold a previous firmware there.
+    EXPECT_EQ(Cli({"verify", "--simulated-unit", "--sim-flash-in", dump.Path(), "--sim-flash-out",
+                   again.Path()})
+                  .status,
+              0);
+    EXPECT_EQ(read(again.Path()), bytes);
     testutil::TempFile shortDump("abc");
     const CliRun r = Cli({"verify", "--simulated-unit", "--sim-flash-in", shortDump.Path()});
     EXPECT_EQ(r.status, 2);

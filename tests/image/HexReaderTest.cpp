@@ -140,6 +140,7 @@ TEST(HexFileOpen, LoadEmptiesTheImageFirst) {
     image.usedAddresses = {true, true, true};
     image.configBytes = {9};
     image.dataBytes = {9};
+    image.configMasks = {7, 7, 7};
     RecordingMessageSeam m;
     std::ostringstream console;
     EXPECT_FALSE(LoadHexFile(p, "/nonexistent.hex", image, m, console));
@@ -147,6 +148,13 @@ TEST(HexFileOpen, LoadEmptiesTheImageFirst) {
     EXPECT_THAT(image.usedAddresses, IsEmpty());
     EXPECT_THAT(image.configBytes, IsEmpty());
     EXPECT_THAT(image.dataBytes, IsEmpty());
+    // The masks are sized only at the end of a load: emptying leaves them, and so does a load
+    // that fails on its way.
+    EXPECT_THAT(image.configMasks, ElementsAre(7, 7, 7));
+    TempFile bad(Lines({Data(0x2800, {1, 2, 3, 4}), Record(2, 0, {0, 0})}));
+    EXPECT_FALSE(LoadHexFile(p, bad.Path(), image, m, console));
+    EXPECT_THAT(image.codeBytes, ::testing::SizeIs(0x2804));
+    EXPECT_THAT(image.configMasks, ElementsAre(7, 7, 7));
 }
 
 // --- checksum -----------------------------------------------------------------------------

@@ -92,6 +92,20 @@ TEST(SimUnit, IgnoresWhatIsNoSoundRequest) {
     }
 }
 
+TEST(SimUnit, StartsHoldingAPreviousFirmwareUnlessAskedErased) {
+    SimOptions erased;
+    erased.startErased = true;
+    const auto old = UnitCore({}).FlashDump(), clean = UnitCore(erased).FlashDump();
+    int oldErased = 0;
+    for (std::size_t a = 0x2800; a < old.size(); ++a) {
+        ASSERT_EQ(clean[a], a % 4 == 3 ? 0x00 : 0xFF) << a;
+        oldErased += a % 4 != 3 && old[a] == 0xFF;
+    }
+    EXPECT_LT(oldErased, 0x1000);  // a few bytes of random firmware happen to be 0xFF
+    EXPECT_EQ(std::vector(old.begin(), old.begin() + 0x2800),
+              std::vector(clean.begin(), clean.begin() + 0x2800));
+}
+
 TEST(SimUnit, EraseWriteReadBack) {
     UnitCore unit({});
     uint8_t data[256];
@@ -112,6 +126,9 @@ TEST(SimUnit, EraseWriteReadBack) {
     EXPECT_EQ(dump[0x2801], 0x01);
     EXPECT_EQ(dump[0x2803], 0x00);
     EXPECT_EQ(dump[0x2900], 0xFF);  // erased, never written
+    EXPECT_NE(dump[0x3000], 0xFF);  // the next page keeps the previous firmware
+    EXPECT_THAT(unit.Erases(), ::testing::ElementsAre(UnitCore::Erase{0x1400, 1}));
+    EXPECT_THAT(unit.WrittenWords(), ::testing::ElementsAre(0x1400u));
 }
 
 TEST(SimUnit, WritingWithoutEraseShows) {
@@ -208,12 +225,15 @@ TEST(SimOptionsParsing, GoodAndBadValues) {
     EXPECT_EQ(o.versions[3], 12);
     EXPECT_TRUE(ApplySimOption("fault", "drop:0.25", o, error));
     EXPECT_DOUBLE_EQ(o.faults[FaultKind::Drop], 0.25);
+    EXPECT_TRUE(ApplySimOption("flash-start", "erased", o, error));
+    EXPECT_TRUE(o.startErased);
     for (const auto& [name, value] :
          std::vector<std::pair<std::string, std::string>>{{"versions", "1.2.3"},
                                                           {"versions", "1.2.3.256"},
                                                           {"fault", "drop"},
                                                           {"fault", "fire:0.1"},
                                                           {"fault", "drop:1.5"},
+                                                          {"flash-start", "empty"},
                                                           {"baud", "fast"}}) {
         EXPECT_FALSE(ApplySimOption(name, value, o, error)) << name << " " << value;
         EXPECT_FALSE(error.empty());

@@ -28,7 +28,6 @@ TEST(PlanRule, WorkedExample) {
     EXPECT_EQ(BlockCount(plan[0]), 104);
     EXPECT_EQ(TotalBlockCount(plan), 104);
     EXPECT_EQ(ErasePageCount(plan[0]), 13);
-    EXPECT_EQ(plan[0].start >> 1, 0x1400);
 
     Write(image, 0x9000, 0x9010);
     const auto longer = BuildProgrammingPlan(image);
