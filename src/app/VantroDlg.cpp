@@ -393,6 +393,9 @@ void FillList(QComboBox* list, const Port& port) {
         Caps caps{};
         port.GetPortCaps(i, caps);
         list->addItem(QString::fromLocal8Bit(caps.szPname));
+        // The toolkit selects the first entry added; a refresh that fails partway must leave
+        // nothing selected.
+        list->setCurrentIndex(-1);
     }
     if (count != 0)
         list->setCurrentIndex(static_cast<int>(count) - 1);

@@ -26,6 +26,7 @@ namespace detail {
 
 struct VirtualInputCore {
     std::string name;
+    std::atomic<unsigned> capsError{0};
     mutable std::mutex mutex;
     InputSink* sink = nullptr;  // the handle that has it open
     bool open = false;
@@ -33,6 +34,7 @@ struct VirtualInputCore {
 
 struct VirtualOutputCore {
     std::string name;
+    std::atomic<unsigned> capsError{0};
     mutable std::mutex mutex;  // held while the handler runs
     VirtualOutputPort::Handler handler;
     bool alive = true;
@@ -505,6 +507,13 @@ std::string NameOf(const Device& d) {
     return std::get<1>(d)->name;
 }
 
+template <typename Device>
+MMRESULT CapsErrorOf(const Device& d) {
+    if (std::holds_alternative<std::string>(d))
+        return MMSYSERR_NOERROR;
+    return std::get<1>(d)->capsError.load();
+}
+
 void FillName(CHAR (&target)[MAXPNAMELEN], const std::string& name) {
     std::memset(target, 0, sizeof target);
     std::memcpy(target, name.data(), std::min<std::size_t>(name.size(), MAXPNAMELEN - 1));
@@ -637,6 +646,10 @@ const std::string& VirtualInputPort::Name() const {
     return core_->name;
 }
 
+void VirtualInputPort::FailCapabilityQueries(unsigned code) {
+    core_->capsError = code;
+}
+
 VirtualOutputPort::VirtualOutputPort(std::string name, Handler handler)
     : core_(std::make_shared<detail::VirtualOutputCore>()) {
     core_->name = std::move(name);
@@ -670,6 +683,10 @@ bool VirtualOutputPort::IsOpen() const {
 
 const std::string& VirtualOutputPort::Name() const {
     return core_->name;
+}
+
+void VirtualOutputPort::FailCapabilityQueries(unsigned code) {
+    core_->capsError = code;
 }
 
 }  // namespace platform
@@ -806,6 +823,8 @@ MMRESULT midiInGetDevCapsA(UINT_PTR deviceId, MIDIINCAPSA* caps, UINT size) {
     const auto devices = Registry::Get().InputDevices();
     if (deviceId >= devices.size())
         return MMSYSERR_BADDEVICEID;
+    if (const MMRESULT error = platform::CapsErrorOf(devices[deviceId]))
+        return error;
     std::memset(caps, 0, sizeof *caps);
     platform::FillName(caps->szPname, platform::NameOf(devices[deviceId]));
     return MMSYSERR_NOERROR;
@@ -817,6 +836,8 @@ MMRESULT midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA* caps, UINT size) {
     const auto devices = Registry::Get().OutputDevices();
     if (deviceId >= devices.size())
         return MMSYSERR_BADDEVICEID;
+    if (const MMRESULT error = platform::CapsErrorOf(devices[deviceId]))
+        return error;
     std::memset(caps, 0, sizeof *caps);
     platform::FillName(caps->szPname, platform::NameOf(devices[deviceId]));
     caps->wTechnology = 1;  // a hardware port

@@ -34,6 +34,9 @@ class VirtualInputPort {
 
     bool IsOpen() const;
     const std::string& Name() const;
+    // From now on its capability query fails with this winmm code (0: works again), as a
+    // driver that has gone bad does.
+    void FailCapabilityQueries(unsigned code);
 
   private:
     std::shared_ptr<detail::VirtualInputCore> core_;
@@ -52,6 +55,8 @@ class VirtualOutputPort {
 
     bool IsOpen() const;
     const std::string& Name() const;
+    // As VirtualInputPort::FailCapabilityQueries.
+    void FailCapabilityQueries(unsigned code);
 
   private:
     std::shared_ptr<detail::VirtualOutputCore> core_;

@@ -34,6 +34,7 @@ class RecordingMessageSeam : public MessageSeam {
     const std::vector<Entry>& Entries() const { return entries_; }
     std::vector<std::string> Texts() const;
     void SetYesNoAnswer(MessageAnswer answer) { yesNoAnswer_ = answer; }
+    void Clear() { entries_.clear(); }
 
   private:
     std::vector<Entry> entries_;
