@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/QtMessageSeam.h"
 #include "app/VantroDlg.h"
 #include "sim/SimulatedUnit.h"
 
@@ -77,21 +78,32 @@ int CVANTROApp::InitInstance(int argc, char** argv) {
     QApplication application(argc, argv);
 
     std::unique_ptr<sim::InProcessUnit> unit;
+    std::string flashInProblem;
     if (options.simulated) {
         unit = std::make_unique<sim::InProcessUnit>(options.sim);
         std::string why;
         if (!options.flashIn.empty() && !unit->Core().LoadFlashFile(options.flashIn, why)) {
-            std::fprintf(stderr, "VANTRO: cannot use %s as flash dump: %s\n",
-                         options.flashIn.c_str(), why.c_str());
-            return 2;
+            // Said in a box once the window is up; the unit starts erased instead.
+            flashInProblem = "Cannot use '" + options.flashIn + "' as flash dump: " + why +
+                             ".\nThe simulated unit starts with its flash erased.";
+            sim::SimOptions erased = options.sim;
+            erased.startErased = true;
+            unit.reset();
+            unit = std::make_unique<sim::InProcessUnit>(erased);
         }
     }
     {
         CVANTRODlg dialog;
+        if (!flashInProblem.empty()) {
+            QtMessageSeam(&dialog).Show(flashInProblem, MessageButtons::Ok);
+        }
         dialog.exec();  // Quit, Enter, Escape and the close box all end here alike
     }
-    if (unit && !options.flashOut.empty() && !unit->Core().SaveFlashFile(options.flashOut)) {
-        std::fprintf(stderr, "VANTRO: cannot write the flash dump %s\n", options.flashOut.c_str());
+    std::string why;
+    if (unit && !options.flashOut.empty() && !unit->Core().SaveFlashFile(options.flashOut, why)) {
+        std::fprintf(stderr, "VANTRO: could not write the flash dump '%s': %s\n",
+                     options.flashOut.c_str(), why.c_str());
+        return 1;
     }
     return 0;
 }

@@ -46,7 +46,13 @@ std::size_t ReplyBufferType::CopyOut(uint8_t* area, std::size_t capacity) {
 
 void PendingNotices::Add(const std::string& text) {
     std::lock_guard lock(mutex_);
+    // Each notice once for the pair's life (one action): a noisy line raises one box, not one
+    // per exchange.
+    if (std::find(raised_.begin(), raised_.end(), text) != raised_.end()) {
+        return;
+    }
     if (notices_.size() < kMaxPending) {
+        raised_.push_back(text);
         notices_.push_back(text);
     }
 }
@@ -115,13 +121,21 @@ void ArmForReply(MidiPortPair& pair) {
     pair.Input().Start();
 }
 
+std::chrono::milliseconds AttemptWait(const LinkTimings& t) {
+    // Kept within a day, so no timing that is passed in can overflow a deadline.
+    constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
+    const int64_t interval = std::clamp<int64_t>(t.pollInterval.count(), 0, kDayMs);
+    const int64_t count = std::clamp<int64_t>(t.pollCount, 0, kDayMs);
+    return std::chrono::milliseconds(std::min(interval * count, kDayMs));
+}
+
 uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kIdleSlice = std::chrono::milliseconds(10);
     const LinkTimings& t = pair.Timings();
     bool filled = false;
     if (t.wakeOnArrival) {
-        const auto deadline = Clock::now() + t.pollInterval * t.pollCount;
+        const auto deadline = Clock::now() + AttemptWait(t);
         for (;;) {
             const auto sliceEnd = t.idle ? std::min(deadline, Clock::now() + kIdleSlice) : deadline;
             filled = ReplyBuffer.WaitUntilFilled(sliceEnd);
@@ -130,12 +144,13 @@ uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
             t.idle();
         }
     } else {
-        for (int poll = 0; poll < t.pollCount; ++poll) {
+        const int polls = std::max(1, t.pollCount);
+        for (int poll = 0; poll < polls; ++poll) {
             if (ReplyBuffer.HasBytes()) {
                 filled = true;
                 break;
             }
-            if (poll + 1 < t.pollCount) {
+            if (poll + 1 < polls) {
                 const auto wake = Clock::now() + t.pollInterval;
                 while (t.idle && wake - Clock::now() > kIdleSlice) {
                     std::this_thread::sleep_for(kIdleSlice);
@@ -172,7 +187,9 @@ bool Transact(MidiPortPair& pair, const uint8_t* request, std::size_t n, uint8_t
         ~SentGuard() { out.WaitUntilSent(); }
     } guard{pair.Output()};
     length = 0;
-    for (int attempt = 0; attempt < pair.Timings().attempts; ++attempt) {
+    // At least one attempt: a request that is never sent can have no answer to judge.
+    const int attempts = std::max(1, pair.Timings().attempts);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         ArmForReply(pair);
         pair.Send(request, n);
         const std::size_t got = WaitForReply(pair, reply);

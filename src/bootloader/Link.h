@@ -71,6 +71,7 @@ class PendingNotices {
     static constexpr std::size_t kMaxPending = 8;  // a noisy line must not grow this
     std::mutex mutex_;
     std::vector<std::string> notices_;
+    std::vector<std::string> raised_;  // every text raised so far, each once
 };
 
 // Copies every reply into ReplyBuffer.
@@ -119,6 +120,9 @@ class MidiPortPair {
     midi::CMIDIInDevice input_;
     midi::CMIDIOutDevice output_;
 };
+
+// How long one attempt waits: the poll interval times the poll count, at most a day.
+std::chrono::milliseconds AttemptWait(const LinkTimings& timings);
 
 // Empties ReplyBuffer, queues an input buffer and starts input: done before the request
 // leaves, so that a fast unit's reply cannot arrive before input runs.

@@ -11,6 +11,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPortError = 3;
+inline constexpr int kExitNotWritten = 4;  // done, but a trace or flash dump was not written
 
 // Runs vantro-cli with args (without the program name); out and err stand for standard output
 // and standard error.

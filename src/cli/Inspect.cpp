@@ -122,9 +122,13 @@ bool WriteBlocks(const std::string& path, const FirmwareImage& image, const Prog
 }
 
 void PrintSummary(std::ostream& out, bool ok, const FirmwareImage& image,
-                  const ProgrammingPlan& plan) {
+                  const ProgrammingPlan& plan, const HexLoadNotes& notes) {
     char line[160];
     out << "Load:          " << (ok ? "OK" : "FAILED") << '\n';
+    if (notes.refusedRecords != 0) {
+        out << "Refused:       " << notes.refusedRecords
+            << " data records that ran past the end of their region\n";
+    }
     out << "Code bytes:    " << image.codeBytes.size() << " (" << CountUsed(image)
         << " written by the file)\n";
     out << "Data bytes:    " << image.dataBytes.size() << '\n';
@@ -146,7 +150,7 @@ void PrintSummary(std::ostream& out, bool ok, const FirmwareImage& image,
 }
 
 void PrintJson(std::ostream& out, bool ok, const std::vector<std::string>& messages,
-               const FirmwareImage& image, const ProgrammingPlan& plan) {
+               const FirmwareImage& image, const ProgrammingPlan& plan, const HexLoadNotes& notes) {
     std::ostringstream j;
     j << "{\"ok\":" << (ok ? "true" : "false") << ",\"messages\":[";
     for (std::size_t i = 0; i < messages.size(); ++i) {
@@ -162,7 +166,8 @@ void PrintJson(std::ostream& out, bool ok, const std::vector<std::string>& messa
           << ",\"blocks\":" << BlockCount(s) << ",\"erasePages\":" << ErasePageCount(s)
           << ",\"eraseWordAddress\":" << (s.start >> 1) << "}";
     }
-    j << "],\"totalBlocks\":" << TotalBlockCount(plan) << "}";
+    j << "],\"totalBlocks\":" << TotalBlockCount(plan)
+      << ",\"refusedRecords\":" << notes.refusedRecords << "}";
     out << j.str() << '\n';
 }
 
@@ -182,13 +187,14 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
     profile.DescribePic24FJ64GB002();
     FirmwareImage image;
     ConsoleMessages messages(err);
-    const bool ok = LoadHexFile(profile, opts.hexPath, image, messages, out);
+    HexLoadNotes notes;
+    const bool ok = LoadHexFile(profile, opts.hexPath, image, messages, out, &notes);
     const ProgrammingPlan plan = ok ? BuildProgrammingPlan(image) : ProgrammingPlan{};
 
     if (opts.json) {
-        PrintJson(out, ok, messages.Texts(), image, plan);
+        PrintJson(out, ok, messages.Texts(), image, plan, notes);
     } else {
-        PrintSummary(out, ok, image, plan);
+        PrintSummary(out, ok, image, plan, notes);
     }
     out.flush();
 

@@ -50,26 +50,29 @@ int WithOpenPair(const std::string& command, const Parsed& parsed, std::ostream&
         return status;
     }
     ConsoleMessages messages(err);
-    try {
-        MidiPortPair pair(&messages, session->Timings(), session->Trace());
-        unsigned in = 0, outPort = 0;
-        std::string why;
-        switch (session->SelectPorts(in, outPort, why)) {
-            case LinkSession::Selection::NoSelection:
-                messages.Show("Invalid device selected", MessageButtons::Ok);
-                return kExitFailed;
-            case LinkSession::Selection::NoSuchPort:
-                err << "vantro-cli " << command << ": " << why << '\n';
-                return kExitUsage;
-            case LinkSession::Selection::Ok:
-                break;
+    auto run = [&]() -> int {
+        try {
+            MidiPortPair pair(&messages, session->Timings(), session->Trace());
+            unsigned in = 0, outPort = 0;
+            std::string why;
+            switch (session->SelectPorts(in, outPort, why)) {
+                case LinkSession::Selection::NoSelection:
+                    messages.Show("Invalid device selected", MessageButtons::Ok);
+                    return kExitFailed;
+                case LinkSession::Selection::NoSuchPort:
+                    err << "vantro-cli " << command << ": " << why << '\n';
+                    return kExitUsage;
+                case LinkSession::Selection::Ok:
+                    break;
+            }
+            pair.OpenPorts(in, outPort);
+            return action(pair, out);
+        } catch (const std::exception& e) {
+            err << e.what() << '\n';
+            return kExitPortError;
         }
-        pair.OpenPorts(in, outPort);
-        return action(pair, out);
-    } catch (const std::exception& e) {
-        err << e.what() << '\n';
-        return kExitPortError;
-    }
+    };
+    return session->Finish(run());  // the pair is closed by now
 }
 
 }  // namespace

@@ -17,21 +17,32 @@ bool ParseUnsigned(const std::string& text, unsigned& value) {
     return !text.empty() && ec == std::errc() && ptr == end;
 }
 
+// The ranges of the numeric link options: wide enough for any real use, narrow enough that
+// no wait computed from them can overflow.
+constexpr unsigned kMaxPort = 65535;
+constexpr unsigned kMaxPollIntervalMs = 60000;
+constexpr unsigned kMaxPollCount = 10000;
+constexpr unsigned kMaxAttempts = 100;
+
 }  // namespace
 
 const char* LinkOptionsHelp() {
     return "Port choice:\n"
-           "  --in N --out N        the MIDI IN and OUT ports, by their numbers in\n"
+           "  --in N --out N        the MIDI IN and OUT ports (0..65535), by their numbers in\n"
            "                        'vantro-cli ports' (default: the last of each list)\n"
            "  --simulated-unit      talk to the built-in simulated unit instead\n"
-           "  --sim-baud N          its wire speed: 0 instant (default), 31250 5-pin MIDI\n"
+           "  --sim-baud N          its wire speed (0..1000000): 0 instant (default), 31250\n"
+           "                        5-pin MIDI\n"
            "  --sim-fault KIND:RATE its faults (repeatable): drop, corrupt, wrong-echo, late,\n"
            "                        silent-verify, ff-as-00, short-noise; RATE 0..1 per reply\n"
+           "  --sim-fault cut-after:K  it falls silent after K requests (0..1000000), as if\n"
+           "                        the cable were pulled\n"
            "  --sim-seed N          seed of its faults (default 1)\n"
            "  --sim-versions A.B.C.D its bootloader and firmware versions (default 1.2.3.4)\n"
-           "  --sim-page-erase-us N, --sim-row-write-us N  its flash timings (default 0)\n"
-           "  --sim-late-ms N       how much later its late replies come (default: just\n"
-           "                        after one attempt's wait has ended)\n"
+           "  --sim-page-erase-us N, --sim-row-write-us N  its flash timings (0..10000000,\n"
+           "                        default 0)\n"
+           "  --sim-late-ms N       how much later its late replies come (0..600000; default:\n"
+           "                        just after one attempt's wait has ended)\n"
            "  --sim-flash-start previous|erased  what its flash holds at start: an older\n"
            "                        firmware (default) or nothing\n"
            "  --sim-flash-in FILE   start it from this flash dump (0x153F0 bytes)\n"
@@ -39,9 +50,9 @@ const char* LinkOptionsHelp() {
            "Link:\n"
            "  --trace FILE          write every SysEx message to and from the unit to FILE:\n"
            "                        milliseconds, '>' or '<', the bytes in hex\n"
-           "  --poll-interval-ms N  reply poll interval (default 50)\n"
-           "  --poll-count N        polls per attempt (default 200)\n"
-           "  --attempts N          attempts per command (default 3)\n"
+           "  --poll-interval-ms N  reply poll interval (1..60000, default 50)\n"
+           "  --poll-count N        polls per attempt (1..10000, default 200)\n"
+           "  --attempts N          attempts per command (1..100, default 3)\n"
            "  --tick-polling        look for a reply only at each poll tick, not on arrival\n";
 }
 
@@ -56,13 +67,13 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
         out = args[++i];
         return true;
     };
-    auto number = [&](unsigned& out, unsigned min) {
+    auto number = [&](unsigned& out, unsigned min, unsigned max) {
         std::string v;
         if (!value(v))
             return false;
-        if (!ParseUnsigned(v, out) || out < min) {
-            error = a + " takes a whole number" + (min > 0 ? " of at least 1" : "") + ", not '" +
-                    v + "'";
+        if (!ParseUnsigned(v, out) || out < min || out > max) {
+            error = a + " takes a whole number from " + std::to_string(min) + " to " +
+                    std::to_string(max) + ", not '" + v + "'";
             return false;
         }
         return true;
@@ -71,7 +82,7 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
     unsigned n = 0;
     std::string v;
     if (a == "--in" || a == "--out") {
-        if (!number(n, 0))
+        if (!number(n, 0, kMaxPort))
             return OptionResult::Error;
         (a == "--in" ? options.in : options.out) = n;
     } else if (a == "--simulated-unit") {
@@ -93,15 +104,15 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
         if (!value(options.tracePath))
             return OptionResult::Error;
     } else if (a == "--poll-interval-ms") {
-        if (!number(n, 1))
+        if (!number(n, 1, kMaxPollIntervalMs))
             return OptionResult::Error;
         options.timings.pollInterval = std::chrono::milliseconds(n);
     } else if (a == "--poll-count") {
-        if (!number(n, 1))
+        if (!number(n, 1, kMaxPollCount))
             return OptionResult::Error;
         options.timings.pollCount = static_cast<int>(n);
     } else if (a == "--attempts") {
-        if (!number(n, 1))
+        if (!number(n, 1, kMaxAttempts))
             return OptionResult::Error;
         options.timings.attempts = static_cast<int>(n);
     } else if (a == "--tick-polling") {
@@ -130,8 +141,16 @@ void FileTrace::Write(char direction, const uint8_t* bytes, std::size_t length) 
     }
     line += '\n';
     std::lock_guard lock(mutex_);
+    if (failed_)
+        return;  // told once, at the end
     file_ << line;
     file_.flush();
+    failed_ = !file_.good();
+}
+
+bool FileTrace::Failed() {
+    std::lock_guard lock(mutex_);
+    return failed_;
 }
 
 std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std::ostream& err,
@@ -149,7 +168,7 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
     if (options.simulated) {
         sim::SimOptions simOptions = options.sim;
         if (!options.lateGiven) {
-            const auto attempt = options.timings.pollInterval * options.timings.pollCount;
+            const auto attempt = AttemptWait(options.timings);
             simOptions.lateDelay = attempt + attempt / 20 + std::chrono::milliseconds(10);
         }
         s->unit_ = std::make_unique<sim::InProcessUnit>(simOptions);
@@ -169,12 +188,21 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
     return s;
 }
 
-LinkSession::~LinkSession() {
+int LinkSession::Finish(int status) {
+    bool wrote = true;
+    if (trace_ && trace_->Failed()) {
+        *err_ << "vantro-cli: could not write the trace file '" << options_.tracePath << "'\n";
+        wrote = false;
+    }
     if (unit_ && !options_.simFlashOut.empty()) {
-        if (!unit_->Core().SaveFlashFile(options_.simFlashOut) && err_ != nullptr) {
-            *err_ << "vantro-cli: cannot write the flash dump '" << options_.simFlashOut << "'\n";
+        std::string why;
+        if (!unit_->Core().SaveFlashFile(options_.simFlashOut, why)) {
+            *err_ << "vantro-cli: could not write the flash dump '" << options_.simFlashOut
+                  << "': " << why << '\n';
+            wrote = false;
         }
     }
+    return status == kExitOk && !wrote ? kExitNotWritten : status;
 }
 
 LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,

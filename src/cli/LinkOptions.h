@@ -41,6 +41,8 @@ class FileTrace : public LinkTrace {
   public:
     explicit FileTrace(const std::string& path);
     bool IsOpen() const { return file_.is_open() && file_.good(); }
+    // A write failed (the disk is full, say); nothing more is written.
+    bool Failed();
     void Sent(const uint8_t* bytes, std::size_t length) override { Write('>', bytes, length); }
     void Received(const uint8_t* bytes, std::size_t length) override { Write('<', bytes, length); }
 
@@ -48,17 +50,21 @@ class FileTrace : public LinkTrace {
     void Write(char direction, const uint8_t* bytes, std::size_t length);
     std::mutex mutex_;
     std::ofstream file_;
+    bool failed_ = false;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// What one command sets up around its port pair; the simulated unit's flash dump is written
-// when it ends.
+// What one command sets up around its port pair.
 class LinkSession {
   public:
     // Returns null after a message on err; exitCode then holds the status to end with.
     static std::unique_ptr<LinkSession> Start(const LinkOptions& options, std::ostream& err,
                                               int& exitCode);
-    ~LinkSession();
+
+    // Called once the command's pair is closed: writes the simulated unit's flash dump and
+    // says once whether that or the trace could not be written. Returns the status to end
+    // with: the command's own, or kExitNotWritten when it succeeded but an output did not.
+    int Finish(int status);
 
     enum class Selection { Ok, NoSelection, NoSuchPort };
     // The IN and OUT port numbers to open: as given, or the last of each list as the dialog

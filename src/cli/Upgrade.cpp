@@ -253,11 +253,11 @@ int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, s
     bar.Finish();
     switch (outcome) {
         case UpgradeOutcome::Completed:
-            return kExitOk;
+            return session->Finish(kExitOk);
         case UpgradeOutcome::PortError:
-            return kExitPortError;
+            return session->Finish(kExitPortError);
         default:
-            return kExitFailed;
+            return session->Finish(kExitFailed);
     }
 }
 

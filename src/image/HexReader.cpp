@@ -9,6 +9,12 @@
 #include <memory>
 #include <system_error>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace vantro {
 
 namespace {
@@ -39,6 +45,7 @@ class LineReader {
     // the file the line is empty. Returns false when the line is longer than any record.
     bool Next(std::string& line) {
         line.clear();
+        bool endedByLf = false;
         for (;;) {
             if (pos_ == end_ && !Refill()) {
                 break;
@@ -55,16 +62,19 @@ class LineReader {
             pos_ += take;
             if (lf != stop) {
                 ++pos_;
+                endedByLf = true;
                 break;
             }
         }
-        if (!line.empty() && line.back() == '\r') {
+        // Only a CR right before the LF belongs to the line end.
+        if (endedByLf && !line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         return line.size() <= kMaxHexLineLength;
     }
 
   private:
+    // A read that fails (or would block) ends the file here: the load then reports it.
     bool Refill() {
         pos_ = 0;
         end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
@@ -203,14 +213,39 @@ void StoreData(FirmwareImage& image, int family, int64_t offset, const Record& r
     }
 }
 
+// A region's message is shown for the first record it refuses; later ones are only counted,
+// so a file of a million such records raises one box and keeps no list.
+class RefusalNotices {
+  public:
+    RefusalNotices(MessageSeam& messages, HexLoadNotes* notes)
+        : messages_(messages), notes_(notes) {}
+    void Refuse(int region, const char* text) {
+        if (shown_[region]++ == 0)
+            Show(messages_, text);
+        if (notes_ != nullptr)
+            ++notes_->refusedRecords;
+    }
+
+  private:
+    MessageSeam& messages_;
+    HexLoadNotes* notes_;
+    std::array<uint64_t, 3> shown_{};
+};
+
+// A record is stored in a region when it starts and ends inside it, whatever order the records
+// come in; one that runs past the region's end is refused there.
+bool Fits(int64_t a, int count, int64_t start, int64_t length) {
+    return a + count <= start + length;
+}
+
 void StoreRecord(FirmwareImage& image, const DeviceProfile& profile, const Regions& regions,
-                 uint32_t extended, const Record& r, MessageSeam& messages) {
+                 uint32_t extended, const Record& r, RefusalNotices& refusals) {
     const int64_t a = static_cast<uint32_t>(extended + r.address);
     const int family = profile.Family();
 
     if (Inside(a, regions.configStart, regions.configLength)) {
-        if (static_cast<int64_t>(image.configBytes.size()) >= regions.configLength) {
-            Show(messages, kOutsideConfig);
+        if (!Fits(a, r.count, regions.configStart, regions.configLength)) {
+            refusals.Refuse(0, kOutsideConfig);
         } else {
             const auto offset = static_cast<std::size_t>(a - regions.configStart);
             GrowTo<int32_t>(image.configBytes, offset + r.count, 0xFF);
@@ -221,16 +256,16 @@ void StoreRecord(FirmwareImage& image, const DeviceProfile& profile, const Regio
     }
 
     if (Inside(a, regions.dataStart, regions.dataLength)) {
-        if (static_cast<int64_t>(image.dataBytes.size()) >= regions.dataLength) {
-            Show(messages, kOutsideData);
+        if (!Fits(a, r.count, regions.dataStart, regions.dataLength)) {
+            refusals.Refuse(1, kOutsideData);
         } else {
             StoreData(image, family, a - regions.dataStart, r);
         }
     }
 
     if (Inside(a, 0, regions.codeLength)) {
-        if (static_cast<int64_t>(image.codeBytes.size()) >= regions.codeLength) {
-            Show(messages, kOutsideCode);
+        if (!Fits(a, r.count, 0, regions.codeLength)) {
+            refusals.Refuse(2, kOutsideCode);
         } else {
             const auto start = static_cast<std::size_t>(a);
             const std::size_t end = start + static_cast<std::size_t>(r.count);
@@ -263,21 +298,39 @@ void CompleteConfig(FirmwareImage& image, const DeviceProfile& profile) {
     config.resize(size, 0xFF);
 }
 
-bool IsOpenableFile(const std::string& path) {
-    // A directory, FIFO or device would read as nothing, block, or never end.
+// Opens path for reading only when what it names is a regular file. A directory, FIFO or
+// device would read as nothing, block, or never end. The descriptor that was opened is
+// checked, not the path (which may change in between), and it never blocks: a file that calls
+// itself regular but has nothing to give (/proc/kmsg) reads as an end.
+FilePtr OpenRegularFile(const std::string& path) {
+#if defined(_WIN32)
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    return !ec && std::filesystem::is_regular_file(status);
+    if (!std::filesystem::is_regular_file(std::filesystem::status(path, ec)) || ec)
+        return nullptr;
+    return FilePtr(std::fopen(path.c_str(), "rb"));
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    FilePtr file(::fdopen(fd, "rb"));
+    if (!file)
+        ::close(fd);
+    return file;
+#endif
 }
 
 }  // namespace
 
 bool LoadHexFile(const DeviceProfile& profile, const std::string& path, FirmwareImage& image,
-                 MessageSeam& messages, std::ostream& console) {
-    FilePtr file;
-    if (IsOpenableFile(path)) {
-        file.reset(std::fopen(path.c_str(), "rb"));
-    }
+                 MessageSeam& messages, std::ostream& console, HexLoadNotes* notes) {
+    if (notes != nullptr)
+        *notes = {};
+    FilePtr file = OpenRegularFile(path);
 
     image.codeBytes.clear();
     image.dataBytes.clear();
@@ -291,6 +344,7 @@ bool LoadHexFile(const DeviceProfile& profile, const std::string& path, Firmware
     image.sourcePath = path;
 
     const Regions regions = RegionsOf(profile);
+    RefusalNotices refusals(messages, notes);
     uint32_t extended = 0;
     LineReader reader(file.get());
     std::string line;
@@ -311,7 +365,7 @@ bool LoadHexFile(const DeviceProfile& profile, const std::string& path, Firmware
             return false;
         }
         if (record.type == 0x00) {
-            StoreRecord(image, profile, regions, extended, record, messages);
+            StoreRecord(image, profile, regions, extended, record, refusals);
         } else if (record.type == 0x01) {
             break;
         } else if (record.type == 0x04) {
@@ -335,7 +389,7 @@ bool LoadHexFile(const DeviceProfile& profile, const std::string& path, Firmware
 
 bool LoadHexFile(const DeviceProfile& profile, const std::string& path, FirmwareImage& image,
                  MessageSeam& messages) {
-    return LoadHexFile(profile, path, image, messages, std::cout);
+    return LoadHexFile(profile, path, image, messages, std::cout, nullptr);
 }
 
 void BuildConfigMasks(FirmwareImage& image, const DeviceProfile& profile, MessageSeam& messages) {

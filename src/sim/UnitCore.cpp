@@ -1,10 +1,18 @@
 #include "sim/UnitCore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "sim/UnitProtocol.h"
 
@@ -44,6 +52,18 @@ bool ParseNumber(const std::string& text, T& value) {
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
+// A whole number from min to max; error names the option and the range otherwise.
+template <typename T>
+bool ParseInRange(const std::string& name, const std::string& text, T min, T max, T& value,
+                  std::string& error) {
+    if (!ParseNumber(text, value) || value < min || value > max) {
+        error = name + " takes a whole number from " + std::to_string(min) + " to " +
+                std::to_string(max) + ", not '" + text + "'";
+        return false;
+    }
+    return true;
+}
+
 template <typename T>
 void Log(std::vector<T>& log, T entry, std::size_t max) {
     if (log.size() < max)
@@ -79,10 +99,8 @@ bool IsSimOption(const std::string& name) {
 bool ApplySimOption(const std::string& name, const std::string& value, SimOptions& options,
                     std::string& error) {
     if (name == "baud") {
-        if (!ParseNumber(value, options.baud)) {
-            error = "baud must be a whole number (0 for no wire delay, 31250 for 5-pin MIDI)";
+        if (!ParseInRange<uint32_t>(name, value, 0, 1'000'000, options.baud, error))
             return false;
-        }
     } else if (name == "seed") {
         if (!ParseNumber(value, options.seed)) {
             error = "seed must be a whole number";
@@ -90,10 +108,9 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
         }
     } else if (name == "page-erase-us" || name == "row-write-us" || name == "late-ms") {
         uint32_t n = 0;
-        if (!ParseNumber(value, n)) {
-            error = name + " must be a whole number";
+        const uint32_t max = name == "late-ms" ? 600'000 : 10'000'000;
+        if (!ParseInRange<uint32_t>(name, value, 0, max, n, error))
             return false;
-        }
         if (name == "page-erase-us")
             options.pageEraseTime = std::chrono::microseconds(n);
         if (name == "row-write-us")
@@ -106,13 +123,18 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
             return false;
         }
         options.startErased = value == "erased";
+    } else if (name == "fault" && value.rfind("cut-after:", 0) == 0) {
+        uint32_t k = 0;
+        if (!ParseInRange<uint32_t>("cut-after", value.substr(10), 0, 1'000'000, k, error))
+            return false;
+        options.cutAfter = k;
     } else if (name == "fault") {
         const auto colon = value.find(':');
         FaultKind kind{};
         if (colon == std::string::npos || !ParseFaultName(value.substr(0, colon), kind)) {
             error =
                 "fault must be KIND:RATE with KIND one of drop, corrupt, wrong-echo, late, "
-                "silent-verify, ff-as-00, short-noise";
+                "silent-verify, ff-as-00, short-noise, or cut-after:K";
             return false;
         }
         const std::string rateText = value.substr(colon + 1);
@@ -217,6 +239,10 @@ std::vector<uint8_t> UnitCore::ReadReply(std::size_t byteAddress, uint32_t wordA
 UnitResponse UnitCore::Handle(const uint8_t* f, std::size_t n) {
     std::lock_guard lock(mutex_);
     UnitResponse r;
+    if (options_.cutAfter && heard_ >= *options_.cutAfter) {
+        return r;  // the cable is out: nothing reaches the unit
+    }
+    ++heard_;
     // Anything that is not a sound request frame goes unanswered.
     if (!unit::IsSoundRequest(f, n)) {
         return r;
@@ -328,20 +354,85 @@ bool UnitCore::LoadFlash(const std::vector<uint8_t>& dump, std::string& error) {
 }
 
 bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        error = "cannot read it";
+    // Only a regular file of exactly the dump's size, and exactly that many bytes of it: a
+    // directory, a FIFO or /dev/zero gets its reason, never a hang or a read without end.
+    std::vector<uint8_t> dump(kDumpSize);
+#if defined(_WIN32)
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        error = "it does not exist or cannot be opened";
         return false;
     }
-    const std::vector<uint8_t> dump(std::istreambuf_iterator<char>(f), {});
+    if (!std::filesystem::is_regular_file(status)) {
+        error = "it is not a regular file";
+        return false;
+    }
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size != kDumpSize) {
+        error = "a flash dump holds " + std::to_string(kDumpSize) + " bytes, this one " +
+                std::to_string(ec ? 0 : size);
+        return false;
+    }
+    std::ifstream f(path, std::ios::binary);
+    if (!f.read(reinterpret_cast<char*>(dump.data()), static_cast<std::streamsize>(kDumpSize))) {
+        error = "it could not be read whole";
+        return false;
+    }
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = std::string("it cannot be opened (") + std::strerror(errno) + ")";
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "it is not a regular file";
+        return false;
+    }
+    if (static_cast<uint64_t>(st.st_size) != kDumpSize) {
+        error = "a flash dump holds " + std::to_string(kDumpSize) + " bytes, this one " +
+                std::to_string(st.st_size);
+        return false;
+    }
+    std::size_t got = 0;
+    while (got < kDumpSize) {
+        const ssize_t n = ::read(fd, dump.data() + got, kDumpSize - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = "it could not be read whole";
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+#endif
     return LoadFlash(dump, error);
 }
 
-bool UnitCore::SaveFlashFile(const std::string& path) const {
+bool UnitCore::SaveFlashFile(const std::string& path, std::string& error) const {
     const auto dump = FlashDump();
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f) {
+        error = "it cannot be created";
+        return false;
+    }
     f.write(reinterpret_cast<const char*>(dump.data()), static_cast<std::streamsize>(dump.size()));
-    return static_cast<bool>(f);
+    f.close();
+    if (!f) {
+        error = "writing it failed";
+        return false;
+    }
+    return true;
+}
+
+void UnitCore::Reconnect() {
+    std::lock_guard lock(mutex_);
+    options_.cutAfter.reset();
 }
 
 int UnitCore::Restarts() const {

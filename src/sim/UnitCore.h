@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ struct SimOptions {
     // A unit that comes for an upgrade holds its previous firmware, so a missing or misplaced
     // erase shows; an erased start is for runs that want it.
     bool startErased = false;
+    // cut-after:K: the unit takes the first K requests, then hears nothing more, as if the
+    // cable were pulled (until Reconnect).
+    std::optional<uint32_t> cutAfter;
 };
 
 // Parses one option, named without its prefix ("baud", "fault", "seed", "versions",
@@ -62,10 +66,13 @@ class UnitCore {
     std::vector<uint8_t> FlashDump() const;  // byte addresses 0 .. 0x153F0
     // Starts from a dump of kDumpSize bytes (phantom bytes are forced to 0x00).
     bool LoadFlash(const std::vector<uint8_t>& dump, std::string& error);
-    // The same from a file; error says why not ("cannot read it", or the size).
+    // The same from a file: only a regular file of exactly kDumpSize bytes; error says why not.
     bool LoadFlashFile(const std::string& path, std::string& error);
-    // Writes FlashDump() to a file as raw bytes; false when it cannot be written.
-    bool SaveFlashFile(const std::string& path) const;
+    // Writes FlashDump() to a file as raw bytes; false, with the reason, when it cannot.
+    bool SaveFlashFile(const std::string& path, std::string& error) const;
+
+    // The cable is back: a unit cut off by cut-after hears requests again.
+    void Reconnect();
 
     int Restarts() const;
     int VerifyOks() const;
@@ -90,6 +97,7 @@ class UnitCore {
     mutable std::mutex mutex_;
     std::mt19937_64 rng_;
     std::vector<uint8_t> flash_;
+    uint64_t heard_ = 0;  // requests that reached the unit
     int restarts_ = 0;
     int verifyOks_ = 0;
     std::map<uint8_t, int> requests_;

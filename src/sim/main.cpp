@@ -80,15 +80,17 @@ int main(int argc, char** argv) {
         vantro::sim::PublishedUnit unit(options, name);
         std::string error;
         if (!flashIn.empty() && !unit.Core().LoadFlashFile(flashIn, error)) {
-            std::cerr << "vantro-unit-sim: cannot use " << flashIn << ": " << error << '\n';
-            return 1;
+            std::cerr << "vantro-unit-sim: cannot use '" << flashIn << "' as flash dump: " << error
+                      << '\n';
+            return 2;
         }
         std::cout << "vantro-unit-sim: '" << name << "' ready on " << platform::RealMidiApi()
                   << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        if (!flashOut.empty() && !unit.Core().SaveFlashFile(flashOut)) {
-            std::cerr << "vantro-unit-sim: cannot write " << flashOut << '\n';
+        if (!flashOut.empty() && !unit.Core().SaveFlashFile(flashOut, error)) {
+            std::cerr << "vantro-unit-sim: could not write the flash dump '" << flashOut
+                      << "': " << error << '\n';
             return 1;
         }
     } catch (const std::exception& e) {

@@ -46,7 +46,7 @@ TEST(InspectCli, ExampleJsonDescribesThePlan) {
               "\"dataBytes\":0,\"configBytes\":[127,255,223,255,223,249,127,63],"
               "\"configMasks\":[255,0,31,239,247,255,223,123],\"plan\":[{\"start\":10240,"
               "\"length\":26624,\"blocks\":104,\"erasePages\":13,\"eraseWordAddress\":5120}],"
-              "\"totalBlocks\":104}");
+              "\"totalBlocks\":104,\"refusedRecords\":0}");
     EXPECT_TRUE(r.err.empty());
 }
 
@@ -61,7 +61,7 @@ TEST(InspectCli, FailedLoadReportsMessagesAndState) {
     EXPECT_EQ(LastLine(r.out),
               "{\"ok\":false,\"messages\":[\"Error in checksum...\"],\"codeBytes\":10240,"
               "\"usedBytes\":2,\"dataBytes\":0,\"configBytes\":[],\"configMasks\":[],"
-              "\"plan\":[],\"totalBlocks\":0}");
+              "\"plan\":[],\"totalBlocks\":0,\"refusedRecords\":0}");
 }
 
 TEST(InspectCli, HumanSummaryNamesThePlan) {

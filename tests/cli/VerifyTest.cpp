@@ -63,8 +63,11 @@ TEST(VerifyCli, TraceHasEveryMessageInItsFormat) {
 
 TEST(VerifyCli, ALateReplyLandsInTheNextAttempt) {
     testutil::TempFile trace("");
-    const CliRun r = Cli(With(
-        {"verify", "--simulated-unit", "--sim-fault", "late:1", "--trace", trace.Path()}, kFast));
+    // Attempts of 1 s; every reply comes 1.3 s after its request, well inside the second
+    // attempt even on a loaded machine.
+    const CliRun r =
+        Cli({"verify", "--simulated-unit", "--sim-fault", "late:1", "--sim-late-ms", "1300",
+             "--poll-interval-ms", "10", "--poll-count", "100", "--trace", trace.Path()});
     EXPECT_EQ(r.status, 0) << r.out;
     std::ifstream f(trace.Path());
     std::string line;

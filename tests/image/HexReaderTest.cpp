@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <random>
 #include <sstream>
 
 #include "HexFiles.h"
@@ -12,6 +17,7 @@ namespace vantro {
 namespace {
 
 using namespace testutil;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
@@ -76,6 +82,7 @@ TEST(HexLineForm, MalformedLinesFail) {
         Lines({":0G000000", kEof}),                    // count not hexadecimal
         Lines({rec.substr(0, rec.size() - 1), kEof}),  // one character short
         Lines({":0400000001020X0400", kEof}),          // right length, non-digit in data
+        Lines({rec}) + kEof + "\r",                    // a CR is part of a line not ended by LF
         "",
     };
     for (const auto& text : files) {
@@ -130,6 +137,17 @@ TEST(HexFileOpen, FifoDoesNotHang) {
     std::filesystem::remove(path);
     EXPECT_FALSE(l.ok);
     EXPECT_THAT(l.Texts(), ElementsAre("Could not open Hex file..."));
+}
+
+TEST(HexFileOpen, ARegularFileThatWouldBlockEndsTheLoad) {
+    // The kernel's log calls itself a regular file, yet a read waits for the next message.
+    if (::access("/proc/kmsg", R_OK) != 0)
+        GTEST_SKIP() << "/proc/kmsg cannot be read here";
+    const auto t0 = std::chrono::steady_clock::now();
+    Load l("/proc/kmsg");
+    EXPECT_FALSE(l.ok);
+    EXPECT_THAT(l.Texts(), ElementsAre("Failure in hex file..."));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
 }
 
 TEST(HexFileOpen, LoadEmptiesTheImageFirst) {
@@ -223,13 +241,76 @@ TEST(HexRegions, GapsHoldFFWithClearFlags) {
     EXPECT_EQ(l.image.codeBytes[0x2F], 0x4F);
 }
 
-TEST(HexRegions, RecordStartingInsideCodeIsStoredWhole) {
-    LoadText l(Lines({":020000040001F9", Data(0x53F0 - 4, Counting(8, 1)), kEof}));
-    ASSERT_TRUE(l.ok);
-    EXPECT_EQ(l.image.codeBytes.size(), 0x153F4u);
-    EXPECT_EQ(l.image.usedAddresses.size(), 0x153F4u);
-    EXPECT_TRUE(l.image.usedAddresses[0x153F3]);
-    EXPECT_EQ(l.image.codeBytes[0x153F3], 8);
+TEST(HexRegions, ARecordMustEndInsideItsRegion) {
+    // Ending exactly at a region's end is fine; one byte more is refused there, with the
+    // region's message, and the load goes on.
+    LoadText fits(
+        Lines({Extended(1), Data(0x53F0 - 4, {1, 2, 3, 4}), Data(0x57FC, {5, 6, 7, 8}), kEof}));
+    ASSERT_TRUE(fits.ok);
+    EXPECT_THAT(fits.Texts(), IsEmpty());
+    EXPECT_EQ(fits.image.codeBytes.size(), 0x153F0u);
+    EXPECT_EQ(fits.image.codeBytes[0x153EF], 4);
+    EXPECT_THAT(fits.image.configBytes, ElementsAre(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 5, 6));
+
+    LoadText over(Lines({Extended(1), Data(0x53F0 - 4, {1, 2, 3, 4, 9}),
+                         Data(0x57FC, {5, 6, 7, 8, 9}), Data(0x2800, {0xAA}), kEof}));
+    ASSERT_TRUE(over.ok);
+    EXPECT_THAT(over.Texts(), ElementsAre("Data in hex file outside code memory of PIC",
+                                          "Data in hex file outside config memory of PIC"));
+    EXPECT_EQ(over.image.codeBytes.size(), 0x12801u);  // only the record that fits
+    EXPECT_FALSE(over.image.usedAddresses[0x153EC]);
+    EXPECT_THAT(over.image.configBytes, Each(0));  // no word given: padded as a load pads
+}
+
+TEST(HexRegions, RecordOrderDoesNotMatter) {
+    // A whole application (0x2800 up to the code region's end) and the configuration words,
+    // each record behind its own extended address record so that any order is a valid file.
+    std::vector<std::string> records;
+    for (unsigned a = 0x2800; a < 0x153F0; a += 16) {
+        const unsigned n = std::min(16u, 0x153F0 - a);
+        records.push_back(Extended(a >> 16) + "\n" +
+                          Data(a & 0xFFFF, Counting(n, static_cast<uint8_t>(a >> 4))));
+    }
+    for (unsigned a = 0x157F0; a < 0x15800; a += 4)
+        records.push_back(Extended(1) + "\n" + Data(a & 0xFFFF, Counting(4, a & 0xFF)));
+    auto load = [&](const std::vector<std::string>& order) {
+        std::string text;
+        for (const auto& r : order)
+            text += r + "\n";
+        auto l = std::make_unique<LoadText>(text + kEof + "\n");
+        EXPECT_TRUE(l->ok);
+        EXPECT_THAT(l->Texts(), IsEmpty());
+        return l;
+    };
+    const auto ascending = load(records);
+    std::vector<std::string> reversed(records.rbegin(), records.rend());
+    std::vector<std::string> shuffled = records;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+    ASSERT_EQ(ascending->image.codeBytes.size(), 0x153F0u);
+    for (const auto& order : {reversed, shuffled}) {
+        const auto other = load(order);
+        EXPECT_EQ(other->image.codeBytes, ascending->image.codeBytes);
+        EXPECT_EQ(other->image.usedAddresses, ascending->image.usedAddresses);
+        EXPECT_EQ(other->image.configBytes, ascending->image.configBytes);
+    }
+}
+
+TEST(HexRegions, AFloodOfRefusedRecordsGivesOneMessage) {
+    std::string text;
+    const std::string past = Data(0x53EE, {1, 2, 3, 4});  // runs two bytes past the end
+    for (int i = 0; i < 100000; ++i)
+        text += past + "\n";
+    TempFile file(Extended(1) + "\n" + text + kEof + "\n");
+    DeviceProfile p;
+    p.DescribePic24FJ64GB002();
+    FirmwareImage image;
+    RecordingMessageSeam m;
+    std::ostringstream console;
+    HexLoadNotes notes;
+    ASSERT_TRUE(LoadHexFile(p, file.Path(), image, m, console, &notes));
+    EXPECT_THAT(m.Texts(), ElementsAre("Data in hex file outside code memory of PIC"));
+    EXPECT_EQ(notes.refusedRecords, 100000u);
+    EXPECT_THAT(image.codeBytes, IsEmpty());
 }
 
 TEST(HexRegions, RecordsBetweenCodeAndConfigAreDroppedSilently) {
@@ -247,19 +328,6 @@ TEST(HexRegions, EmptyDataRecordLengthensToItsStart) {
     ASSERT_EQ(l.image.codeBytes.size(), 8u);
     EXPECT_THAT(l.image.codeBytes, ::testing::Each(0xFF));
     EXPECT_THAT(l.image.usedAddresses, ::testing::Each(false));
-}
-
-TEST(HexRegions, StoreIntoAFullRegionIsRefusedWithItsMessage) {
-    // The first record runs past the code region's end; afterwards the array is longer than
-    // the region and a record inside it is refused, though the load goes on.
-    LoadText l(Lines({":020000040001F9", Data(0x53E0, Counting(32)), ":020000040000FA",
-                      Data(0x0100, {0xAA}), ":020000040001F9", Data(0x57F0, Counting(16)),
-                      Data(0x57F8, {0xBB}), kEof}));
-    ASSERT_TRUE(l.ok);
-    EXPECT_THAT(l.Texts(), ElementsAre("Data in hex file outside code memory of PIC",
-                                       "Data in hex file outside config memory of PIC"));
-    EXPECT_EQ(l.image.codeBytes[0x100], 0xFF);
-    EXPECT_FALSE(l.image.usedAddresses[0x100]);
 }
 
 // --- configuration compaction and masks -------------------------------------------------
