@@ -8,6 +8,7 @@ packages=(
     clang-format
     librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2
     qt6-base-dev libgl-dev fonts-dejavu-core
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -95,6 +100,13 @@ TEST(VerifyCli, BadArgumentsAreUsageErrors) {
              {"verify", "--bogus"},
              {"verify", "--sim-fault", "fire:1"},
              {"verify", "--attempts", "0"},
+             {"verify", "--attempts", "4294967295"},
+             {"verify", "--poll-count", "10001"},
+             {"verify", "--poll-interval-ms", "60001"},
+             {"verify", "--in", "65536"},
+             {"verify", "--sim-baud", "1000001"},
+             {"verify", "--sim-late-ms", "-1"},
+             {"verify", "--sim-fault", "cut-after:x"},
              {"verify", "--sim-flash-out", "/tmp/x"},
              {"verify", "--simulated-unit", "--in", "999"},
              {"reset", "--simulated-unit", "--trace", "/nonexistent/dir/trace"}}) {
@@ -102,6 +114,9 @@ TEST(VerifyCli, BadArgumentsAreUsageErrors) {
         EXPECT_EQ(r.status, 2) << args.back();
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+    // A value out of range names the option and its range.
+    EXPECT_THAT(Cli({"verify", "--attempts", "4294967295"}).err,
+                HasSubstr("--attempts takes a whole number from 1 to 100, not '4294967295'"));
     const CliRun help = Cli({"verify", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("--simulated-unit"));
@@ -128,10 +143,39 @@ TEST(VerifyCli, FlashDumpInAndOut) {
                   .status,
               0);
     EXPECT_EQ(read(again.Path()), bytes);
+}
+
+TEST(VerifyCli, FlashDumpsThatAreNoDumpAreUsageErrors) {
     testutil::TempFile shortDump("abc");
-    const CliRun r = Cli({"verify", "--simulated-unit", "--sim-flash-in", shortDump.Path()});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_THAT(r.err, HasSubstr("a flash dump holds 87024 bytes"));
+    const auto fifo =
+        std::filesystem::temp_directory_path() / ("vantro-dump-fifo-" + std::to_string(getpid()));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {shortDump.Path(), "a flash dump holds 87024 bytes, this one 3"},
+        {std::filesystem::temp_directory_path().string(), "it is not a regular file"},
+        {fifo.string(), "it is not a regular file"},
+        {"/dev/zero", "it is not a regular file"},
+        {"/nonexistent/dump", "it cannot be opened"},
+    };
+    for (const auto& [path, reason] : cases) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const CliRun r = Cli({"verify", "--simulated-unit", "--sim-flash-in", path});
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1)) << path;
+        EXPECT_EQ(r.status, 2) << path;
+        EXPECT_THAT(r.err, HasSubstr("'" + path + "' as flash dump: " + reason)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    std::filesystem::remove(fifo);
+}
+
+TEST(VerifyCli, OutputsThatCannotBeWrittenAreSaidOnceAndExitFour) {
+    for (const auto& option : {"--trace", "--sim-flash-out"}) {
+        const CliRun r = Cli({"verify", "--simulated-unit", option, "/dev/full"});
+        EXPECT_EQ(r.status, 4) << option;
+        EXPECT_EQ(r.out, "OK - BL V1.2, FW V3.4\n");
+        EXPECT_THAT(r.err, HasSubstr("could not write")) << option;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
 }
 
 }  // namespace

@@ -474,6 +474,35 @@ TEST(UpgradeFaults, WithReadBackASuccessReportNeverCoversAWrongFlash) {
     EXPECT_GT(completed, 0) << "no run got far enough to compare its flash";
 }
 
+TEST(UpgradeCutOff, ARunCutOffMidwayFailsAndTheNextOnePutsTheFlashRight) {
+    const ExpectedUpgrade expected(Example());
+    const std::pair<uint32_t, std::string> cuts[] = {
+        {0, "VANTRO Update FAILED:\r\nError: Failed erasing flash memory\r\n"},
+        {1, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [2800]\r\n"},
+        {52, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [5b00]\r\n"},
+        {104,
+         "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [8f00]\r\n"},
+        {105, kSuccess},  // silence to VerifyOK counts as accepted
+    };
+    for (const auto& [k, report] : cuts) {
+        sim::SimOptions o;
+        o.cutAfter = k;  // the cable goes after k requests
+        UpgradeFixture run(o);
+        run.ui.messages.SetYesNoAnswer(MessageAnswer::No);
+        EXPECT_EQ(run.Go(false, kFast),
+                  k == 105 ? UpgradeOutcome::Completed : UpgradeOutcome::Failed);
+        EXPECT_THAT(run.ui.messages.Texts(), ElementsAre(report)) << k;
+        run.ExpectPutBack();
+
+        run.unit.Core().Reconnect();  // the cable is back; the flash is as the cut left it
+        run.ui.messages.Clear();
+        EXPECT_EQ(run.Go(), UpgradeOutcome::Completed) << k;
+        EXPECT_THAT(run.ui.messages.Texts(), ElementsAre(kSuccess));
+        EXPECT_EQ(run.unit.Core().FlashDump(), expected.Flash(run.before)) << k;
+        run.ExpectPutBack();
+    }
+}
+
 TEST(UpgradeReadBack, LinesAndCountsOfEveryOutcome) {
     // One block of the file, every byte 0xFF, phantom bytes too (0x2800..0x28FF).
     std::string lines;
