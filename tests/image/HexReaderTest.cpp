@@ -258,7 +258,7 @@ TEST(HexRegions, ARecordMustEndInsideItsRegion) {
     EXPECT_THAT(over.Texts(), ElementsAre("Data in hex file outside code memory of PIC",
                                           "Data in hex file outside config memory of PIC"));
     EXPECT_EQ(over.image.codeBytes.size(), 0x12801u);  // only the record that fits
-    EXPECT_THAT(over.image.configBytes, Each(0));  // no word given: padded as a load pads
+    EXPECT_THAT(over.image.configBytes, Each(0));      // no word given: padded as a load pads
 }
 
 TEST(HexRegions, RecordOrderDoesNotMatter) {
