@@ -1,5 +1,6 @@
 #include "app/VantroDlg.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -110,6 +112,20 @@ const ControlSpec kTemplate[] = {
 constexpr int kDialogWidth = 665;
 constexpr int kDialogHeight = 274;
 
+const QString kNoPortsHint = QStringLiteral("No MIDI ports found");
+
+// A black rule one device pixel thick at its top, at any scale factor.
+class BlackRule : public QWidget {
+  public:
+    using QWidget::QWidget;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(QRectF(0, 0, width(), 1.0 / devicePixelRatioF()), Qt::black);
+    }
+};
+
 std::optional<QString> AskForHexFile(QWidget* parent) {
     const QString path = QFileDialog::getOpenFileName(parent, QString(), QString(), "(*.hex)");
     if (path.isEmpty())
@@ -120,15 +136,21 @@ std::optional<QString> AskForHexFile(QWidget* parent) {
 }  // namespace
 
 // While an action runs, the window repaints and answers the window system, but clicks and
-// keys meant for it are dropped, as a modal action would ignore them.
+// keys meant for it are dropped, as a modal action would ignore them. An action that talks
+// to the unit shows the busy cursor for its whole length.
 class CVANTRODlg::BusyScope {
   public:
-    explicit BusyScope(CVANTRODlg& dlg) : dlg_(dlg), was_(dlg.busy_) {
+    BusyScope(CVANTRODlg& dlg, bool waitCursor)
+        : dlg_(dlg), was_(dlg.busy_), waitCursor_(waitCursor) {
         dlg_.busy_ = true;
         if (!was_)
             qApp->installEventFilter(&dlg_);
+        if (waitCursor_)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
     }
     ~BusyScope() {
+        if (waitCursor_)
+            QApplication::restoreOverrideCursor();
         dlg_.busy_ = was_;
         if (!was_)
             qApp->removeEventFilter(&dlg_);
@@ -139,6 +161,30 @@ class CVANTRODlg::BusyScope {
   private:
     CVANTRODlg& dlg_;
     bool was_;
+    bool waitCursor_;
+};
+
+// A message box raised while the busy cursor shows gets the normal one, for as long as it is
+// up.
+class CVANTRODlg::NormalCursorSeam : public MessageSeam {
+  public:
+    explicit NormalCursorSeam(MessageSeam*& inner) : inner_(inner) {}
+    MessageAnswer Show(const std::string& text, MessageButtons buttons) override {
+        const bool busy = QApplication::overrideCursor() != nullptr;
+        if (busy)
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        struct Restore {
+            bool busy;
+            ~Restore() {
+                if (busy)
+                    QApplication::restoreOverrideCursor();
+            }
+        } restore{busy};
+        return inner_->Show(text, buttons);
+    }
+
+  private:
+    MessageSeam*& inner_;
 };
 
 // What the upgrade run needs of the dialog, given by its controls.
@@ -164,7 +210,10 @@ class CVANTRODlg::DialogUpgradeUi : public UpgradeUi {
 };
 
 CVANTRODlg::CVANTRODlg(MessageSeam* messages, QWidget* parent)
-    : QDialog(parent), messages_(messages), chooseFile_(&AskForHexFile) {
+    : QDialog(parent),
+      messages_(messages),
+      shownMessages_(std::make_unique<NormalCursorSeam>(messages_)),
+      chooseFile_(&AskForHexFile) {
     if (messages_ == nullptr) {
         ownSeam_ = std::make_unique<QtMessageSeam>(this);
         messages_ = ownSeam_.get();
@@ -203,7 +252,9 @@ void CVANTRODlg::BuildControls() {
             case Kind::DefaultButton: {
                 auto* b = new QPushButton(c.text, this);
                 b->setDefault(c.kind == Kind::DefaultButton);
-                b->setAutoDefault(false);
+                // A push button with the focus takes Enter, as the focused button of a dialog
+                // does; Enter elsewhere goes to "Quit".
+                b->setAutoDefault(true);
                 w = b;
                 break;
             }
@@ -240,13 +291,9 @@ void CVANTRODlg::BuildControls() {
                 break;
             }
             case Kind::BlackRule: {
-                auto* rule = new QFrame(this);
-                rule->setAutoFillBackground(true);
-                QPalette p = rule->palette();
-                p.setColor(QPalette::Window, Qt::black);
-                rule->setPalette(p);
-                r.setHeight(std::max(1, r.height()));
-                w = rule;
+                // One device pixel, whatever the scale: rounding dialog units may not decide.
+                r.setHeight(1);
+                w = new BlackRule(this);
                 break;
             }
             case Kind::Progress: {
@@ -258,13 +305,19 @@ void CVANTRODlg::BuildControls() {
                 break;
             }
             case Kind::Bitmap: {
+                // The picture fills the template's rectangle, scaled to fit and centred, with
+                // the sunken edge around the whole rectangle.
                 auto* picture = new QLabel(this);
-                const QPixmap pixmap(":/vantro/connections.png");
-                picture->setPixmap(pixmap);
                 picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
                 picture->setLineWidth(1);
-                // The picture control takes the bitmap's own size.
-                r.setSize(pixmap.size() + QSize(2, 2));
+                picture->setAlignment(Qt::AlignCenter);
+                const QSize inside = r.size() - QSize(2, 2);
+                const qreal dpr = devicePixelRatioF();
+                QPixmap pixmap =
+                    QPixmap(":/vantro/connections.png")
+                        .scaled(inside * dpr, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+                pixmap.setDevicePixelRatio(dpr);
+                picture->setPixmap(pixmap);
                 w = picture;
                 break;
             }
@@ -290,6 +343,11 @@ void CVANTRODlg::BuildControls() {
 
     m_cbInPorts = qobject_cast<QComboBox*>(Control(IDC_IN_PORTS));
     m_cbOutPorts = qobject_cast<QComboBox*>(Control(IDC_OUT_PORTS));
+    // The closed list may cut a long name: its tooltip is the selected port's whole name.
+    for (QComboBox* list : {m_cbInPorts, m_cbOutPorts}) {
+        connect(list, &QComboBox::currentIndexChanged, list,
+                [list] { list->setToolTip(list->currentText()); });
+    }
     m_ctlProgress = qobject_cast<QProgressBar*>(Control(IDC_PROGRESS));
     status_ = qobject_cast<QLineEdit*>(Control(IDC_STATUS));
     firmwarePath_ = qobject_cast<QLineEdit*>(Control(IDC_FIRMWARE_PATH));
@@ -317,17 +375,24 @@ QWidget* CVANTRODlg::Control(int id) const {
 }
 
 MessageSeam& CVANTRODlg::Messages() {
-    return *messages_;
+    return *shownMessages_;
 }
 
-template <typename F>
-void CVANTRODlg::RunAction(F action) {
-    BusyScope busy(*this);
-    try {
-        action();
-    } catch (const std::exception& e) {
-        // The action's own objects (its port pair above all) are gone by now.
-        Messages().Show(e.what(), MessageButtons::Ok);
+void CVANTRODlg::RunAction(const std::function<void()>& action, bool talksToUnit) {
+    {
+        BusyScope busy(*this, talksToUnit);
+        try {
+            action();
+        } catch (const std::exception& e) {
+            // The action's own objects (its port pair above all) are gone by now.
+            Messages().Show(e.what(), MessageButtons::Ok);
+        }
+    }
+    // A device change that came while the action ran is applied now, once, after the
+    // action's own data exchange.
+    if (!busy_ && refreshPending_) {
+        refreshPending_ = false;
+        RunAction([this] { RefreshPortLists(); });
     }
 }
 
@@ -385,17 +450,26 @@ void CVANTRODlg::UpdateData(bool saveAndValidate) {
 
 namespace {
 
-// Appends every port's product name in device order and selects the last one.
+// Appends every port's product name in device order and selects the last one. An empty list
+// says why in a greyed hint that is no entry.
 template <typename Caps, typename Port>
 void FillList(QComboBox* list, const Port& port) {
     const UINT count = port.PortCount();
+    list->setPlaceholderText(count == 0 ? kNoPortsHint : QString());
+    int widest = 0;
+    const QFontMetrics metrics(list->view()->font());
     for (UINT i = 0; i < count; ++i) {
         Caps caps{};
         port.GetPortCaps(i, caps);
-        list->addItem(QString::fromLocal8Bit(caps.szPname));
+        const QString name = QString::fromLocal8Bit(caps.szPname);
+        list->addItem(name);
+        list->setItemData(list->count() - 1, name, Qt::ToolTipRole);
         // The toolkit selects the first entry added; a refresh that fails partway must leave
         // nothing selected.
         list->setCurrentIndex(-1);
+        // The dropped list is as wide as its longest name needs.
+        widest = std::max(widest, metrics.horizontalAdvance(name));
+        list->view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth());
     }
     if (count != 0)
         list->setCurrentIndex(static_cast<int>(count) - 1);
@@ -404,6 +478,8 @@ void FillList(QComboBox* list, const Port& port) {
 }  // namespace
 
 void CVANTRODlg::RefreshPortLists() {
+    m_cbInPorts->view()->setMinimumWidth(0);
+    m_cbOutPorts->view()->setMinimumWidth(0);
     m_cbInPorts->clear();
     midi::CMIDIInDevice in;
     FillList<MIDIINCAPSA>(m_cbInPorts, in);
@@ -414,6 +490,10 @@ void CVANTRODlg::RefreshPortLists() {
 }
 
 void CVANTRODlg::OnDeviceChange() {
+    if (busy_) {
+        refreshPending_ = true;  // never inside a running action
+        return;
+    }
     RunAction([this] { RefreshPortLists(); });
 }
 
@@ -429,7 +509,7 @@ bool CVANTRODlg::OpenSelectedPorts(MidiPortPair& pair) {
 }
 
 void CVANTRODlg::OnVerify() {
-    RunAction([this] {
+    RunUnitAction([this] {
         UpdateData(true);
         MidiPortPair pair(&Messages(), timings_);
         if (!OpenSelectedPorts(pair)) {
@@ -461,7 +541,7 @@ void CVANTRODlg::OnBrowse() {
 }
 
 void CVANTRODlg::OnReset() {
-    RunAction([this] {
+    RunUnitAction([this] {
         MidiPortPair pair(&Messages(), timings_);
         if (!OpenSelectedPorts(pair)) {
             return;
@@ -471,7 +551,7 @@ void CVANTRODlg::OnReset() {
 }
 
 void CVANTRODlg::OnUpgrade() {
-    RunAction([this] {
+    RunUnitAction([this] {
         DialogUpgradeUi ui(*this);
         UpgradeOptions options;
         options.timings = timings_;

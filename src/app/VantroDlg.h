@@ -87,24 +87,29 @@ class CVANTRODlg : public QDialog {
 
   private:
     class BusyScope;
+    class NormalCursorSeam;
     class DialogUpgradeUi;
 
     void BuildControls();
     bool OnInitDialog();
     // Runs a handler: the window stays alive but takes no input meanwhile, and a port
-    // failure is shown with its text instead of leaving the handler.
-    template <typename F>
-    void RunAction(F action);
+    // failure is shown with its text instead of leaving the handler. A device change that
+    // comes meanwhile refreshes the lists once the handler is done.
+    void RunAction(const std::function<void()>& action, bool talksToUnit = false);
+    // The same for an action that talks to the unit: the busy cursor shows while it runs.
+    void RunUnitAction(const std::function<void()>& action) { RunAction(action, true); }
     MessageSeam& Messages();
     // Opens pair on the two selections; false after "Invalid device selected".
     bool OpenSelectedPorts(MidiPortPair& pair);
 
     std::unique_ptr<MessageSeam> ownSeam_;
     MessageSeam* messages_;
+    std::unique_ptr<MessageSeam> shownMessages_;  // messages_, with the normal cursor
     FileChooser chooseFile_;
     std::function<void(QDialog&)> runAbout_;
     LinkTimings timings_;
     bool busy_ = false;
+    bool refreshPending_ = false;
     std::vector<Placed> placed_;
     QLineEdit* status_ = nullptr;
     QLineEdit* firmwarePath_ = nullptr;

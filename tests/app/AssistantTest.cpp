@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -453,8 +454,10 @@ TEST_F(AssistantTest, ControlsStandWhereTheTemplatePutsThem) {
             // The template's height is the dropped list's; closed, the box is one line.
             EXPECT_EQ(w->geometry(), QRect(want.topLeft(), QSize(want.width(), du.Y(14))))
                 << "row " << row;
-        } else if (row == 27) {
-            EXPECT_EQ(w->geometry().topLeft(), want.topLeft()) << "the picture";
+        } else if (t.h == 1 && row != 11) {
+            // A black rule: one device pixel high, wherever dialog units round.
+            EXPECT_EQ(w->geometry(), QRect(want.topLeft(), QSize(want.width(), 1)))
+                << "row " << row;
         } else if (row == 11) {
             EXPECT_EQ(w->geometry().topLeft(), want.topLeft()) << "the etched line";
             EXPECT_EQ(w->width(), want.width());
@@ -465,6 +468,153 @@ TEST_F(AssistantTest, ControlsStandWhereTheTemplatePutsThem) {
     const QString folder = QString(VANTRO_BUILD_DIR) + "/screenshots";
     QDir().mkpath(folder);
     EXPECT_TRUE(dlg->grab().save(folder + "/assistant.png"));
+}
+
+TEST_F(AssistantTest, EnterPressesTheFocusedButtonAndQuitElsewhere) {
+    sim::InProcessUnit unit;
+    auto dlg = Open();
+    dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    auto enterOn = [&](QWidget* w) {
+        w->setFocus();
+        EXPECT_TRUE(WaitUntil([&] { return w->hasFocus(); }));
+        QTest::keyClick(w, Qt::Key_Return);
+    };
+    enterOn(Button(*dlg, IDC_BROWSE));  // refused before Verify: its own message, no Quit
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Please verify the connection!"));
+    enterOn(Button(*dlg, IDC_VERIFY));
+    EXPECT_EQ(Edit(*dlg, IDC_STATUS)->text(), "OK - BL V1.2, FW V3.4");
+    QTest::keyClick(Button(*dlg, IDC_VERIFY), Qt::Key_Enter);  // the keypad's Enter too
+    enterOn(Button(*dlg, IDC_UPGRADE));
+    EXPECT_EQ(messages_.Texts().back(), "Please load a file!");
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(unit.Core().Requests(code::kIdentify), 2);
+
+    for (QWidget* elsewhere :
+         {static_cast<QWidget*>(dlg->m_cbInPorts), static_cast<QWidget*>(Edit(*dlg, IDC_STATUS)),
+          static_cast<QWidget*>(Button(*dlg, IDOK))}) {
+        dlg->show();
+        dlg->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+        enterOn(elsewhere);
+        EXPECT_FALSE(dlg->isVisible()) << elsewhere->objectName().toStdString();
+        EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    }
+}
+
+TEST_F(AssistantTest, BusyCursorWhileTheUnitIsAwaitedNormalInBoxesAndAfter) {
+    // Shape of the cursor each message box was raised under (-1: none set).
+    struct CursorSeam : MessageSeam {
+        MessageAnswer Show(const std::string&, MessageButtons) override {
+            const QCursor* c = QApplication::overrideCursor();
+            shapes.push_back(c ? c->shape() : -1);
+            return MessageAnswer::No;
+        }
+        std::vector<int> shapes;
+    } seam;
+    sim::SimOptions silent;
+    silent.faults[sim::FaultKind::Drop] = 1.0;
+    sim::InProcessUnit unit(silent);
+    CVANTRODlg dlg(&seam);
+    dlg.SetLinkTimings(kFast);
+    dlg.show();
+    std::vector<int> duringVerify;
+    QTimer sample;
+    sample.setInterval(5);
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        if (dlg.Busy()) {
+            const QCursor* c = QApplication::overrideCursor();
+            duringVerify.push_back(c ? c->shape() : -1);
+        }
+    });
+    sample.start();
+    dlg.OnVerify();
+    sample.stop();
+    ASSERT_FALSE(duringVerify.empty());
+    EXPECT_THAT(duringVerify, ::testing::Each(Qt::WaitCursor));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // A port failure: its box gets the normal cursor, and nothing is left behind.
+    midi::CMIDIInDevice other;
+    other.OpenPort(static_cast<UINT>(dlg.m_cbInPorts->currentIndex()));
+    dlg.OnVerify();
+    EXPECT_THAT(seam.shapes, ElementsAre(Qt::ArrowCursor));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    dlg.RefreshPortLists();  // not an action with the unit: no cursor of its own
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(AssistantTest, ADeviceChangeDuringVerifyRefreshesOnceItIsDone) {
+    sim::SimOptions silent;
+    silent.faults[sim::FaultKind::Drop] = 1.0;
+    sim::InProcessUnit unit(silent);
+    auto dlg = Open(LinkTimings{std::chrono::milliseconds(10), 20, 3, true, {}});
+    // Until Verify's closing data exchange the status is still empty.
+    int refreshesDuringVerify = 0;
+    QObject::connect(dlg->m_cbInPorts, &QComboBox::currentIndexChanged,
+                     [&] { refreshesDuringVerify += Edit(*dlg, IDC_STATUS)->text().isEmpty(); });
+    std::optional<platform::VirtualInputPort> plugged;
+    QTimer::singleShot(20, [&] { plugged.emplace("plugged in"); });  // 20 ms into Verify
+    Click(*dlg, IDC_VERIFY);
+    EXPECT_EQ(Edit(*dlg, IDC_STATUS)->text(), "ERROR!");
+    ASSERT_TRUE(plugged.has_value());
+    EXPECT_TRUE(WaitUntil([&] { return dlg->m_cbInPorts->count() == 2; }));
+    EXPECT_EQ(dlg->m_cbInPorts->currentIndex(), 1);
+    EXPECT_EQ(dlg->m_cbInPorts->currentText(), "plugged in");
+    EXPECT_EQ(refreshesDuringVerify, 0);
+}
+
+TEST_F(AssistantTest, PortNamesInTooltipsAndAHintForAnEmptyList) {
+    {
+        auto dlg = Open();  // no ports at all
+        for (QComboBox* list : {dlg->m_cbInPorts, dlg->m_cbOutPorts}) {
+            EXPECT_EQ(list->placeholderText(), "No MIDI ports found");
+            EXPECT_EQ(list->count(), 0);  // the hint is no entry
+            EXPECT_EQ(list->currentIndex(), -1);
+        }
+    }
+    const std::string longName = "USB MIDI Interface MIDI 1 (2)";
+    platform::VirtualInputPort a("short"), b(longName);
+    platform::VirtualOutputPort out(longName, nullptr);
+    auto dlg = Open();
+    for (QComboBox* list : {dlg->m_cbInPorts, dlg->m_cbOutPorts}) {
+        EXPECT_TRUE(list->placeholderText().isEmpty());
+        EXPECT_EQ(list->toolTip().toStdString(), longName);
+        const int last = list->count() - 1;
+        EXPECT_EQ(list->itemData(last, Qt::ToolTipRole).toString().toStdString(), longName);
+        EXPECT_GE(list->view()->minimumWidth(),
+                  QFontMetrics(list->view()->font()).horizontalAdvance(list->itemText(last)));
+    }
+    dlg->m_cbInPorts->setCurrentIndex(0);
+    EXPECT_EQ(dlg->m_cbInPorts->toolTip(), "short");
+}
+
+TEST_F(AssistantTest, PictureFillsItsRectangleAndRulesAreOneDevicePixel) {
+    auto dlg = Open();
+    const DialogUnits du(dlg->font());
+    auto* picture = qobject_cast<QLabel*>(dlg->Control(-27));
+    ASSERT_NE(picture, nullptr);
+    const QRect frame = du.Rect(5, 5, 318, 251);
+    EXPECT_EQ(picture->geometry(), frame);
+    EXPECT_EQ(picture->frameShadow(), QFrame::Sunken);
+    // The bitmap fills the rectangle in one direction and is centred in the other.
+    const QSizeF shown = picture->pixmap().deviceIndependentSize();
+    const QSize inside = frame.size() - QSize(2, 2);
+    EXPECT_TRUE(qAbs(shown.width() - inside.width()) <= 1 ||
+                qAbs(shown.height() - inside.height()) <= 1)
+        << shown.width() << "x" << shown.height();
+    EXPECT_EQ(picture->alignment(), Qt::AlignCenter);
+
+    const QImage image = dlg->grab().toImage();
+    const qreal dpr = image.devicePixelRatio();
+    for (const int row : {19, 20, 21, 22, 24}) {
+        const QRect r = dlg->Control(-row)->geometry();
+        const int x = static_cast<int>((r.center().x()) * dpr);
+        int black = 0;
+        for (int y = static_cast<int>((r.top() - 3) * dpr); y <= (r.top() + 3) * dpr; ++y)
+            black += image.pixelColor(x, y) == QColor(Qt::black);
+        EXPECT_EQ(black, 1) << "rule of row " << row << " at scale " << dpr;
+    }
 }
 
 TEST(StaticEx, ColoursAreTakenOnceAndBoldTwiceLeavesOneFont) {
