@@ -8,6 +8,8 @@
 #include "bootloader/Commands.h"
 #include "sim/SimulatedUnit.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace {
 
 int FindPort(bool input) {

@@ -14,6 +14,8 @@
 #include "platform/RealPorts.h"
 #include "platform/VirtualMidi.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

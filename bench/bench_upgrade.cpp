@@ -11,6 +11,8 @@
 #include "sim/SimulatedUnit.h"
 #include "upgrade/UpgradeRun.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace {
 
 constexpr double kByteSeconds = 10.0 / 31250.0;

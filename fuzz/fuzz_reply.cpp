@@ -11,6 +11,8 @@
 #include "bootloader/Commands.h"
 #include "platform/VirtualMidi.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace {
 
 void Check(bool holds, const char* what) {

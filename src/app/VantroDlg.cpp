@@ -30,6 +30,8 @@
 #include "platform/WindowMessages.h"
 #include "upgrade/UpgradeRun.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 // The pictures live in a static library: their resource table must be registered by hand.
 static void InitPictures() {
     Q_INIT_RESOURCE(resources);

@@ -7,6 +7,8 @@
 
 #include "midi/MidiMsg.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace vantro {
 
 ReplyBufferType ReplyBuffer;

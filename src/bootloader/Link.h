@@ -98,7 +98,7 @@ class MidiPortPair {
     MidiPortPair(const MidiPortPair&) = delete;
     MidiPortPair& operator=(const MidiPortPair&) = delete;
 
-    void OpenPorts(UINT inputIndex, UINT outputIndex);
+    void OpenPorts(mm::UINT inputIndex, mm::UINT outputIndex);
 
     // Shows what the callback thread has raised since the last call.
     void ShowPendingNotices();

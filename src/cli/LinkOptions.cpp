@@ -7,6 +7,8 @@
 #include "cli/Cli.h"
 #include "platform/winmm.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace vantro::cli {
 
 namespace {

@@ -4,6 +4,8 @@
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace vantro::cli {
 
 int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

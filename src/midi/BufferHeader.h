@@ -15,25 +15,25 @@ class BufferHeader {
     BufferHeader(const BufferHeader&) = delete;
     BufferHeader& operator=(const BufferHeader&) = delete;
 
-    MIDIHDR* Header() { return &m_MIDIHdr; }
-    bool IsDone() const { return (Flags() & MHDR_DONE) != 0; }
-    bool HeldByDriver() const { return (Flags() & MHDR_INQUEUE) != 0; }
+    mm::MIDIHDR* Header() { return &m_MIDIHdr; }
+    bool IsDone() const { return (Flags() & mm::MHDR_DONE) != 0; }
+    bool HeldByDriver() const { return (Flags() & mm::MHDR_INQUEUE) != 0; }
     std::size_t Length() const { return m_MIDIHdr.dwBufferLength; }
 
   protected:
     // A header over data with flags cleared, not yet prepared.
-    BufferHeader(char* data, DWORD length) {
+    BufferHeader(char* data, mm::DWORD length) {
         std::memset(&m_MIDIHdr, 0, sizeof m_MIDIHdr);
         m_MIDIHdr.lpData = data;
         m_MIDIHdr.dwBufferLength = length;
     }
     ~BufferHeader() = default;
 
-    MIDIHDR m_MIDIHdr;
+    mm::MIDIHDR m_MIDIHdr;
 
   private:
-    DWORD Flags() const {
-        return std::atomic_ref<DWORD>(const_cast<DWORD&>(m_MIDIHdr.dwFlags)).load();
+    mm::DWORD Flags() const {
+        return std::atomic_ref<mm::DWORD>(const_cast<mm::DWORD&>(m_MIDIHdr.dwFlags)).load();
     }
 };
 

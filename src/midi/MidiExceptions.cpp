@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace midi {
 
 namespace {

@@ -10,7 +10,7 @@ namespace midi {
 // A failed winmm input call, with the system's text for its result code.
 class CMIDIInException : public std::exception {
   public:
-    explicit CMIDIInException(MMRESULT code) noexcept;
+    explicit CMIDIInException(mm::MMRESULT code) noexcept;
     const char* what() const noexcept override { return m_ErrorText; }
 
   private:
@@ -20,7 +20,7 @@ class CMIDIInException : public std::exception {
 // A failed winmm output call, with the system's text for its result code.
 class CMIDIOutException : public std::exception {
   public:
-    explicit CMIDIOutException(MMRESULT code) noexcept;
+    explicit CMIDIOutException(mm::MMRESULT code) noexcept;
     const char* what() const noexcept override { return m_ErrorText; }
 
   private:

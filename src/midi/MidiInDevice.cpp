@@ -5,6 +5,8 @@
 
 #include "midi/MidiExceptions.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace midi {
 
 char InputDataArea[kInputDataAreaSize];
@@ -129,8 +131,8 @@ void CMIDIInDevice::GetPortCaps(UINT deviceId, MIDIINCAPSA& caps) const {
     }
 }
 
-void CALLBACK CMIDIInDevice::MidiInCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
-                                            DWORD_PTR param2) {
+void CMIDIInDevice::MidiInCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                                   DWORD_PTR param2) {
     auto* self = reinterpret_cast<CMIDIInDevice*>(instance);
     CMIDIReceiver* receiver = self->m_Receiver.load();
     if (receiver == nullptr) {

@@ -13,7 +13,7 @@
 
 namespace midi {
 
-inline constexpr DWORD kInputDataAreaSize = 4096;
+inline constexpr mm::DWORD kInputDataAreaSize = 4096;
 
 // The one data area every input buffer of every input port points at.
 extern char InputDataArea[kInputDataAreaSize];
@@ -24,11 +24,11 @@ enum PortState { Closed = 0, Opened = 1, Started = 2 };
 // destruction.
 class InBufferHeader : public BufferHeader {
   public:
-    explicit InBufferHeader(HMIDIIN handle);
+    explicit InBufferHeader(mm::HMIDIIN handle);
     ~InBufferHeader();
 
   private:
-    HMIDIIN m_hMidiIn;
+    mm::HMIDIIN m_hMidiIn;
 };
 
 // One MIDI input port: opens by device identifier, queues SysEx buffers, starts and stops
@@ -41,26 +41,26 @@ class CMIDIInDevice {
     CMIDIInDevice& operator=(const CMIDIInDevice&) = delete;
 
     void AttachReceiver(CMIDIReceiver* receiver) { m_Receiver.store(receiver); }
-    void OpenPort(UINT deviceId);
+    void OpenPort(mm::UINT deviceId);
     void QueueBuffer();
     void Start();
     void Stop();
     void ReleaseBuffers() { m_HdrQueue.ReleaseAll(); }
     void ClosePort();
 
-    UINT PortCount() const { return midiInGetNumDevs(); }
-    void GetPortCaps(UINT deviceId, MIDIINCAPSA& caps) const;
+    mm::UINT PortCount() const { return mm::midiInGetNumDevs(); }
+    void GetPortCaps(mm::UINT deviceId, mm::MIDIINCAPSA& caps) const;
 
     PortState GetState() const { return m_State.load(); }
     std::size_t QueuedBufferCount() const { return m_HdrQueue.Size(); }
     bool DriverHoldsBuffers() const { return m_HdrQueue.AnyHeldByDriver(); }
 
   private:
-    static void CALLBACK MidiInCallback(HMIDIIN handle, UINT msg, DWORD_PTR instance,
-                                        DWORD_PTR param1, DWORD_PTR param2);
+    static void MidiInCallback(mm::HMIDIIN handle, mm::UINT msg, mm::DWORD_PTR instance,
+                               mm::DWORD_PTR param1, mm::DWORD_PTR param2);
     void ReleaseThreadProc();
 
-    HMIDIIN m_hMidiIn = nullptr;
+    mm::HMIDIIN m_hMidiIn = nullptr;
     std::unique_ptr<AutoResetEvent> m_Event;
     std::thread m_Worker;
     std::atomic<CMIDIReceiver*> m_Receiver{nullptr};

@@ -5,6 +5,8 @@
 
 #include "midi/MidiExceptions.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace midi {
 
 namespace {
@@ -134,8 +136,7 @@ void CMIDIOutDevice::GetPortCaps(UINT deviceId, MIDIOUTCAPSA& caps) const {
     }
 }
 
-void CALLBACK CMIDIOutDevice::MidiOutCallback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR,
-                                              DWORD_PTR) {
+void CMIDIOutDevice::MidiOutCallback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
     if (msg == MOM_DONE) {
         reinterpret_cast<CMIDIOutDevice*>(instance)->m_Event->Set();
     }

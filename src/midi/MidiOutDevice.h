@@ -18,11 +18,11 @@ namespace midi {
 // copy); prepared on construction, unprepared on destruction.
 class OutBufferHeader : public BufferHeader {
   public:
-    OutBufferHeader(HMIDIOUT handle, const char* bytes, DWORD length);
+    OutBufferHeader(mm::HMIDIOUT handle, const char* bytes, mm::DWORD length);
     ~OutBufferHeader();
 
   private:
-    HMIDIOUT m_hMidiOut;
+    mm::HMIDIOUT m_hMidiOut;
 };
 
 // One MIDI output port that sends System Exclusive messages asynchronously.
@@ -33,7 +33,7 @@ class CMIDIOutDevice {
     CMIDIOutDevice(const CMIDIOutDevice&) = delete;
     CMIDIOutDevice& operator=(const CMIDIOutDevice&) = delete;
 
-    void OpenPort(UINT deviceId);
+    void OpenPort(mm::UINT deviceId);
     void ClosePort();
     // The bytes must stay alive and unchanged until the port has finished with them.
     void SendSysEx(const char* bytes, uint32_t length);
@@ -42,18 +42,18 @@ class CMIDIOutDevice {
     // reused; a driver that holds on past a bound fitting their wire time is reset.
     void WaitUntilSent() noexcept;
 
-    UINT PortCount() const { return midiOutGetNumDevs(); }
-    void GetPortCaps(UINT deviceId, MIDIOUTCAPSA& caps) const;
+    mm::UINT PortCount() const { return mm::midiOutGetNumDevs(); }
+    void GetPortCaps(mm::UINT deviceId, mm::MIDIOUTCAPSA& caps) const;
 
     PortState GetState() const { return m_State.load(); }
     std::size_t QueuedBufferCount() const { return m_HdrQueue.Size(); }
 
   private:
-    static void CALLBACK MidiOutCallback(HMIDIOUT handle, UINT msg, DWORD_PTR instance,
-                                         DWORD_PTR param1, DWORD_PTR param2);
+    static void MidiOutCallback(mm::HMIDIOUT handle, mm::UINT msg, mm::DWORD_PTR instance,
+                                mm::DWORD_PTR param1, mm::DWORD_PTR param2);
     void ReleaseThreadProc();
 
-    HMIDIOUT m_hMidiOut = nullptr;
+    mm::HMIDIOUT m_hMidiOut = nullptr;
     std::unique_ptr<AutoResetEvent> m_Event;
     std::thread m_Worker;
     HeaderQueue<OutBufferHeader> m_HdrQueue;

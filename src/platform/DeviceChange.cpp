@@ -4,6 +4,8 @@
 
 #include "platform/winmm.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace platform {
 
 namespace {

@@ -20,6 +20,8 @@
 #include "platform/VirtualMidi.h"
 #include "platform/winmm.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace platform {
 
 namespace detail {
@@ -807,6 +809,8 @@ void Unregister(typename Side::Handle& h) {
 
 // ---- the winmm-shaped functions ---------------------------------------------------------------
 
+namespace mm {
+
 using platform::Registry;
 
 UINT midiInGetNumDevs() {
@@ -950,3 +954,5 @@ MMRESULT midiOutReset(HMIDIOUT handle) {
     auto h = Registry::Get().FindOutput(handle);
     return h ? h->Reset() : MMSYSERR_INVALHANDLE;
 }
+
+}  // namespace mm

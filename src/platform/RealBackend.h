@@ -44,7 +44,8 @@ class RealOutput {
 
 std::vector<std::string> RealInputNames();
 std::vector<std::string> RealOutputNames();
-MMRESULT OpenRealInput(const std::string& name, InputSink& sink, std::unique_ptr<RealInput>& out);
-MMRESULT OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out);
+mm::MMRESULT OpenRealInput(const std::string& name, InputSink& sink,
+                           std::unique_ptr<RealInput>& out);
+mm::MMRESULT OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out);
 
 }  // namespace platform::detail

@@ -16,6 +16,8 @@
 #include "platform/RealBackend.h"
 #include "platform/RealPorts.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace platform {
 
 namespace detail {

@@ -1,6 +1,9 @@
 #include "platform/WindowMessages.h"
 
-#include "platform/winmm.h"  // windows.h on Windows
+#if defined(_WIN32)
+#define NOMINMAX
+#include <windows.h>
+#endif
 
 namespace platform {
 

@@ -1,18 +1,13 @@
 #pragma once
 
-// The part of the Windows multimedia MIDI interface that the port classes use. On Windows it
-// is winmm itself; elsewhere the same names are served by our own MIDI system (RtMidi for
-// real ports, plus in-process virtual ports).
-
-#if defined(_WIN32)
-
-#include <windows.h>
-// windows.h first
-#include <mmsystem.h>
-
-#else
+// The part of the Windows multimedia MIDI interface that the port classes use, in a namespace
+// of our own on every system: our MIDI system serves these names (real ports from the
+// system's backend, then the in-process virtual ports), and they never meet winmm's own names
+// or <windows.h>.
 
 #include <cstdint>
+
+namespace mm {
 
 using UINT = unsigned int;
 using WORD = uint16_t;
@@ -29,8 +24,6 @@ using HMIDIIN = HMIDIIN__*;
 using HMIDIOUT = HMIDIOUT__*;
 using LPHMIDIIN = HMIDIIN*;
 using LPHMIDIOUT = HMIDIOUT*;
-
-#define CALLBACK
 
 inline constexpr int MAXPNAMELEN = 32;
 inline constexpr int MAXERRORLENGTH = 256;
@@ -108,8 +101,8 @@ inline constexpr MMRESULT MIDIERR_INVALIDSETUP = 69;
 inline constexpr MMRESULT MIDIERR_BADOPENMODE = 70;
 inline constexpr MMRESULT MIDIERR_DONT_CONTINUE = 71;
 
-using MidiInProc = void(CALLBACK*)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
-using MidiOutProc = void(CALLBACK*)(HMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+using MidiInProc = void (*)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+using MidiOutProc = void (*)(HMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
 using UINT_PTR = uintptr_t;
 
@@ -137,4 +130,4 @@ MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size);
 MMRESULT midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size);
 MMRESULT midiOutReset(HMIDIOUT handle);
 
-#endif
+}  // namespace mm

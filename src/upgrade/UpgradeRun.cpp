@@ -13,6 +13,8 @@
 #include "image/HexReader.h"
 #include "upgrade/ProgrammingPlan.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace vantro {
 
 namespace {

@@ -29,6 +29,8 @@
 #include "platform/VirtualMidi.h"
 #include "sim/SimulatedUnit.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace vantro::app {
 namespace {
 

@@ -13,6 +13,8 @@
 #include "midi/MidiExceptions.h"
 #include "platform/VirtualMidi.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace vantro {
 namespace {
 

@@ -12,6 +12,8 @@
 #include "platform/DeviceChange.h"
 #include "platform/RealPorts.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace {
 
 using namespace testutil;

@@ -86,9 +86,9 @@ inline Bytes SysEx(std::size_t n, uint8_t seed = 0) {
 }
 
 inline int FindInput(const std::string& name) {
-    for (UINT i = 0; i < midiInGetNumDevs(); ++i) {
-        MIDIINCAPSA caps{};
-        if (midiInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR &&
+    for (mm::UINT i = 0; i < mm::midiInGetNumDevs(); ++i) {
+        mm::MIDIINCAPSA caps{};
+        if (mm::midiInGetDevCapsA(i, &caps, sizeof caps) == mm::MMSYSERR_NOERROR &&
             std::string(caps.szPname).rfind(name, 0) == 0) {
             return static_cast<int>(i);
         }
@@ -97,9 +97,9 @@ inline int FindInput(const std::string& name) {
 }
 
 inline int FindOutput(const std::string& name) {
-    for (UINT i = 0; i < midiOutGetNumDevs(); ++i) {
-        MIDIOUTCAPSA caps{};
-        if (midiOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR &&
+    for (mm::UINT i = 0; i < mm::midiOutGetNumDevs(); ++i) {
+        mm::MIDIOUTCAPSA caps{};
+        if (mm::midiOutGetDevCapsA(i, &caps, sizeof caps) == mm::MMSYSERR_NOERROR &&
             std::string(caps.szPname).rfind(name, 0) == 0) {
             return static_cast<int>(i);
         }
@@ -107,9 +107,9 @@ inline int FindOutput(const std::string& name) {
     return -1;
 }
 
-inline std::string ErrorText(MMRESULT code) {
+inline std::string ErrorText(mm::MMRESULT code) {
     char text[256];
-    midiInGetErrorTextA(code, text, sizeof text);
+    mm::midiInGetErrorTextA(code, text, sizeof text);
     return text;
 }
 

@@ -13,6 +13,8 @@
 #include "platform/DeviceChange.h"
 #include "platform/VirtualMidi.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace {
 
 using namespace testutil;

@@ -16,6 +16,8 @@
 #include "sim/UnitProtocol.h"
 #include "upgrade/UpgradeRun.h"
 
+using namespace mm;  // the winmm-shaped MIDI seam
+
 namespace vantro {
 namespace {
 
