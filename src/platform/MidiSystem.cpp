@@ -186,7 +186,7 @@ class InHandle final : public InputSink {
     // The source that feeds this handle; dropped before the handle goes.
     std::unique_ptr<detail::RealInput> real;
     std::shared_ptr<detail::VirtualInputCore> virtualPort;
-    std::string realName;
+    std::string realId;
 
   private:
     struct Event {
@@ -370,7 +370,7 @@ class OutHandle {
 
     std::unique_ptr<detail::RealOutput> real;
     std::shared_ptr<detail::VirtualOutputCore> virtualPort;
-    std::string realName;
+    std::string realId;
 
   private:
     struct Event {
@@ -450,8 +450,8 @@ class OutHandle {
 
 // ---- the registry of ports and handles ------------------------------------------------------
 
-using InputDevice = std::variant<std::string, std::shared_ptr<detail::VirtualInputCore>>;
-using OutputDevice = std::variant<std::string, std::shared_ptr<detail::VirtualOutputCore>>;
+using InputDevice = std::variant<detail::RealPort, std::shared_ptr<detail::VirtualInputCore>>;
+using OutputDevice = std::variant<detail::RealPort, std::shared_ptr<detail::VirtualOutputCore>>;
 
 class Registry {
   public:
@@ -471,8 +471,8 @@ class Registry {
 
     std::vector<InputDevice> InputDevices() {
         std::vector<InputDevice> devices;
-        for (auto& n : detail::RealInputNames())
-            devices.emplace_back(std::move(n));
+        for (auto& p : detail::RealInputPorts())
+            devices.emplace_back(std::move(p));
         std::lock_guard lock(mutex);
         for (auto& v : virtualInputs)
             devices.emplace_back(v);
@@ -481,8 +481,8 @@ class Registry {
 
     std::vector<OutputDevice> OutputDevices() {
         std::vector<OutputDevice> devices;
-        for (auto& n : detail::RealOutputNames())
-            devices.emplace_back(std::move(n));
+        for (auto& p : detail::RealOutputPorts())
+            devices.emplace_back(std::move(p));
         std::lock_guard lock(mutex);
         for (auto& v : virtualOutputs)
             devices.emplace_back(v);
@@ -504,14 +504,14 @@ class Registry {
 
 template <typename Device>
 std::string NameOf(const Device& d) {
-    if (const auto* s = std::get_if<std::string>(&d))
-        return *s;
+    if (const auto* p = std::get_if<detail::RealPort>(&d))
+        return p->name;
     return std::get<1>(d)->name;
 }
 
 template <typename Device>
 MMRESULT CapsErrorOf(const Device& d) {
-    if (std::holds_alternative<std::string>(d))
+    if (std::holds_alternative<detail::RealPort>(d))
         return MMSYSERR_NOERROR;
     return std::get<1>(d)->capsError.load();
 }
@@ -723,8 +723,8 @@ struct InputSide {
     static std::vector<InputDevice> Devices(Registry& r) { return r.InputDevices(); }
     static std::set<std::string>& OpenReal(Registry& r) { return r.openRealInputs; }
     static std::map<uintptr_t, std::shared_ptr<InHandle>>& Handles(Registry& r) { return r.inputs; }
-    static MMRESULT OpenRealPort(const std::string& name, InHandle& h) {
-        return detail::OpenRealInput(name, h, h.real);
+    static MMRESULT OpenRealPort(const std::string& id, InHandle& h) {
+        return detail::OpenRealInput(id, h, h.real);
     }
     static void AttachVirtual(detail::VirtualInputCore& core, InHandle& h) { core.sink = &h; }
 };
@@ -737,8 +737,8 @@ struct OutputSide {
     static std::map<uintptr_t, std::shared_ptr<OutHandle>>& Handles(Registry& r) {
         return r.outputs;
     }
-    static MMRESULT OpenRealPort(const std::string& name, OutHandle& h) {
-        return detail::OpenRealOutput(name, h.real);
+    static MMRESULT OpenRealPort(const std::string& id, OutHandle& h) {
+        return detail::OpenRealOutput(id, h.real);
     }
     static void AttachVirtual(detail::VirtualOutputCore&, OutHandle&) {}
 };
@@ -763,19 +763,19 @@ MMRESULT Open(HandleOut* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR in
         h = std::make_shared<typename Side::Handle>(r.nextId++, proc, instance);
     }
     const auto& device = devices[deviceId];
-    if (const auto* name = std::get_if<std::string>(&device)) {
+    if (const auto* port = std::get_if<detail::RealPort>(&device)) {
         {
             std::lock_guard lock(r.mutex);
-            if (!Side::OpenReal(r).insert(*name).second)
+            if (!Side::OpenReal(r).insert(port->id).second)
                 return MMSYSERR_ALLOCATED;
         }
-        const MMRESULT result = Side::OpenRealPort(*name, *h);
+        const MMRESULT result = Side::OpenRealPort(port->id, *h);
         if (result != MMSYSERR_NOERROR) {
             std::lock_guard lock(r.mutex);
-            Side::OpenReal(r).erase(*name);
+            Side::OpenReal(r).erase(port->id);
             return result;
         }
-        h->realName = *name;
+        h->realId = port->id;
     } else {
         const auto& core = std::get<1>(device);
         std::lock_guard lock(core->mutex);
@@ -800,8 +800,8 @@ void Unregister(typename Side::Handle& h) {
     auto& r = Registry::Get();
     std::lock_guard lock(r.mutex);
     Side::Handles(r).erase(h.Id());
-    if (!h.realName.empty())
-        Side::OpenReal(r).erase(h.realName);
+    if (!h.realId.empty())
+        Side::OpenReal(r).erase(h.realId);
 }
 
 }  // namespace

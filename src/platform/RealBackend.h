@@ -1,6 +1,8 @@
 #pragma once
 
-// Inside the MIDI system: what the winmm-shaped functions need from the real-port backend.
+// Inside the MIDI system: the one small contract every real-port backend keeps (RtMidi on
+// Linux and macOS, winmm on Windows). A port is known by an identifier of the backend's own,
+// never by its name alone: two interfaces with the same product name stay two ports.
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/winmm.h"
 
 namespace platform::detail {
 
@@ -42,10 +43,16 @@ class RealOutput {
     virtual bool Send(const uint8_t* bytes, std::size_t length) = 0;
 };
 
-std::vector<std::string> RealInputNames();
-std::vector<std::string> RealOutputNames();
-mm::MMRESULT OpenRealInput(const std::string& name, InputSink& sink,
-                           std::unique_ptr<RealInput>& out);
-mm::MMRESULT OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out);
+struct RealPort {
+    std::string id;    // the backend's: a winmm device number, an RtMidi port's full name
+    std::string name;  // what the lists show (cut to the product-name length later)
+};
+
+// The real ports in the system's order.
+std::vector<RealPort> RealInputPorts();
+std::vector<RealPort> RealOutputPorts();
+// Results are winmm's codes (MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, ...).
+unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out);
+unsigned OpenRealOutput(const std::string& id, std::unique_ptr<RealOutput>& out);
 
 }  // namespace platform::detail

@@ -15,6 +15,7 @@
 
 #include "platform/RealBackend.h"
 #include "platform/RealPorts.h"
+#include "platform/winmm.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -281,15 +282,28 @@ Incoming Classify(const uint8_t* bytes, std::size_t length) {
     return m;
 }
 
-std::vector<std::string> RealInputNames() {
-    return Backend::Get().Names(true);
+namespace {
+
+// RtMidi's port names are unique on ALSA (they carry the client and port numbers) and on
+// JACK: the name is the identifier as well.
+std::vector<RealPort> PortsNamed(std::vector<std::string> names) {
+    std::vector<RealPort> ports;
+    for (auto& n : names)
+        ports.push_back(RealPort{n, n});
+    return ports;
 }
 
-std::vector<std::string> RealOutputNames() {
-    return Backend::Get().Names(false);
+}  // namespace
+
+std::vector<RealPort> RealInputPorts() {
+    return PortsNamed(Backend::Get().Names(true));
 }
 
-MMRESULT OpenRealInput(const std::string& name, InputSink& sink, std::unique_ptr<RealInput>& out) {
+std::vector<RealPort> RealOutputPorts() {
+    return PortsNamed(Backend::Get().Names(false));
+}
+
+unsigned OpenRealInput(const std::string& name, InputSink& sink, std::unique_ptr<RealInput>& out) {
     return OpenOwnPort<RtInput>(
         name, "vantro-assistant-in", "in", [&] { return std::make_unique<RtInput>(sink); },
         [](RtInput& port) {
@@ -299,7 +313,7 @@ MMRESULT OpenRealInput(const std::string& name, InputSink& sink, std::unique_ptr
         out);
 }
 
-MMRESULT OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out) {
+unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out) {
     return OpenOwnPort<RtOutput>(
         name, "vantro-assistant-out", "out", [] { return std::make_unique<RtOutput>(); },
         [](RtOutput&) {}, out);
