@@ -11,6 +11,11 @@ packages=(
     clang libclang-rt-14-dev
 )
 
+# scripts/setup.sh windows: also what the Windows cross-build and its tests under Wine need.
+if [[ ${1:-} == windows ]]; then
+    packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

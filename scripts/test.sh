@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every check: formatting, the plain build's tests, the tests again under ASan + UBSan, the
-# threaded suites under TSan, and short fuzz runs. A JACK server of our own serves the
-# real-port tests.
+# threaded suites under TSan, the Windows build's suite under Wine, and short fuzz runs. A JACK
+# server of our own serves the real-port tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -25,6 +25,13 @@ ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 echo "== ThreadSanitizer build (threaded suites)"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DVANTRO_SANITIZE=thread
 ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -L threaded
+
+echo "== Windows: MinGW-w64 cross-build, the suite under Wine"
+scripts/setup.sh windows
+source scripts/wine-session.sh
+start_wine_session
+scripts/build-windows.sh
+ctest --test-dir build-windows --output-on-failure -j "$(nproc)"
 
 echo "== fuzzing (libFuzzer, a minute each)"
 scripts/fuzz.sh 60

@@ -1,11 +1,13 @@
 #pragma once
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -16,10 +18,13 @@
 
 #include "HexFiles.h"
 
+#if !defined(_WIN32)
 extern char** environ;
+#endif
 
 namespace testutil {
 
+#if !defined(_WIN32)
 // A program started by a test, with its standard output on a pipe; stopped (SIGTERM, then
 // waited for) when the object goes.
 class ChildProcess {
@@ -94,6 +99,8 @@ class ChildProcess {
     std::string output_;
 };
 
+#endif  // a child process of its own is for the JACK tests, which run on Linux only
+
 struct CommandResult {
     int status = -1;  // the exit status, -1 when it did not exit normally
     std::string out, err;
@@ -109,10 +116,18 @@ inline std::string ReadAll(const std::string& path) {
 // Runs program with args through the shell, as a script would, with no standard input.
 inline CommandResult RunCommand(const std::string& program, const std::string& args) {
     TempFile out(""), err("");
+#if defined(_WIN32)
+    // cmd.exe strips the outer quotes of a /c line that starts with one.
+    const std::string cmd = "\"\"" + program + "\" " + args + " >\"" + out.Path() + "\" 2>\"" +
+                            err.Path() + "\" <NUL\"";
+    const int status = std::system(cmd.c_str());
+#else
     const std::string cmd =
         program + " " + args + " >" + out.Path() + " 2>" + err.Path() + " </dev/null";
     const int raw = std::system(cmd.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(out.Path()), ReadAll(err.Path())};
+    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    return {status, ReadAll(out.Path()), ReadAll(err.Path())};
 }
 
 }  // namespace testutil

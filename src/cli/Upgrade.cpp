@@ -1,5 +1,4 @@
 // vantro-cli upgrade: the dialog's upgrade button for a terminal.
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -10,6 +9,7 @@
 
 #include "cli/Cli.h"
 #include "cli/LinkOptions.h"
+#include "platform/Console.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace vantro::cli {
@@ -59,7 +59,7 @@ class UpgradeConsole : public MessageSeam {
         }
         out_ << shown;
         bool yes = answer_ == Answer::Yes;
-        if (answer_ == Answer::Ask && isatty(STDIN_FILENO)) {
+        if (answer_ == Answer::Ask && platform::IsTerminal(platform::Stream::In)) {
             out_ << " [y/N] " << std::flush;
             std::string line;
             std::getline(std::cin, line);
@@ -243,7 +243,7 @@ int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, s
     }
 
     UpgradeConsole messages(out, answer);
-    ProgressBar bar(err, &err == &std::cerr && isatty(STDERR_FILENO));
+    ProgressBar bar(err, &err == &std::cerr && platform::IsTerminal(platform::Stream::Err));
     ConsoleUpgradeUi ui(*path, inSel, outSel, messages, bar);
     UpgradeOptions options;
     options.timings = session->Timings();

@@ -565,6 +565,12 @@ MMRESULT GetErrorText(MMRESULT code, LPSTR text, UINT size) {
     if (text == nullptr || size == 0) {
         return MMSYSERR_INVALPARAM;
     }
+    if (std::string own; detail::SystemErrorText(code, own)) {
+        const std::size_t n = std::min<std::size_t>(own.size(), size - 1);
+        std::memcpy(text, own.data(), n);
+        text[n] = '\0';
+        return MMSYSERR_NOERROR;
+    }
     for (const auto& e : kErrorTexts) {
         if (e.code == code) {
             const std::size_t n = std::min<std::size_t>(std::strlen(e.text), size - 1);

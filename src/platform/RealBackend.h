@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-
 namespace platform::detail {
 
 // One message as it came in, sorted the way winmm reports it.
@@ -54,5 +53,8 @@ std::vector<RealPort> RealOutputPorts();
 // Results are winmm's codes (MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, ...).
 unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out);
 unsigned OpenRealOutput(const std::string& id, std::unique_ptr<RealOutput>& out);
+
+// The system's own text for a winmm code, where the system has texts (winmm); false elsewhere.
+bool SystemErrorText(unsigned code, std::string& text);
 
 }  // namespace platform::detail

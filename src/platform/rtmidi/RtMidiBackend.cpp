@@ -313,6 +313,10 @@ unsigned OpenRealInput(const std::string& name, InputSink& sink, std::unique_ptr
         out);
 }
 
+bool SystemErrorText(unsigned, std::string&) {
+    return false;  // our own table speaks for ALSA and JACK
+}
+
 unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out) {
     return OpenOwnPort<RtOutput>(
         name, "vantro-assistant-out", "out", [] { return std::make_unique<RtOutput>(); },

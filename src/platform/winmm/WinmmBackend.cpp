@@ -1,0 +1,301 @@
+// Real MIDI ports through winmm itself, on Windows. A port is its winmm device number. Input
+// keeps several buffers queued with the driver and joins System Exclusive pieces up to F7;
+// output hands each message to midiOutLongMsg and waits (bounded) for its completion. The
+// driver's callbacks only copy and hand on; a worker of each input does the rest.
+// VANTRO_MIDI_API=none keeps winmm out entirely.
+
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// windows.h first
+#include <mmsystem.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "platform/RealBackend.h"
+#include "platform/RealPorts.h"
+
+namespace platform {
+
+namespace detail {
+
+namespace {
+
+bool Disabled() {
+    const char* api = std::getenv("VANTRO_MIDI_API");
+    return api != nullptr && std::string(api) == "none";
+}
+
+bool ParseId(const std::string& id, UINT& device) {
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(id.c_str(), &end, 10);
+    if (id.empty() || *end != '\0' || v > 0xFFFF)
+        return false;
+    device = static_cast<UINT>(v);
+    return true;
+}
+
+class WinInput final : public RealInput {
+  public:
+    explicit WinInput(InputSink& sink) : sink_(sink) {}
+
+    unsigned Open(UINT device) {
+        MMRESULT r = ::midiInOpen(&handle_, device, reinterpret_cast<DWORD_PTR>(&Callback),
+                                  reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+        if (r != MMSYSERR_NOERROR)
+            return r;
+        opened_ = true;
+        worker_ = std::thread([this] { Run(); });
+        for (auto& b : buffers_) {
+            b.header = MIDIHDR{};
+            b.header.lpData = b.data.data();
+            b.header.dwBufferLength = static_cast<DWORD>(b.data.size());
+            if ((r = ::midiInPrepareHeader(handle_, &b.header, sizeof(MIDIHDR))) != 0 ||
+                (r = ::midiInAddBuffer(handle_, &b.header, sizeof(MIDIHDR))) != 0)
+                return r;  // the destructor undoes what was done
+        }
+        return ::midiInStart(handle_);
+    }
+
+    ~WinInput() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (worker_.joinable())
+            worker_.join();
+        if (!opened_)
+            return;
+        ::midiInReset(handle_);  // hands back every buffer; the worker is gone, nothing re-adds
+        for (auto& b : buffers_) {
+            if (b.header.dwFlags & MHDR_PREPARED)
+                ::midiInUnprepareHeader(handle_, &b.header, sizeof(MIDIHDR));
+        }
+        ::midiInClose(handle_);  // no callback comes after it
+    }
+
+  private:
+    struct Buffer {
+        std::array<char, 1024> data{};
+        MIDIHDR header{};
+    };
+    struct Event {
+        UINT msg;
+        DWORD_PTR param;
+    };
+
+    static void CALLBACK Callback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
+        auto* self = reinterpret_cast<WinInput*>(instance);
+        if (msg != MIM_DATA && msg != MIM_ERROR && msg != MIM_LONGDATA && msg != MIM_LONGERROR)
+            return;
+        {
+            std::lock_guard lock(self->mutex_);
+            self->events_.push_back(Event{msg, p1});
+        }
+        self->wake_.notify_one();
+    }
+
+    void Run() {
+        for (;;) {
+            Event e{};
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stop_ || !events_.empty(); });
+                if (stop_)
+                    return;
+                e = events_.front();
+                events_.pop_front();
+            }
+            Handle(e);
+        }
+    }
+
+    void Handle(const Event& e) {
+        if (e.msg == MIM_DATA || e.msg == MIM_ERROR) {
+            Incoming m;
+            m.kind = e.msg == MIM_DATA ? Incoming::Kind::Short : Incoming::Kind::InvalidShort;
+            m.word = static_cast<uint32_t>(e.param);
+            sink_.Deliver(std::move(m));
+            return;
+        }
+        auto* h = reinterpret_cast<MIDIHDR*>(e.param);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(h->lpData);
+        sysex_.insert(sysex_.end(), bytes, bytes + h->dwBytesRecorded);
+        if (e.msg == MIM_LONGERROR) {
+            sink_.Deliver(Incoming{Incoming::Kind::BrokenSysEx, std::move(sysex_), 0});
+            sysex_.clear();
+        } else if (!sysex_.empty() && sysex_.back() == 0xF7) {
+            sink_.Deliver(Incoming{Incoming::Kind::SysEx, std::move(sysex_), 0});
+            sysex_.clear();
+        } else if (sysex_.size() > kMaxSysEx) {
+            sysex_.clear();  // no reply of ours is this long: a stuck line costs no memory
+        }
+        ::midiInAddBuffer(handle_, h, sizeof(MIDIHDR));
+    }
+
+    static constexpr std::size_t kMaxSysEx = 64 * 1024;
+    InputSink& sink_;
+    HMIDIIN handle_ = nullptr;
+    bool opened_ = false;
+    std::array<Buffer, 4> buffers_;
+    std::vector<uint8_t> sysex_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Event> events_;
+    bool stop_ = false;
+    std::thread worker_;
+};
+
+class WinOutput final : public RealOutput {
+  public:
+    unsigned Open(UINT device) {
+        const MMRESULT r = ::midiOutOpen(&handle_, device, reinterpret_cast<DWORD_PTR>(&Callback),
+                                         reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+        opened_ = r == MMSYSERR_NOERROR;
+        return r;
+    }
+
+    ~WinOutput() override {
+        if (!opened_)
+            return;
+        ::midiOutReset(handle_);
+        ::midiOutClose(handle_);
+    }
+
+    bool Send(const uint8_t* bytes, std::size_t length) override {
+        if (length == 0)
+            return false;
+        std::vector<char> copy(bytes, bytes + length);
+        MIDIHDR h{};
+        h.lpData = copy.data();
+        h.dwBufferLength = static_cast<DWORD>(length);
+        if (::midiOutPrepareHeader(handle_, &h, sizeof h) != MMSYSERR_NOERROR)
+            return false;
+        {
+            std::lock_guard lock(mutex_);
+            done_ = false;
+        }
+        bool ok = ::midiOutLongMsg(handle_, &h, sizeof h) == MMSYSERR_NOERROR;
+        if (ok) {
+            // The wire time at 31,250 baud and a margin: a driver that never finishes is reset.
+            const auto bound = std::chrono::milliseconds(2000 + length * 10 / 31);
+            std::unique_lock lock(mutex_);
+            ok = done_changed_.wait_for(lock, bound, [this] { return done_; });
+            if (!ok) {
+                lock.unlock();
+                ::midiOutReset(handle_);
+                lock.lock();
+                done_changed_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; });
+            }
+        }
+        ::midiOutUnprepareHeader(handle_, &h, sizeof h);
+        return ok;
+    }
+
+  private:
+    static void CALLBACK Callback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+        if (msg != MOM_DONE)
+            return;
+        auto* self = reinterpret_cast<WinOutput*>(instance);
+        {
+            std::lock_guard lock(self->mutex_);
+            self->done_ = true;
+        }
+        self->done_changed_.notify_all();
+    }
+
+    HMIDIOUT handle_ = nullptr;
+    bool opened_ = false;
+    std::mutex mutex_;
+    std::condition_variable done_changed_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+std::vector<RealPort> RealInputPorts() {
+    std::vector<RealPort> ports;
+    if (Disabled())
+        return ports;
+    const UINT n = ::midiInGetNumDevs();
+    for (UINT i = 0; i < n; ++i) {
+        MIDIINCAPSA caps{};
+        if (::midiInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
+            ports.push_back(RealPort{std::to_string(i), caps.szPname});
+    }
+    return ports;
+}
+
+std::vector<RealPort> RealOutputPorts() {
+    std::vector<RealPort> ports;
+    if (Disabled())
+        return ports;
+    const UINT n = ::midiOutGetNumDevs();
+    for (UINT i = 0; i < n; ++i) {
+        MIDIOUTCAPSA caps{};
+        if (::midiOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
+            ports.push_back(RealPort{std::to_string(i), caps.szPname});
+    }
+    return ports;
+}
+
+unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out) {
+    UINT device = 0;
+    if (Disabled() || !ParseId(id, device))
+        return MMSYSERR_BADDEVICEID;
+    auto port = std::make_unique<WinInput>(sink);
+    if (const unsigned r = port->Open(device); r != MMSYSERR_NOERROR)
+        return r;
+    out = std::move(port);
+    return MMSYSERR_NOERROR;
+}
+
+unsigned OpenRealOutput(const std::string& id, std::unique_ptr<RealOutput>& out) {
+    UINT device = 0;
+    if (Disabled() || !ParseId(id, device))
+        return MMSYSERR_BADDEVICEID;
+    auto port = std::make_unique<WinOutput>();
+    if (const unsigned r = port->Open(device); r != MMSYSERR_NOERROR)
+        return r;
+    out = std::move(port);
+    return MMSYSERR_NOERROR;
+}
+
+bool SystemErrorText(unsigned code, std::string& text) {
+    if (Disabled())
+        return false;
+    char buffer[MAXERRORLENGTH] = {};
+    if (::midiInGetErrorTextA(code, buffer, sizeof buffer) != MMSYSERR_NOERROR)
+        return false;
+    text = buffer;
+    return !text.empty();
+}
+
+}  // namespace detail
+
+std::string RealMidiApi() {
+    return detail::Disabled() ? "" : "winmm";
+}
+
+// winmm has no way to offer ports to other programs.
+struct PublishedPortPair::Impl {};
+
+PublishedPortPair::PublishedPortPair(const std::string&, Handler) {
+    throw std::runtime_error("winmm cannot publish MIDI ports to other programs");
+}
+
+PublishedPortPair::~PublishedPortPair() = default;
+
+void PublishedPortPair::Send(const uint8_t*, std::size_t) {}
+
+}  // namespace platform
