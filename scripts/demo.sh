@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
     "$root/scripts/build.sh" build-release -DCMAKE_BUILD_TYPE=Release -- VANTRO
-    exec "$root/build-release/src/app/VANTRO" --simulated-unit
+    exec "$root/build-release/src/app/qt/VANTRO" --simulated-unit
 fi
 "$root/scripts/build.sh" build-release -DCMAKE_BUILD_TYPE=Release -- vantro-cli
 exec "$root/build-release/src/cli/vantro-cli" upgrade --simulated-unit --yes \

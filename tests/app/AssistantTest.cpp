@@ -18,12 +18,12 @@
 #include <chrono>
 
 #include "../midi/MidiTestSupport.h"
-#include "app/AboutDlg.h"
-#include "app/DialogUnits.h"
-#include "app/QtMessageSeam.h"
-#include "app/Resources.h"
-#include "app/StaticEx.h"
-#include "app/VantroDlg.h"
+#include "app/qt/AboutDlg.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/QtMessageSeam.h"
+#include "app/qt/Resources.h"
+#include "app/qt/StaticEx.h"
+#include "app/qt/VantroDlg.h"
 #include "bootloader/Commands.h"
 #include "midi/MidiExceptions.h"
 #include "platform/VirtualMidi.h"
@@ -237,7 +237,7 @@ TEST_F(AssistantTest, EitherListWithoutASelectionRefusesEveryAction) {
         else
             out.emplace("lonely out", nullptr);
         auto dlg = Open();
-        dlg->m_strFirmwarePath = QString::fromStdString(kExample);
+        dlg->Actions().m_strFirmwarePath = kExample;
         dlg->UpdateData(false);
         messages_.Clear();
         Click(*dlg, IDC_VERIFY);

@@ -1,4 +1,4 @@
-#include "app/VantroDlg.h"
+#include "app/qt/VantroDlg.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -18,19 +18,12 @@
 #include <QPushButton>
 #include <exception>
 
-#include "app/AboutDlg.h"
-#include "app/DialogUnits.h"
-#include "app/QtMessageSeam.h"
-#include "app/Resources.h"
-#include "app/StaticEx.h"
-#include "bootloader/Commands.h"
-#include "midi/MidiInDevice.h"
-#include "midi/MidiOutDevice.h"
+#include "app/qt/AboutDlg.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/QtMessageSeam.h"
+#include "app/qt/Resources.h"
+#include "app/qt/StaticEx.h"
 #include "platform/DeviceChange.h"
-#include "platform/WindowMessages.h"
-#include "upgrade/UpgradeRun.h"
-
-using namespace mm;  // the winmm-shaped MIDI seam
 
 // The pictures live in a static library: their resource table must be registered by hand.
 static void InitPictures() {
@@ -137,35 +130,6 @@ std::optional<QString> AskForHexFile(QWidget* parent) {
 
 }  // namespace
 
-// While an action runs, the window repaints and answers the window system, but clicks and
-// keys meant for it are dropped, as a modal action would ignore them. An action that talks
-// to the unit shows the busy cursor for its whole length.
-class CVANTRODlg::BusyScope {
-  public:
-    BusyScope(CVANTRODlg& dlg, bool waitCursor)
-        : dlg_(dlg), was_(dlg.busy_), waitCursor_(waitCursor) {
-        dlg_.busy_ = true;
-        if (!was_)
-            qApp->installEventFilter(&dlg_);
-        if (waitCursor_)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-    }
-    ~BusyScope() {
-        if (waitCursor_)
-            QApplication::restoreOverrideCursor();
-        dlg_.busy_ = was_;
-        if (!was_)
-            qApp->removeEventFilter(&dlg_);
-    }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-  private:
-    CVANTRODlg& dlg_;
-    bool was_;
-    bool waitCursor_;
-};
-
 // A message box raised while the busy cursor shows gets the normal one, for as long as it is
 // up.
 class CVANTRODlg::NormalCursorSeam : public MessageSeam {
@@ -189,40 +153,18 @@ class CVANTRODlg::NormalCursorSeam : public MessageSeam {
     MessageSeam*& inner_;
 };
 
-// What the upgrade run needs of the dialog, given by its controls.
-class CVANTRODlg::DialogUpgradeUi : public UpgradeUi {
-  public:
-    explicit DialogUpgradeUi(CVANTRODlg& dlg) : dlg_(dlg) {}
-    std::string FirmwarePath() override {
-        return dlg_.m_strFirmwarePath.toLocal8Bit().toStdString();
-    }
-    bool FileExists(const std::string& path) override {
-        return QFileInfo::exists(QString::fromLocal8Bit(path.c_str()));
-    }
-    void SetUpgradeEnabled(bool enabled) override { dlg_.upgrade_->setEnabled(enabled); }
-    void UpdateData(bool save) override { dlg_.UpdateData(save); }
-    int InSelection() override { return dlg_.m_cbInPorts->currentIndex(); }
-    int OutSelection() override { return dlg_.m_cbOutPorts->currentIndex(); }
-    void SetProgressRange(int low, int high) override { dlg_.m_ctlProgress->setRange(low, high); }
-    void SetProgressPos(int position) override { dlg_.m_ctlProgress->setValue(position); }
-    MessageSeam& Messages() override { return dlg_.Messages(); }
-
-  private:
-    CVANTRODlg& dlg_;
-};
-
 CVANTRODlg::CVANTRODlg(MessageSeam* messages, QWidget* parent)
     : QDialog(parent),
       messages_(messages),
       shownMessages_(std::make_unique<NormalCursorSeam>(messages_)),
-      chooseFile_(&AskForHexFile) {
+      chooseFile_(&AskForHexFile),
+      actions_(*this) {
     if (messages_ == nullptr) {
         ownSeam_ = std::make_unique<QtMessageSeam>(this);
         messages_ = ownSeam_.get();
     }
     InitPictures();
     runAbout_ = [](QDialog& about) { about.exec(); };
-    SetLinkTimings(LinkTimings{});
     m_hAppIcon = QIcon(":/vantro/icon.png");
     BuildControls();
     OnInitDialog();
@@ -233,9 +175,7 @@ CVANTRODlg::~CVANTRODlg() {
 }
 
 void CVANTRODlg::SetLinkTimings(const LinkTimings& timings) {
-    timings_ = timings;
-    // Keep painting while the unit is awaited; input stays blocked by the busy filter.
-    timings_.idle = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); };
+    actions_.SetLinkTimings(timings);
 }
 
 void CVANTRODlg::BuildControls() {
@@ -357,8 +297,7 @@ void CVANTRODlg::BuildControls() {
 
     auto button = [this](int id) { return qobject_cast<QPushButton*>(Control(id)); };
     connect(button(IDOK), &QPushButton::clicked, this, &QDialog::accept);
-    connect(button(IDC_REFRESH), &QPushButton::clicked, this,
-            [this] { RunAction([this] { RefreshPortLists(); }); });
+    connect(button(IDC_REFRESH), &QPushButton::clicked, this, &CVANTRODlg::RefreshPortLists);
     connect(button(IDC_VERIFY), &QPushButton::clicked, this, &CVANTRODlg::OnVerify);
     connect(button(IDC_BROWSE), &QPushButton::clicked, this, &CVANTRODlg::OnBrowse);
     connect(button(IDC_UPGRADE), &QPushButton::clicked, this, &CVANTRODlg::OnUpgrade);
@@ -376,48 +315,24 @@ QWidget* CVANTRODlg::Control(int id) const {
     return nullptr;
 }
 
-MessageSeam& CVANTRODlg::Messages() {
-    return *shownMessages_;
-}
-
-void CVANTRODlg::RunAction(const std::function<void()>& action, bool talksToUnit) {
-    {
-        BusyScope busy(*this, talksToUnit);
-        try {
-            action();
-        } catch (const std::exception& e) {
-            // The action's own objects (its port pair above all) are gone by now.
-            Messages().Show(e.what(), MessageButtons::Ok);
-        }
-    }
-    // A device change that came while the action ran is applied now, once, after the
-    // action's own data exchange.
-    if (!busy_ && refreshPending_) {
-        refreshPending_ = false;
-        RunAction([this] { RefreshPortLists(); });
-    }
-}
-
 bool CVANTRODlg::OnInitDialog() {
-    UpdateData(false);
+    actions_.UpdateData(false);
     for (CStaticEx* step :
          {m_lblStep1, m_lblStep2, m_lblStep3, m_lblStep4, m_lblStep5, m_lblStep6}) {
         step->MakeBold();
     }
-    // The about item goes into the system menu; where the window system gives dialogs
-    // none, it lives in the dialog's context menu, after a separator as it would be there.
+    // The window systems Qt serves give dialogs no system menu: the about item lives in the
+    // dialog's context menu, after a separator as it would be there.
     systemMenu_ = new QMenu(this);
     const QString aboutText = kAboutItemText;
-    const bool inSystemMenu =
-        platform::AppendSystemMenuItem(reinterpret_cast<void*>(winId()), IDM_ABOUT, kAboutItemText);
-    if (!aboutText.isEmpty() && !inSystemMenu) {
+    if (!aboutText.isEmpty()) {
         systemMenu_->addSeparator();
         QAction* about = systemMenu_->addAction(aboutText);
         about->setData(IDM_ABOUT);
         connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUT); });
     }
     setWindowIcon(m_hAppIcon);
-    RunAction([this] { RefreshPortLists(); });
+    actions_.RefreshPortLists();
     watch_ = std::make_unique<platform::DeviceChangeWatch>([this] {
         QMetaObject::invokeMethod(
             this, [this] { OnDeviceChange(); }, Qt::QueuedConnection);
@@ -437,132 +352,133 @@ void CVANTRODlg::OnSysCommand(unsigned id) {
 }
 
 void CVANTRODlg::UpdateData(bool saveAndValidate) {
-    if (saveAndValidate) {
-        m_nInPortSel = m_cbInPorts->currentIndex();
-        m_nOutPortSel = m_cbOutPorts->currentIndex();
-        m_strStatus = status_->text();
-        m_strFirmwarePath = firmwarePath_->text();
-    } else {
-        m_cbInPorts->setCurrentIndex(m_nInPortSel < m_cbInPorts->count() ? m_nInPortSel : -1);
-        m_cbOutPorts->setCurrentIndex(m_nOutPortSel < m_cbOutPorts->count() ? m_nOutPortSel : -1);
-        status_->setText(m_strStatus);
-        firmwarePath_->setText(m_strFirmwarePath);
-    }
+    actions_.UpdateData(saveAndValidate);
 }
-
-namespace {
-
-// Appends every port's product name in device order and selects the last one. An empty list
-// says why in a greyed hint that is no entry.
-template <typename Caps, typename Port>
-void FillList(QComboBox* list, const Port& port) {
-    const UINT count = port.PortCount();
-    list->setPlaceholderText(count == 0 ? kNoPortsHint : QString());
-    int widest = 0;
-    const QFontMetrics metrics(list->view()->font());
-    for (UINT i = 0; i < count; ++i) {
-        Caps caps{};
-        port.GetPortCaps(i, caps);
-        const QString name = QString::fromLocal8Bit(caps.szPname);
-        list->addItem(name);
-        list->setItemData(list->count() - 1, name, Qt::ToolTipRole);
-        // The toolkit selects the first entry added; a refresh that fails partway must leave
-        // nothing selected.
-        list->setCurrentIndex(-1);
-        // The dropped list is as wide as its longest name needs.
-        widest = std::max(widest, metrics.horizontalAdvance(name));
-        list->view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth());
-    }
-    if (count != 0)
-        list->setCurrentIndex(static_cast<int>(count) - 1);
-}
-
-}  // namespace
 
 void CVANTRODlg::RefreshPortLists() {
-    m_cbInPorts->view()->setMinimumWidth(0);
-    m_cbOutPorts->view()->setMinimumWidth(0);
-    m_cbInPorts->clear();
-    midi::CMIDIInDevice in;
-    FillList<MIDIINCAPSA>(m_cbInPorts, in);
-
-    m_cbOutPorts->clear();
-    midi::CMIDIOutDevice out;
-    FillList<MIDIOUTCAPSA>(m_cbOutPorts, out);
+    actions_.RefreshPortLists();
 }
 
 void CVANTRODlg::OnDeviceChange() {
-    if (busy_) {
-        refreshPending_ = true;  // never inside a running action
-        return;
-    }
-    RunAction([this] { RefreshPortLists(); });
-}
-
-bool CVANTRODlg::OpenSelectedPorts(MidiPortPair& pair) {
-    const int in = m_cbInPorts->currentIndex();
-    const int out = m_cbOutPorts->currentIndex();
-    if (in == -1 || out == -1) {
-        Messages().Show("Invalid device selected", MessageButtons::Ok);
-        return false;
-    }
-    pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
-    return true;
+    actions_.OnDeviceChange();
 }
 
 void CVANTRODlg::OnVerify() {
-    RunUnitAction([this] {
-        UpdateData(true);
-        MidiPortPair pair(&Messages(), timings_);
-        if (!OpenSelectedPorts(pair)) {
-            return;
-        }
-        uint8_t blMajor = 0, blMinor = 0, fwMajor = 0, fwMinor = 0;
-        if (QueryVersions(pair, blMajor, blMinor, fwMajor, fwMinor)) {
-            m_strStatus = QString::fromStdString(VersionStatus(blMajor, blMinor, fwMajor, fwMinor));
-        } else {
-            m_strStatus = "ERROR!";
-        }
-        UpdateData(false);
-    });
+    actions_.OnVerify();
 }
 
 void CVANTRODlg::OnBrowse() {
-    RunAction([this] {
-        UpdateData(true);
-        if (!m_strStatus.contains("OK")) {
-            Messages().Show("Please verify the connection!", MessageButtons::Ok);
-            return;
-        }
-        if (const auto chosen = chooseFile_(this)) {
-            UpdateData(true);
-            m_strFirmwarePath = *chosen;
-            UpdateData(false);
-        }
-    });
+    actions_.OnBrowse();
 }
 
 void CVANTRODlg::OnReset() {
-    RunUnitAction([this] {
-        MidiPortPair pair(&Messages(), timings_);
-        if (!OpenSelectedPorts(pair)) {
-            return;
-        }
-        SendRestart(pair);
-    });
+    actions_.OnReset();
 }
 
 void CVANTRODlg::OnUpgrade() {
-    RunUnitAction([this] {
-        DialogUpgradeUi ui(*this);
-        UpgradeOptions options;
-        options.timings = timings_;
-        RunUpgrade(ui, options);
-    });
+    actions_.OnUpgrade();
+}
+
+// ---- the controls, as the shared handlers use them ------------------------------------------
+
+QComboBox* CVANTRODlg::List(assistant::PortList list) const {
+    return list == assistant::PortList::In ? m_cbInPorts : m_cbOutPorts;
+}
+
+void CVANTRODlg::ClearList(assistant::PortList list) {
+    List(list)->view()->setMinimumWidth(0);
+    List(list)->clear();
+}
+
+void CVANTRODlg::AddToList(assistant::PortList which, const std::string& text) {
+    QComboBox* list = List(which);
+    const int selected = list->currentIndex();
+    const QString name = QString::fromLocal8Bit(text.c_str());
+    list->addItem(name);
+    list->setItemData(list->count() - 1, name, Qt::ToolTipRole);
+    list->setCurrentIndex(selected);  // the toolkit selects the first entry added
+    // The dropped list is as wide as its longest name needs.
+    const QFontMetrics metrics(list->view()->font());
+    list->view()->setMinimumWidth(
+        std::max(list->view()->minimumWidth(),
+                 metrics.horizontalAdvance(name) + 4 * metrics.averageCharWidth()));
+}
+
+int CVANTRODlg::ListCount(assistant::PortList list) {
+    return List(list)->count();
+}
+
+int CVANTRODlg::ListSelection(assistant::PortList list) {
+    return List(list)->currentIndex();
+}
+
+void CVANTRODlg::SetListSelection(assistant::PortList list, int index) {
+    List(list)->setCurrentIndex(index);
+}
+
+void CVANTRODlg::ShowNoPortsHint(assistant::PortList list, bool shown) {
+    List(list)->setPlaceholderText(shown ? kNoPortsHint : QString());
+}
+
+std::string CVANTRODlg::StatusText() {
+    return status_->text().toLocal8Bit().toStdString();
+}
+
+void CVANTRODlg::SetStatusText(const std::string& text) {
+    status_->setText(QString::fromLocal8Bit(text.c_str()));
+}
+
+std::string CVANTRODlg::PathText() {
+    return firmwarePath_->text().toLocal8Bit().toStdString();
+}
+
+void CVANTRODlg::SetPathText(const std::string& text) {
+    firmwarePath_->setText(QString::fromLocal8Bit(text.c_str()));
+}
+
+void CVANTRODlg::SetProgressRange(int low, int high) {
+    m_ctlProgress->setRange(low, high);
+}
+
+void CVANTRODlg::SetProgressPos(int position) {
+    m_ctlProgress->setValue(position);
+}
+
+void CVANTRODlg::SetUpgradeEnabled(bool enabled) {
+    upgrade_->setEnabled(enabled);
+}
+
+bool CVANTRODlg::FileExists(const std::string& path) {
+    return QFileInfo::exists(QString::fromLocal8Bit(path.c_str()));
+}
+
+std::optional<std::string> CVANTRODlg::ChooseHexFile() {
+    if (const auto chosen = chooseFile_(this))
+        return chosen->toLocal8Bit().toStdString();
+    return std::nullopt;
+}
+
+void CVANTRODlg::EnterBusy(bool talksToUnit) {
+    if (busyDepth_++ == 0)
+        qApp->installEventFilter(this);
+    if (talksToUnit)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void CVANTRODlg::LeaveBusy(bool talksToUnit) {
+    if (talksToUnit)
+        QApplication::restoreOverrideCursor();
+    if (--busyDepth_ == 0)
+        qApp->removeEventFilter(this);
+}
+
+void CVANTRODlg::KeepPainting() {
+    // Input meant for the window is dropped by the event filter meanwhile.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 bool CVANTRODlg::eventFilter(QObject* watched, QEvent* event) {
-    if (!busy_)
+    if (busyDepth_ == 0)
         return false;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -584,26 +500,15 @@ bool CVANTRODlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CVANTRODlg::closeEvent(QCloseEvent* event) {
-    if (busy_) {
+    if (busyDepth_ > 0) {
         event->ignore();
         return;
     }
     QDialog::closeEvent(event);
 }
 
-bool CVANTRODlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    unsigned id = 0;
-    if (platform::IsDeviceChangeMessage(message)) {
-        OnDeviceChange();  // and the default processing goes on
-    } else if (platform::IsSysCommandMessage(message, id) && (id & 0xFFF0) == IDM_ABOUT) {
-        OnSysCommand(id);
-        return true;
-    }
-    return QDialog::nativeEvent(eventType, message, result);
-}
-
 void CVANTRODlg::keyPressEvent(QKeyEvent* event) {
-    if (busy_)
+    if (busyDepth_ > 0)
         return;
     QDialog::keyPressEvent(event);
 }

@@ -1,11 +1,11 @@
-#include "app/VantroApp.h"
+#include "app/qt/VantroApp.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <memory>
 
-#include "app/QtMessageSeam.h"
-#include "app/VantroDlg.h"
+#include "app/qt/QtMessageSeam.h"
+#include "app/qt/VantroDlg.h"
 #include "sim/SimulatedUnit.h"
 
 namespace vantro::app {

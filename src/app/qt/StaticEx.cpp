@@ -1,4 +1,4 @@
-#include "app/StaticEx.h"
+#include "app/qt/StaticEx.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/QtMessageSeam.h"
+#include "app/qt/QtMessageSeam.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

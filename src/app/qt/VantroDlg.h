@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "assistant/Assistant.h"
 #include "bootloader/Link.h"
 #include "seam/MessageSeam.h"
 
@@ -25,8 +26,9 @@ namespace vantro::app {
 
 class CStaticEx;
 
-// The assistant: one fixed-size dialog that leads through the six steps of an upgrade.
-class CVANTRODlg : public QDialog {
+// The assistant: one fixed-size dialog that leads through the six steps of an upgrade. Its
+// handlers are the shared ones (assistant/); this class shows them with Qt widgets.
+class CVANTRODlg : public QDialog, private assistant::DialogControls {
     Q_OBJECT
   public:
     using FileChooser = std::function<std::optional<QString>(QWidget* parent)>;
@@ -60,16 +62,13 @@ class CVANTRODlg : public QDialog {
     };
     const std::vector<Placed>& Controls() const { return placed_; }
     QMenu* SystemMenu() const { return systemMenu_; }
-    bool Busy() const { return busy_; }
+    bool Busy() const { return actions_.Busy(); }
+    assistant::AssistantActions& Actions() { return actions_; }
 
     // Members the actions use.
     QIcon m_hAppIcon;
-    int m_nInPortSel = 0;
-    int m_nOutPortSel = 0;
     QComboBox* m_cbInPorts = nullptr;
     QComboBox* m_cbOutPorts = nullptr;
-    QString m_strStatus;
-    QString m_strFirmwarePath;
     QProgressBar* m_ctlProgress = nullptr;
     CStaticEx* m_lblStep1 = nullptr;
     CStaticEx* m_lblStep2 = nullptr;
@@ -83,38 +82,47 @@ class CVANTRODlg : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
-    class BusyScope;
     class NormalCursorSeam;
-    class DialogUpgradeUi;
 
     void BuildControls();
     bool OnInitDialog();
-    // Runs a handler: the window stays alive but takes no input meanwhile, and a port
-    // failure is shown with its text instead of leaving the handler. A device change that
-    // comes meanwhile refreshes the lists once the handler is done.
-    void RunAction(const std::function<void()>& action, bool talksToUnit = false);
-    // The same for an action that talks to the unit: the busy cursor shows while it runs.
-    void RunUnitAction(const std::function<void()>& action) { RunAction(action, true); }
-    MessageSeam& Messages();
-    // Opens pair on the two selections; false after "Invalid device selected".
-    bool OpenSelectedPorts(MidiPortPair& pair);
+    QComboBox* List(assistant::PortList list) const;
+
+    // assistant::DialogControls
+    void ClearList(assistant::PortList list) override;
+    void AddToList(assistant::PortList list, const std::string& name) override;
+    int ListCount(assistant::PortList list) override;
+    int ListSelection(assistant::PortList list) override;
+    void SetListSelection(assistant::PortList list, int index) override;
+    void ShowNoPortsHint(assistant::PortList list, bool shown) override;
+    std::string StatusText() override;
+    void SetStatusText(const std::string& text) override;
+    std::string PathText() override;
+    void SetPathText(const std::string& text) override;
+    void SetProgressRange(int low, int high) override;
+    void SetProgressPos(int position) override;
+    void SetUpgradeEnabled(bool enabled) override;
+    bool FileExists(const std::string& path) override;
+    std::optional<std::string> ChooseHexFile() override;
+    MessageSeam& Messages() override { return *shownMessages_; }
+    void EnterBusy(bool talksToUnit) override;
+    void LeaveBusy(bool talksToUnit) override;
+    void KeepPainting() override;
 
     std::unique_ptr<MessageSeam> ownSeam_;
     MessageSeam* messages_;
     std::unique_ptr<MessageSeam> shownMessages_;  // messages_, with the normal cursor
     FileChooser chooseFile_;
     std::function<void(QDialog&)> runAbout_;
-    LinkTimings timings_;
-    bool busy_ = false;
-    bool refreshPending_ = false;
+    int busyDepth_ = 0;
     std::vector<Placed> placed_;
     QLineEdit* status_ = nullptr;
     QLineEdit* firmwarePath_ = nullptr;
     QPushButton* upgrade_ = nullptr;
     QMenu* systemMenu_ = nullptr;
+    assistant::AssistantActions actions_;
     std::unique_ptr<platform::DeviceChangeWatch> watch_;  // last: stops before the rest goes
 };
 

@@ -1,12 +1,12 @@
-#include "app/AboutDlg.h"
+#include "app/qt/AboutDlg.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/DialogUnits.h"
-#include "app/Resources.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/Resources.h"
 
 namespace vantro::app {
 
