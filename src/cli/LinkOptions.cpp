@@ -89,19 +89,9 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
         (a == "--in" ? options.in : options.out) = n;
     } else if (a == "--simulated-unit") {
         options.simulated = true;
-    } else if (a == "--sim-flash-in" || a == "--sim-flash-out") {
-        if (!value(v))
-            return OptionResult::Error;
-        (a == "--sim-flash-in" ? options.simFlashIn : options.simFlashOut) = v;
-    } else if (a.rfind("--sim-", 0) == 0 && sim::IsSimOption(a.substr(6))) {
-        if (!value(v))
-            return OptionResult::Error;
-        std::string why;
-        options.lateGiven = options.lateGiven || a == "--sim-late-ms";
-        if (!sim::ApplySimOption(a.substr(6), v, options.sim, why)) {
-            error = a + ": " + why;
-            return OptionResult::Error;
-        }
+    } else if (const auto r = sim::ParseSimArgument(args, i, "--sim-", options.sim, error);
+               r != sim::SimArg::NotMine) {
+        return r == sim::SimArg::Consumed ? OptionResult::Consumed : OptionResult::Error;
     } else if (a == "--trace") {
         if (!value(options.tracePath))
             return OptionResult::Error;
@@ -168,21 +158,21 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
         }
     }
     if (options.simulated) {
-        sim::SimOptions simOptions = options.sim;
-        if (!options.lateGiven) {
+        sim::SimOptions simOptions = options.sim.options;
+        if (!options.sim.lateGiven) {
             const auto attempt = AttemptWait(options.timings);
             simOptions.lateDelay = attempt + attempt / 20 + std::chrono::milliseconds(10);
         }
         s->unit_ = std::make_unique<sim::InProcessUnit>(simOptions);
         std::string why;
-        if (!options.simFlashIn.empty() &&
-            !s->unit_->Core().LoadFlashFile(options.simFlashIn, why)) {
-            err << "vantro-cli: cannot use '" << options.simFlashIn << "' as flash dump: " << why
+        if (!options.sim.flashIn.empty() &&
+            !s->unit_->Core().LoadFlashFile(options.sim.flashIn, why)) {
+            err << "vantro-cli: cannot use '" << options.sim.flashIn << "' as flash dump: " << why
                 << '\n';
             exitCode = kExitUsage;
             return nullptr;
         }
-    } else if (!options.simFlashIn.empty() || !options.simFlashOut.empty()) {
+    } else if (!options.sim.flashIn.empty() || !options.sim.flashOut.empty()) {
         err << "vantro-cli: --sim-flash-in and --sim-flash-out need --simulated-unit\n";
         exitCode = kExitUsage;
         return nullptr;
@@ -196,10 +186,10 @@ int LinkSession::Finish(int status) {
         *err_ << "vantro-cli: could not write the trace file '" << options_.tracePath << "'\n";
         wrote = false;
     }
-    if (unit_ && !options_.simFlashOut.empty()) {
+    if (unit_ && !options_.sim.flashOut.empty()) {
         std::string why;
-        if (!unit_->Core().SaveFlashFile(options_.simFlashOut, why)) {
-            *err_ << "vantro-cli: could not write the flash dump '" << options_.simFlashOut
+        if (!unit_->Core().SaveFlashFile(options_.sim.flashOut, why)) {
+            *err_ << "vantro-cli: could not write the flash dump '" << options_.sim.flashOut
                   << "': " << why << '\n';
             wrote = false;
         }

@@ -19,11 +19,9 @@ namespace vantro::cli {
 struct LinkOptions {
     std::optional<unsigned> in, out;
     bool simulated = false;
-    sim::SimOptions sim;
-    std::string simFlashIn, simFlashOut;
+    sim::SimCommandLine sim;  // without --sim-late-ms, late replies come just after a wait ends
     std::string tracePath;
     LinkTimings timings;
-    bool lateGiven = false;  // --sim-late-ms; else late replies come just after a wait ends
 };
 
 enum class OptionResult { Consumed, NotMine, Error };

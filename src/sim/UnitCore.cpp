@@ -173,6 +173,31 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
     return true;
 }
 
+SimArg ParseSimArgument(const std::vector<std::string>& args, std::size_t& i,
+                        const std::string& prefix, SimCommandLine& line, std::string& error) {
+    const std::string& a = args[i];
+    if (a.rfind(prefix, 0) != 0)
+        return SimArg::NotMine;
+    const std::string name = a.substr(prefix.size());
+    if (name != "flash-in" && name != "flash-out" && !IsSimOption(name))
+        return SimArg::NotMine;
+    if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return SimArg::Error;
+    }
+    const std::string& value = args[++i];
+    if (name == "flash-in") {
+        line.flashIn = value;
+    } else if (name == "flash-out") {
+        line.flashOut = value;
+    } else if (!ApplySimOption(name, value, line.options, error)) {
+        error = a + ": " + error;
+        return SimArg::Error;
+    }
+    line.lateGiven = line.lateGiven || name == "late-ms";
+    return SimArg::Consumed;
+}
+
 UnitCore::UnitCore(const SimOptions& options)
     : options_(options), rng_(options.seed), flash_(kFlashSize, 0xFF) {
     std::mt19937 previous(0x5EED + static_cast<uint32_t>(options.seed));

@@ -43,6 +43,21 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
                     std::string& error);
 bool IsSimOption(const std::string& name);
 
+// The simulated unit as a command line sets it up, in every program that has one.
+struct SimCommandLine {
+    SimOptions options;
+    std::string flashIn, flashOut;
+    bool lateGiven = false;  // late-ms was given
+};
+
+enum class SimArg { Consumed, NotMine, Error };
+
+// Takes the unit's option at args[i] (named prefix + name: "--sim-baud" in vantro-cli and
+// VANTRO, "--baud" in vantro-unit-sim) and its value, moving i on; NotMine leaves i alone.
+// Error: error says why, naming the option.
+SimArg ParseSimArgument(const std::vector<std::string>& args, std::size_t& i,
+                        const std::string& prefix, SimCommandLine& line, std::string& error);
+
 // What the unit does with one request.
 struct UnitResponse {
     std::vector<uint8_t> reply;  // empty: no reply

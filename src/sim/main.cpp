@@ -38,36 +38,36 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    vantro::sim::SimOptions options;
-    std::string flashIn, flashOut, name = vantro::sim::kUnitPortName;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    vantro::sim::SimCommandLine line;
+    std::string name = vantro::sim::kUnitPortName;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
         }
-        if (arg.rfind("--", 0) != 0 || i + 1 >= argc) {
-            std::cerr << "vantro-unit-sim: "
-                      << (arg.rfind("--", 0) == 0 ? "missing value for " : "unexpected ") << arg
-                      << " (see --help)\n";
-            return 2;
+        if (arg == "--name" && i + 1 < args.size()) {
+            name = args[++i];
+            continue;
         }
-        const std::string key = arg.substr(2), value = argv[++i];
         std::string error;
-        if (key == "flash-in") {
-            flashIn = value;
-        } else if (key == "flash-out") {
-            flashOut = value;
-        } else if (key == "name") {
-            name = value;
-        } else if (!vantro::sim::IsSimOption(key)) {
-            std::cerr << "vantro-unit-sim: unknown option " << arg << " (see --help)\n";
-            return 2;
-        } else if (!vantro::sim::ApplySimOption(key, value, options, error)) {
-            std::cerr << "vantro-unit-sim: " << error << '\n';
-            return 2;
+        switch (vantro::sim::ParseSimArgument(args, i, "--", line, error)) {
+            case vantro::sim::SimArg::Consumed:
+                continue;
+            case vantro::sim::SimArg::Error:
+                std::cerr << "vantro-unit-sim: " << error << '\n';
+                return 2;
+            case vantro::sim::SimArg::NotMine:
+                std::cerr << "vantro-unit-sim: "
+                          << (arg == "--name" ? "missing value for " : "unknown option ") << arg
+                          << " (see --help)\n";
+                return 2;
         }
     }
+    const vantro::sim::SimOptions& options = line.options;
+    const std::string& flashIn = line.flashIn;
+    const std::string& flashOut = line.flashOut;
 
     // Every thread started from here on leaves the two signals to sigwait below.
     sigset_t stopSignals;

@@ -26,8 +26,7 @@ constexpr const char* kUsage =
 
 struct Options {
     bool simulated = false;
-    sim::SimOptions sim;
-    std::string flashIn, flashOut;
+    sim::SimCommandLine sim;
 };
 
 // Returns -1 when the options are good, else the exit status after a message.
@@ -42,25 +41,19 @@ int Parse(const std::vector<std::string>& args, Options& o) {
             o.simulated = true;
             continue;
         }
-        if (a.rfind("--sim-", 0) != 0 || i + 1 >= args.size()) {
-            std::fprintf(stderr, "VANTRO: %s %s (see --help)\n",
-                         a.rfind("--sim-", 0) == 0 ? "missing value for" : "unknown argument",
-                         a.c_str());
-            return 2;
-        }
-        const std::string key = a.substr(6), value = args[++i];
         std::string error;
-        if (key == "flash-in") {
-            o.flashIn = value;
-        } else if (key == "flash-out") {
-            o.flashOut = value;
-        } else if (!sim::IsSimOption(key) || !sim::ApplySimOption(key, value, o.sim, error)) {
-            std::fprintf(stderr, "VANTRO: %s: %s\n", a.c_str(),
-                         error.empty() ? "unknown option" : error.c_str());
-            return 2;
+        switch (sim::ParseSimArgument(args, i, "--sim-", o.sim, error)) {
+            case sim::SimArg::Consumed:
+                continue;
+            case sim::SimArg::Error:
+                std::fprintf(stderr, "VANTRO: %s\n", error.c_str());
+                return 2;
+            case sim::SimArg::NotMine:
+                std::fprintf(stderr, "VANTRO: unknown argument %s (see --help)\n", a.c_str());
+                return 2;
         }
     }
-    if (!o.simulated && (!o.flashIn.empty() || !o.flashOut.empty())) {
+    if (!o.simulated && (!o.sim.flashIn.empty() || !o.sim.flashOut.empty())) {
         std::fprintf(stderr, "VANTRO: --sim-flash-in and --sim-flash-out need --simulated-unit\n");
         return 2;
     }
@@ -80,13 +73,13 @@ int CVANTROApp::InitInstance(int argc, char** argv) {
     std::unique_ptr<sim::InProcessUnit> unit;
     std::string flashInProblem;
     if (options.simulated) {
-        unit = std::make_unique<sim::InProcessUnit>(options.sim);
+        unit = std::make_unique<sim::InProcessUnit>(options.sim.options);
         std::string why;
-        if (!options.flashIn.empty() && !unit->Core().LoadFlashFile(options.flashIn, why)) {
+        if (!options.sim.flashIn.empty() && !unit->Core().LoadFlashFile(options.sim.flashIn, why)) {
             // Said in a box once the window is up; the unit starts erased instead.
-            flashInProblem = "Cannot use '" + options.flashIn + "' as flash dump: " + why +
+            flashInProblem = "Cannot use '" + options.sim.flashIn + "' as flash dump: " + why +
                              ".\nThe simulated unit starts with its flash erased.";
-            sim::SimOptions erased = options.sim;
+            sim::SimOptions erased = options.sim.options;
             erased.startErased = true;
             unit.reset();
             unit = std::make_unique<sim::InProcessUnit>(erased);
@@ -100,9 +93,10 @@ int CVANTROApp::InitInstance(int argc, char** argv) {
         dialog.exec();  // Quit, Enter, Escape and the close box all end here alike
     }
     std::string why;
-    if (unit && !options.flashOut.empty() && !unit->Core().SaveFlashFile(options.flashOut, why)) {
+    if (unit && !options.sim.flashOut.empty() &&
+        !unit->Core().SaveFlashFile(options.sim.flashOut, why)) {
         std::fprintf(stderr, "VANTRO: could not write the flash dump '%s': %s\n",
-                     options.flashOut.c_str(), why.c_str());
+                     options.sim.flashOut.c_str(), why.c_str());
         return 1;
     }
     return 0;
