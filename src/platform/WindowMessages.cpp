@@ -1,7 +1,9 @@
 #include "platform/WindowMessages.h"
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 

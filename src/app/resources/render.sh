@@ -8,3 +8,4 @@ for size in 16 24 32 48 256; do
     rsvg-convert -w "$size" -h "$size" icon.svg -o "icon-$size.png"
 done
 convert icon-256.png icon-48.png icon-32.png icon-24.png icon-16.png icon.ico
+convert connections.png -type TrueColor BMP3:connections.bmp  # bitmap 129: 24-bit, uncompressed

@@ -1,0 +1,181 @@
+// The Win32 assistant under Wine, driven by its controls' identifiers as the window system
+// would deliver clicks; message boxes, the file chooser and the about box through seams.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "../midi/MidiTestSupport.h"
+#include "app/win32/Win32Dialog.h"
+// windows.h first
+#include <commctrl.h>
+
+#include "app/win32/resource.h"
+#include "bootloader/Frame.h"
+#include "midi/MidiInDevice.h"
+#include "platform/VirtualMidi.h"
+#include "sim/SimulatedUnit.h"
+
+namespace vantro::win32 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+const std::string kExample = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
+const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}};
+
+std::string Text(HWND dialog, int id) {
+    char text[1024] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+std::vector<std::string> Entries(HWND dialog, int id) {
+    std::vector<std::string> entries;
+    const auto n = SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+        char text[64] = {};
+        SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                            reinterpret_cast<LPARAM>(text));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+int Selection(HWND dialog, int id) {
+    return static_cast<int>(SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+// A button click as the button sends it to its dialog.
+void Click(HWND dialog, int id) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Lets posted messages (a device watch's) reach the dialog until f holds, with a bound.
+template <typename F>
+bool PumpUntil(F f) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!f()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+class Win32DialogTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        INITCOMMONCONTROLSEX controls{8, 0xFF};  // as the program starts: the progress bar
+        InitCommonControlsEx(&controls);
+    }
+    HWND Open(CVANTRODlg& dlg) {
+        dlg.SetLinkTimings(kPatient);
+        dlg.SetFileChooser([this]() -> std::optional<std::string> {
+            ++fileDialogs_;
+            return chosen_;
+        });
+        dlg.SetAboutRunner([this] { ++aboutBoxes_; });
+        const HWND hwnd = dlg.Create();
+        EXPECT_NE(hwnd, nullptr);
+        return hwnd;
+    }
+    RecordingMessageSeam messages_{MessageAnswer::Yes};
+    std::optional<std::string> chosen_ = kExample;
+    int fileDialogs_ = 0;
+    int aboutBoxes_ = 0;
+};
+
+TEST_F(Win32DialogTest, StartStateFromTheTemplate) {
+    sim::InProcessUnit unit;
+    CVANTRODlg dlg(&messages_);
+    const HWND hwnd = Open(dlg);
+    char caption[64] = {};
+    GetWindowTextA(hwnd, caption, sizeof caption);
+    EXPECT_STREQ(caption, "VANTRO Assistant V1.1");
+    EXPECT_EQ(Text(hwnd, IDC_STATUS), "");
+    EXPECT_EQ(Text(hwnd, IDC_FIRMWARE_PATH), "");
+    EXPECT_THAT(Entries(hwnd, IDC_IN_PORTS), ElementsAre(sim::kUnitPortName));
+    EXPECT_EQ(Selection(hwnd, IDC_IN_PORTS), 0);
+    EXPECT_EQ(Selection(hwnd, IDC_OUT_PORTS), 0);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(hwnd, IDC_REFRESH)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(hwnd, IDC_RESET)));
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(hwnd, IDC_STATUS), GWL_STYLE) & ES_READONLY);
+    for (int id = IDC_STEP1; id <= IDC_STEP6; ++id) {
+        LOGFONTA lf{};
+        const auto font = reinterpret_cast<HFONT>(SendDlgItemMessageA(hwnd, id, WM_GETFONT, 0, 0));
+        ASSERT_NE(font, nullptr) << id;
+        GetObjectA(font, sizeof lf, &lf);
+        EXPECT_EQ(lf.lfWeight, 600) << id;
+    }
+    // The about item ends the system menu, after a separator.
+    const HMENU menu = GetSystemMenu(hwnd, FALSE);
+    const int items = GetMenuItemCount(menu);
+    ASSERT_GE(items, 2);
+    char item[64] = {};
+    GetMenuStringA(menu, static_cast<UINT>(items - 1), item, sizeof item, MF_BYPOSITION);
+    EXPECT_STREQ(item, "&About VANTRO...");
+    EXPECT_EQ(GetMenuItemID(menu, items - 1), static_cast<UINT>(IDM_ABOUT));
+    SendMessageA(hwnd, WM_SYSCOMMAND, IDM_ABOUT | 0x3, 0);
+    EXPECT_EQ(aboutBoxes_, 1);
+    EXPECT_THAT(messages_.Texts(), IsEmpty());
+}
+
+TEST_F(Win32DialogTest, TheSixStepsByClicks) {
+    sim::InProcessUnit unit;
+    CVANTRODlg dlg(&messages_);
+    const HWND hwnd = Open(dlg);
+    Click(hwnd, IDC_BROWSE);
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Please verify the connection!"));
+    Click(hwnd, IDC_VERIFY);
+    EXPECT_EQ(Text(hwnd, IDC_STATUS), "OK - BL V1.2, FW V3.4");
+    Click(hwnd, IDC_BROWSE);
+    EXPECT_EQ(fileDialogs_, 1);
+    EXPECT_EQ(Text(hwnd, IDC_FIRMWARE_PATH), kExample);
+    Click(hwnd, IDC_UPGRADE);
+    EXPECT_EQ(messages_.Texts().back(), "VANTRO Update is completed and OK!\r\nRestart VANTRO?");
+    EXPECT_EQ(unit.Core().Requests(code::kWriteBlock), 104);
+    EXPECT_TRUE(testutil::Eventually([&] { return unit.Core().Restarts() == 1; }));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, IDC_UPGRADE)));
+    EXPECT_EQ(SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0), 104);
+}
+
+TEST_F(Win32DialogTest, PortFailureIsShownAndTheDialogStaysUsable) {
+    sim::InProcessUnit unit;
+    CVANTRODlg dlg(&messages_);
+    const HWND hwnd = Open(dlg);
+    {
+        midi::CMIDIInDevice other;  // someone else holds the unit's port
+        other.OpenPort(static_cast<mm::UINT>(Selection(hwnd, IDC_IN_PORTS)));
+        Click(hwnd, IDC_VERIFY);
+        EXPECT_THAT(messages_.Texts(), ElementsAre(testutil::ErrorText(mm::MMSYSERR_ALLOCATED)));
+        EXPECT_EQ(Text(hwnd, IDC_STATUS), "");
+    }
+    Click(hwnd, IDC_VERIFY);
+    EXPECT_EQ(Text(hwnd, IDC_STATUS), "OK - BL V1.2, FW V3.4");
+    EXPECT_TRUE(IsWindow(hwnd));
+}
+
+TEST_F(Win32DialogTest, DeviceChangeRefreshesAndSelectsTheLastAgain) {
+    platform::VirtualInputPort a("first in"), b("second in");
+    CVANTRODlg dlg(&messages_);
+    const HWND hwnd = Open(dlg);
+    SendDlgItemMessageA(hwnd, IDC_IN_PORTS, CB_SETCURSEL, 0, 0);  // the user's choice
+    SendMessageA(hwnd, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    EXPECT_EQ(Selection(hwnd, IDC_IN_PORTS), 1);
+    platform::VirtualInputPort c("third in");  // the watch posts its own change
+    EXPECT_TRUE(PumpUntil([&] { return Entries(hwnd, IDC_IN_PORTS).size() == 3; }));
+    EXPECT_EQ(Selection(hwnd, IDC_IN_PORTS), 2);
+    EXPECT_EQ(Selection(hwnd, IDC_OUT_PORTS), -1);  // no output port at all
+    Click(hwnd, IDC_VERIFY);
+    EXPECT_THAT(messages_.Texts(), ElementsAre("Invalid device selected"));
+}
+
+}  // namespace
+}  // namespace vantro::win32
