@@ -76,20 +76,12 @@ void CMIDIOutDevice::WaitUntilSent() noexcept {
     if (!m_HdrQueue.AnyHeldByDriver()) {
         return;
     }
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + DrainBound(m_HdrQueue.HeldBytes());
-    while (m_HdrQueue.AnyHeldByDriver()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            midiOutReset(m_hMidiOut);
-            return;
-        }
-        // Usually a matter of microseconds: look again at once, then less often.
-        if (now - start < std::chrono::microseconds(200)) {
-            std::this_thread::yield();
-        } else {
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
+    // Woken by each completion; no loop of short sleeps (coarse on Windows).
+    const auto deadline = std::chrono::steady_clock::now() + DrainBound(m_HdrQueue.HeldBytes());
+    std::unique_lock lock(m_SentMutex);
+    if (!m_Sent.wait_until(lock, deadline, [this] { return !m_HdrQueue.AnyHeldByDriver(); })) {
+        lock.unlock();
+        midiOutReset(m_hMidiOut);  // a driver that holds on past the bound gives them back
     }
 }
 
@@ -138,7 +130,12 @@ void CMIDIOutDevice::GetPortCaps(UINT deviceId, MIDIOUTCAPSA& caps) const {
 
 void CMIDIOutDevice::MidiOutCallback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
     if (msg == MOM_DONE) {
-        reinterpret_cast<CMIDIOutDevice*>(instance)->m_Event->Set();
+        auto* self = reinterpret_cast<CMIDIOutDevice*>(instance);
+        self->m_Event->Set();
+        {
+            std::lock_guard lock(self->m_SentMutex);  // held only to hand on the wake-up
+        }
+        self->m_Sent.notify_all();
     }
 }
 

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "midi/AutoResetEvent.h"
@@ -55,6 +57,9 @@ class CMIDIOutDevice {
 
     mm::HMIDIOUT m_hMidiOut = nullptr;
     std::unique_ptr<AutoResetEvent> m_Event;
+    // Told of every completion, for a wait until the driver holds nothing more.
+    std::mutex m_SentMutex;
+    std::condition_variable m_Sent;
     std::thread m_Worker;
     HeaderQueue<OutBufferHeader> m_HdrQueue;
     std::atomic<PortState> m_State{Closed};
