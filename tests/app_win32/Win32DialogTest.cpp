@@ -167,7 +167,7 @@ TEST_F(Win32DialogTest, DeviceChangeRefreshesAndSelectsTheLastAgain) {
     CVANTRODlg dlg(&messages_);
     const HWND hwnd = Open(dlg);
     SendDlgItemMessageA(hwnd, IDC_IN_PORTS, CB_SETCURSEL, 0, 0);  // the user's choice
-    SendMessageA(hwnd, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    SendMessageA(hwnd, WM_DEVICECHANGE, 0x0007, 0);               // DBT_DEVNODES_CHANGED
     EXPECT_EQ(Selection(hwnd, IDC_IN_PORTS), 1);
     platform::VirtualInputPort c("third in");  // the watch posts its own change
     EXPECT_TRUE(PumpUntil([&] { return Entries(hwnd, IDC_IN_PORTS).size() == 3; }));

@@ -80,8 +80,7 @@ CVANTRODlg::CVANTRODlg(MessageSeam* messages)
     }
     m_hAppIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
     runAbout_ = [this] {
-        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), m_hWnd, nullptr,
-                        0);
+        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), m_hWnd, nullptr, 0);
     };
 }
 
