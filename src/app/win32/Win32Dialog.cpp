@@ -40,6 +40,17 @@ std::optional<std::string> AskForHexFile() {
     return std::string(name.data());
 }
 
+// CAboutDlg: no members, no handlers of its own; OK, Escape and the close box end it.
+INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+    if (msg == WM_INITDIALOG)
+        return TRUE;
+    if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(hwnd, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
 bool IsInputFor(HWND dialog, const MSG& msg) {
     const bool input = (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) ||
                        (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST) ||
@@ -80,7 +91,8 @@ CVANTRODlg::CVANTRODlg(MessageSeam* messages)
     }
     m_hAppIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
     runAbout_ = [this] {
-        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), m_hWnd, nullptr, 0);
+        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), m_hWnd, &AboutProc,
+                        0);
     };
 }
 
