@@ -1,10 +1,7 @@
 #include "platform/WindowMessages.h"
 
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/Windows.h"
 #endif
 
 namespace platform {

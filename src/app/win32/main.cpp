@@ -1,12 +1,6 @@
 // VANTRO.exe: the assistant on the Windows API. VANTRO --simulated-unit [--sim-*] adds the
 // built-in simulated unit after the real ports.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/Windows.h"
 // windows.h first
 #include <commctrl.h>
 

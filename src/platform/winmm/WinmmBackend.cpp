@@ -4,13 +4,7 @@
 // driver's callbacks only copy and hand on; a worker of each input does the rest.
 // VANTRO_MIDI_API=none keeps winmm out entirely.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/Windows.h"
 // windows.h first
 #include <mmsystem.h>
 
