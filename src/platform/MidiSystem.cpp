@@ -1,5 +1,6 @@
-// The winmm-shaped MIDI functions, served by our own MIDI system: real ports through the
-// RtMidi backend, then the in-process virtual ports. Every open handle has a thread of its
+// The winmm-shaped functions (namespace mm), served by our own MIDI system: the device lists
+// are the system backend's ports (rtmidi/ or winmm/), then the in-process virtual ports
+// (virtual/), all behind the contract of RealBackend.h. Every open handle has a thread of its
 // own that makes the callbacks, so they never run on the caller's thread, and closing a
 // handle joins that thread: no callback comes after the close has returned.
 
@@ -13,44 +14,16 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <variant>
 
 #include "platform/DeviceChange.h"
 #include "platform/RealBackend.h"
-#include "platform/VirtualMidi.h"
 #include "platform/winmm.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace platform {
 
-namespace detail {
-
-struct VirtualInputCore {
-    std::string name;
-    std::atomic<unsigned> capsError{0};
-    mutable std::mutex mutex;
-    InputSink* sink = nullptr;  // the handle that has it open
-    bool open = false;
-};
-
-struct VirtualOutputCore {
-    std::string name;
-    std::atomic<unsigned> capsError{0};
-    mutable std::mutex mutex;  // held while the handler runs
-    VirtualOutputPort::Handler handler;
-    bool alive = true;
-    bool open = false;
-
-    void Call(const uint8_t* bytes, std::size_t length) {
-        std::lock_guard lock(mutex);
-        if (alive && handler) {
-            handler(bytes, length);
-        }
-    }
-};
-
-}  // namespace detail
+namespace detail {}  // namespace detail
 
 namespace {
 
@@ -185,7 +158,6 @@ class InHandle final : public InputSink {
 
     // The source that feeds this handle; dropped before the handle goes.
     std::unique_ptr<detail::RealInput> real;
-    std::shared_ptr<detail::VirtualInputCore> virtualPort;
     std::string realId;
 
   private:
@@ -369,7 +341,6 @@ class OutHandle {
     uintptr_t Id() const { return id_; }
 
     std::unique_ptr<detail::RealOutput> real;
-    std::shared_ptr<detail::VirtualOutputCore> virtualPort;
     std::string realId;
 
   private:
@@ -410,8 +381,6 @@ class OutHandle {
                     const std::size_t length = e.header->dwBufferLength;
                     if (real) {
                         real->Send(bytes, length);
-                    } else if (virtualPort) {
-                        virtualPort->Call(bytes, length);
                     }
                     {
                         std::lock_guard lock(mutex_);
@@ -450,8 +419,13 @@ class OutHandle {
 
 // ---- the registry of ports and handles ------------------------------------------------------
 
-using InputDevice = std::variant<detail::RealPort, std::shared_ptr<detail::VirtualInputCore>>;
-using OutputDevice = std::variant<detail::RealPort, std::shared_ptr<detail::VirtualOutputCore>>;
+// A port of the lists: the system's first, then the in-process ones.
+struct Device {
+    detail::RealPort port;
+    bool isVirtual;
+};
+using InputDevice = Device;
+using OutputDevice = Device;
 
 class Registry {
   public:
@@ -461,8 +435,6 @@ class Registry {
     }
 
     std::mutex mutex;
-    std::vector<std::shared_ptr<detail::VirtualInputCore>> virtualInputs;
-    std::vector<std::shared_ptr<detail::VirtualOutputCore>> virtualOutputs;
     std::map<uintptr_t, std::shared_ptr<InHandle>> inputs;
     std::map<uintptr_t, std::shared_ptr<OutHandle>> outputs;
     std::set<std::string> openRealInputs;
@@ -472,20 +444,18 @@ class Registry {
     std::vector<InputDevice> InputDevices() {
         std::vector<InputDevice> devices;
         for (auto& p : detail::RealInputPorts())
-            devices.emplace_back(std::move(p));
-        std::lock_guard lock(mutex);
-        for (auto& v : virtualInputs)
-            devices.emplace_back(v);
+            devices.push_back(Device{std::move(p), false});
+        for (auto& p : detail::virtual_ports::Inputs())
+            devices.push_back(Device{std::move(p), true});
         return devices;
     }
 
     std::vector<OutputDevice> OutputDevices() {
         std::vector<OutputDevice> devices;
         for (auto& p : detail::RealOutputPorts())
-            devices.emplace_back(std::move(p));
-        std::lock_guard lock(mutex);
-        for (auto& v : virtualOutputs)
-            devices.emplace_back(v);
+            devices.push_back(Device{std::move(p), false});
+        for (auto& p : detail::virtual_ports::Outputs())
+            devices.push_back(Device{std::move(p), true});
         return devices;
     }
 
@@ -502,18 +472,12 @@ class Registry {
     }
 };
 
-template <typename Device>
 std::string NameOf(const Device& d) {
-    if (const auto* p = std::get_if<detail::RealPort>(&d))
-        return p->name;
-    return std::get<1>(d)->name;
+    return d.port.name;
 }
 
-template <typename Device>
 MMRESULT CapsErrorOf(const Device& d) {
-    if (std::holds_alternative<detail::RealPort>(d))
-        return MMSYSERR_NOERROR;
-    return std::get<1>(d)->capsError.load();
+    return d.port.capsError;
 }
 
 void FillName(CHAR (&target)[MAXPNAMELEN], const std::string& name) {
@@ -589,114 +553,6 @@ bool ValidOpenFlags(DWORD flags) {
 
 }  // namespace
 
-// ---- virtual ports ------------------------------------------------------------------------
-
-VirtualInputPort::VirtualInputPort(std::string name)
-    : core_(std::make_shared<detail::VirtualInputCore>()) {
-    core_->name = std::move(name);
-    {
-        auto& r = Registry::Get();
-        std::lock_guard lock(r.mutex);
-        r.virtualInputs.push_back(core_);
-    }
-    DeviceChangeWatch::PokeAll();
-}
-
-VirtualInputPort::~VirtualInputPort() {
-    {
-        auto& r = Registry::Get();
-        std::lock_guard lock(r.mutex);
-        std::erase(r.virtualInputs, core_);
-    }
-    {
-        std::lock_guard lock(core_->mutex);
-        core_->sink = nullptr;
-    }
-    DeviceChangeWatch::PokeAll();
-}
-
-void VirtualInputPort::SendSysEx(const uint8_t* bytes, std::size_t length) {
-    std::lock_guard lock(core_->mutex);
-    if (core_->sink != nullptr) {
-        core_->sink->Deliver(
-            Incoming{Incoming::Kind::SysEx, std::vector<uint8_t>(bytes, bytes + length), 0});
-    }
-}
-
-void VirtualInputPort::SendBrokenSysEx(const uint8_t* bytes, std::size_t length) {
-    std::lock_guard lock(core_->mutex);
-    if (core_->sink != nullptr) {
-        core_->sink->Deliver(
-            Incoming{Incoming::Kind::BrokenSysEx, std::vector<uint8_t>(bytes, bytes + length), 0});
-    }
-}
-
-void VirtualInputPort::SendShort(uint32_t message) {
-    std::lock_guard lock(core_->mutex);
-    if (core_->sink != nullptr) {
-        core_->sink->Deliver(Incoming{Incoming::Kind::Short, {}, message});
-    }
-}
-
-void VirtualInputPort::SendInvalidShort(uint32_t message) {
-    std::lock_guard lock(core_->mutex);
-    if (core_->sink != nullptr) {
-        core_->sink->Deliver(Incoming{Incoming::Kind::InvalidShort, {}, message});
-    }
-}
-
-bool VirtualInputPort::IsOpen() const {
-    std::lock_guard lock(core_->mutex);
-    return core_->open;
-}
-
-const std::string& VirtualInputPort::Name() const {
-    return core_->name;
-}
-
-void VirtualInputPort::FailCapabilityQueries(unsigned code) {
-    core_->capsError = code;
-}
-
-VirtualOutputPort::VirtualOutputPort(std::string name, Handler handler)
-    : core_(std::make_shared<detail::VirtualOutputCore>()) {
-    core_->name = std::move(name);
-    core_->handler = std::move(handler);
-    {
-        auto& r = Registry::Get();
-        std::lock_guard lock(r.mutex);
-        r.virtualOutputs.push_back(core_);
-    }
-    DeviceChangeWatch::PokeAll();
-}
-
-VirtualOutputPort::~VirtualOutputPort() {
-    {
-        auto& r = Registry::Get();
-        std::lock_guard lock(r.mutex);
-        std::erase(r.virtualOutputs, core_);
-    }
-    {
-        std::lock_guard lock(core_->mutex);  // waits for a handler call in progress
-        core_->alive = false;
-        core_->handler = nullptr;
-    }
-    DeviceChangeWatch::PokeAll();
-}
-
-bool VirtualOutputPort::IsOpen() const {
-    std::lock_guard lock(core_->mutex);
-    return core_->open;
-}
-
-const std::string& VirtualOutputPort::Name() const {
-    return core_->name;
-}
-
-void VirtualOutputPort::FailCapabilityQueries(unsigned code) {
-    core_->capsError = code;
-}
-
 }  // namespace platform
 
 namespace platform {
@@ -729,10 +585,10 @@ struct InputSide {
     static std::vector<InputDevice> Devices(Registry& r) { return r.InputDevices(); }
     static std::set<std::string>& OpenReal(Registry& r) { return r.openRealInputs; }
     static std::map<uintptr_t, std::shared_ptr<InHandle>>& Handles(Registry& r) { return r.inputs; }
-    static MMRESULT OpenRealPort(const std::string& id, InHandle& h) {
-        return detail::OpenRealInput(id, h, h.real);
+    static MMRESULT OpenPort(const Device& d, InHandle& h) {
+        return d.isVirtual ? detail::virtual_ports::OpenInput(d.port.id, h, h.real)
+                           : detail::OpenRealInput(d.port.id, h, h.real);
     }
-    static void AttachVirtual(detail::VirtualInputCore& core, InHandle& h) { core.sink = &h; }
 };
 
 struct OutputSide {
@@ -743,10 +599,10 @@ struct OutputSide {
     static std::map<uintptr_t, std::shared_ptr<OutHandle>>& Handles(Registry& r) {
         return r.outputs;
     }
-    static MMRESULT OpenRealPort(const std::string& id, OutHandle& h) {
-        return detail::OpenRealOutput(id, h.real);
+    static MMRESULT OpenPort(const Device& d, OutHandle& h) {
+        return d.isVirtual ? detail::virtual_ports::OpenOutput(d.port.id, h.real)
+                           : detail::OpenRealOutput(d.port.id, h.real);
     }
-    static void AttachVirtual(detail::VirtualOutputCore&, OutHandle&) {}
 };
 
 template <typename Side, typename HandleOut>
@@ -769,28 +625,19 @@ MMRESULT Open(HandleOut* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR in
         h = std::make_shared<typename Side::Handle>(r.nextId++, proc, instance);
     }
     const auto& device = devices[deviceId];
-    if (const auto* port = std::get_if<detail::RealPort>(&device)) {
-        {
-            std::lock_guard lock(r.mutex);
-            if (!Side::OpenReal(r).insert(port->id).second)
-                return MMSYSERR_ALLOCATED;
-        }
-        const MMRESULT result = Side::OpenRealPort(port->id, *h);
-        if (result != MMSYSERR_NOERROR) {
-            std::lock_guard lock(r.mutex);
-            Side::OpenReal(r).erase(port->id);
-            return result;
-        }
-        h->realId = port->id;
-    } else {
-        const auto& core = std::get<1>(device);
-        std::lock_guard lock(core->mutex);
-        if (core->open)
+    const std::string key = (device.isVirtual ? "virtual:" : "system:") + device.port.id;
+    {
+        std::lock_guard lock(r.mutex);
+        if (!Side::OpenReal(r).insert(key).second)
             return MMSYSERR_ALLOCATED;
-        core->open = true;
-        Side::AttachVirtual(*core, *h);
-        h->virtualPort = core;
     }
+    const MMRESULT result = Side::OpenPort(device, *h);
+    if (result != MMSYSERR_NOERROR) {
+        std::lock_guard lock(r.mutex);
+        Side::OpenReal(r).erase(key);
+        return result;
+    }
+    h->realId = key;
     h->StartThread();
     {
         std::lock_guard lock(r.mutex);
@@ -877,11 +724,6 @@ MMRESULT midiInClose(HMIDIIN handle) {
     platform::Unregister<platform::InputSide>(*h);
     // Stop the source first: nothing may be delivered into a handle that is going.
     h->real.reset();
-    if (h->virtualPort) {
-        std::lock_guard lock(h->virtualPort->mutex);
-        h->virtualPort->sink = nullptr;
-        h->virtualPort->open = false;
-    }
     h->StopThread();
     return MMSYSERR_NOERROR;
 }
@@ -932,10 +774,6 @@ MMRESULT midiOutClose(HMIDIOUT handle) {
     platform::Unregister<platform::OutputSide>(*h);
     h->StopThread();
     h->real.reset();
-    if (h->virtualPort) {
-        std::lock_guard lock(h->virtualPort->mutex);
-        h->virtualPort->open = false;
-    }
     return MMSYSERR_NOERROR;
 }
 

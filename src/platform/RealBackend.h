@@ -1,8 +1,9 @@
 #pragma once
 
-// Inside the MIDI system: the one small contract every real-port backend keeps (RtMidi on
-// Linux and macOS, winmm on Windows). A port is known by an identifier of the backend's own,
-// never by its name alone: two interfaces with the same product name stay two ports.
+// Inside the MIDI system: the one small contract every backend keeps, the system's (RtMidi on
+// Linux and macOS in rtmidi/, winmm on Windows in winmm/) and the in-process virtual ports
+// (virtual/). A port is known by an identifier of the backend's own, never by its name alone:
+// two interfaces with the same product name stay two ports.
 
 #include <cstddef>
 #include <cstdint>
@@ -43,16 +44,25 @@ class RealOutput {
 };
 
 struct RealPort {
-    std::string id;    // the backend's: a winmm device number, an RtMidi port's full name
-    std::string name;  // what the lists show (cut to the product-name length later)
+    std::string id;      // the backend's: a winmm device number, an RtMidi port's full name
+    std::string name;    // what the lists show (cut to the product-name length later)
+    unsigned capsError;  // non-zero: its capability query fails with this winmm code
 };
 
-// The real ports in the system's order.
+// The system's ports, in the system's order. Results are winmm's codes (MMSYSERR_ALLOCATED,
+// MMSYSERR_BADDEVICEID, ...).
 std::vector<RealPort> RealInputPorts();
 std::vector<RealPort> RealOutputPorts();
-// Results are winmm's codes (MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, ...).
 unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out);
 unsigned OpenRealOutput(const std::string& id, std::unique_ptr<RealOutput>& out);
+
+// The in-process virtual ports, the same contract; they follow the system's in the lists.
+namespace virtual_ports {
+std::vector<RealPort> Inputs();
+std::vector<RealPort> Outputs();
+unsigned OpenInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out);
+unsigned OpenOutput(const std::string& id, std::unique_ptr<RealOutput>& out);
+}  // namespace virtual_ports
 
 // The system's own text for a winmm code, where the system has texts (winmm); false elsewhere.
 bool SystemErrorText(unsigned code, std::string& text);

@@ -289,7 +289,7 @@ namespace {
 std::vector<RealPort> PortsNamed(std::vector<std::string> names) {
     std::vector<RealPort> ports;
     for (auto& n : names)
-        ports.push_back(RealPort{n, n});
+        ports.push_back(RealPort{n, n, 0});
     return ports;
 }
 

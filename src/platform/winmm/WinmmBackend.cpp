@@ -229,7 +229,7 @@ std::vector<RealPort> RealInputPorts() {
     for (UINT i = 0; i < n; ++i) {
         MIDIINCAPSA caps{};
         if (::midiInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-            ports.push_back(RealPort{std::to_string(i), caps.szPname});
+            ports.push_back(RealPort{std::to_string(i), caps.szPname, 0});
     }
     return ports;
 }
@@ -242,7 +242,7 @@ std::vector<RealPort> RealOutputPorts() {
     for (UINT i = 0; i < n; ++i) {
         MIDIOUTCAPSA caps{};
         if (::midiOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-            ports.push_back(RealPort{std::to_string(i), caps.szPname});
+            ports.push_back(RealPort{std::to_string(i), caps.szPname, 0});
     }
     return ports;
 }

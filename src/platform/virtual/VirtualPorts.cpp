@@ -1,0 +1,265 @@
+// The in-process virtual ports: a backend like the system's, behind the same contract. What
+// our own code sends into a VirtualInputPort reaches the handle that has it open, as if it
+// came over a cable; what a handle sends to a VirtualOutputPort reaches its handler. Each port
+// comes and goes with its object, and tells the device watches at once.
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/DeviceChange.h"
+#include "platform/RealBackend.h"
+#include "platform/VirtualMidi.h"
+#include "platform/winmm.h"
+
+namespace platform {
+
+namespace detail {
+
+struct VirtualInputCore {
+    std::string id;
+    std::string name;
+    std::atomic<unsigned> capsError{0};
+    mutable std::mutex mutex;
+    InputSink* sink = nullptr;  // the handle that has it open
+    bool open = false;
+
+    void Deliver(Incoming m) {
+        std::lock_guard lock(mutex);
+        if (sink != nullptr)
+            sink->Deliver(std::move(m));
+    }
+};
+
+struct VirtualOutputCore {
+    std::string id;
+    std::string name;
+    std::atomic<unsigned> capsError{0};
+    mutable std::mutex mutex;  // held while the handler runs
+    VirtualOutputPort::Handler handler;
+    bool alive = true;
+    bool open = false;
+
+    void Call(const uint8_t* bytes, std::size_t length) {
+        std::lock_guard lock(mutex);
+        if (alive && handler)
+            handler(bytes, length);
+    }
+};
+
+namespace {
+
+// Every virtual port that exists, in the order they came.
+struct Ports {
+    static Ports& Get() {
+        static Ports ports;
+        return ports;
+    }
+    std::mutex mutex;
+    std::vector<std::shared_ptr<VirtualInputCore>> inputs;
+    std::vector<std::shared_ptr<VirtualOutputCore>> outputs;
+    uint64_t next = 0;
+};
+
+template <typename Core>
+std::vector<RealPort> List(const std::vector<std::shared_ptr<Core>>& cores) {
+    std::vector<RealPort> ports;
+    for (const auto& c : cores)
+        ports.push_back(RealPort{c->id, c->name, c->capsError.load()});
+    return ports;
+}
+
+template <typename Core>
+std::shared_ptr<Core> Find(const std::vector<std::shared_ptr<Core>>& cores, const std::string& id) {
+    for (const auto& c : cores) {
+        if (c->id == id)
+            return c;
+    }
+    return nullptr;
+}
+
+class VirtualInput final : public RealInput {
+  public:
+    explicit VirtualInput(std::shared_ptr<VirtualInputCore> core) : core_(std::move(core)) {}
+    ~VirtualInput() override {
+        std::lock_guard lock(core_->mutex);  // no delivery after this returns
+        core_->sink = nullptr;
+        core_->open = false;
+    }
+
+  private:
+    std::shared_ptr<VirtualInputCore> core_;
+};
+
+class VirtualOutput final : public RealOutput {
+  public:
+    explicit VirtualOutput(std::shared_ptr<VirtualOutputCore> core) : core_(std::move(core)) {}
+    ~VirtualOutput() override {
+        std::lock_guard lock(core_->mutex);
+        core_->open = false;
+    }
+    bool Send(const uint8_t* bytes, std::size_t length) override {
+        core_->Call(bytes, length);
+        return true;
+    }
+
+  private:
+    std::shared_ptr<VirtualOutputCore> core_;
+};
+
+}  // namespace
+
+namespace virtual_ports {
+
+std::vector<RealPort> Inputs() {
+    auto& p = Ports::Get();
+    std::lock_guard lock(p.mutex);
+    return List(p.inputs);
+}
+
+std::vector<RealPort> Outputs() {
+    auto& p = Ports::Get();
+    std::lock_guard lock(p.mutex);
+    return List(p.outputs);
+}
+
+unsigned OpenInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out) {
+    std::shared_ptr<VirtualInputCore> core;
+    {
+        auto& p = Ports::Get();
+        std::lock_guard lock(p.mutex);
+        core = Find(p.inputs, id);
+    }
+    if (!core)
+        return mm::MMSYSERR_BADDEVICEID;  // it went meanwhile
+    std::lock_guard lock(core->mutex);
+    if (core->open)
+        return mm::MMSYSERR_ALLOCATED;
+    core->open = true;
+    core->sink = &sink;
+    out = std::make_unique<VirtualInput>(core);
+    return mm::MMSYSERR_NOERROR;
+}
+
+unsigned OpenOutput(const std::string& id, std::unique_ptr<RealOutput>& out) {
+    std::shared_ptr<VirtualOutputCore> core;
+    {
+        auto& p = Ports::Get();
+        std::lock_guard lock(p.mutex);
+        core = Find(p.outputs, id);
+    }
+    if (!core)
+        return mm::MMSYSERR_BADDEVICEID;
+    std::lock_guard lock(core->mutex);
+    if (core->open)
+        return mm::MMSYSERR_ALLOCATED;
+    core->open = true;
+    out = std::make_unique<VirtualOutput>(core);
+    return mm::MMSYSERR_NOERROR;
+}
+
+}  // namespace virtual_ports
+
+}  // namespace detail
+
+using detail::Incoming;
+
+VirtualInputPort::VirtualInputPort(std::string name)
+    : core_(std::make_shared<detail::VirtualInputCore>()) {
+    core_->name = std::move(name);
+    {
+        auto& p = detail::Ports::Get();
+        std::lock_guard lock(p.mutex);
+        core_->id = "in" + std::to_string(p.next++);
+        p.inputs.push_back(core_);
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+VirtualInputPort::~VirtualInputPort() {
+    {
+        auto& p = detail::Ports::Get();
+        std::lock_guard lock(p.mutex);
+        std::erase(p.inputs, core_);
+    }
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->sink = nullptr;
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+void VirtualInputPort::SendSysEx(const uint8_t* bytes, std::size_t length) {
+    core_->Deliver(Incoming{Incoming::Kind::SysEx, std::vector<uint8_t>(bytes, bytes + length), 0});
+}
+
+void VirtualInputPort::SendBrokenSysEx(const uint8_t* bytes, std::size_t length) {
+    core_->Deliver(
+        Incoming{Incoming::Kind::BrokenSysEx, std::vector<uint8_t>(bytes, bytes + length), 0});
+}
+
+void VirtualInputPort::SendShort(uint32_t message) {
+    core_->Deliver(Incoming{Incoming::Kind::Short, {}, message});
+}
+
+void VirtualInputPort::SendInvalidShort(uint32_t message) {
+    core_->Deliver(Incoming{Incoming::Kind::InvalidShort, {}, message});
+}
+
+bool VirtualInputPort::IsOpen() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->open;
+}
+
+const std::string& VirtualInputPort::Name() const {
+    return core_->name;
+}
+
+void VirtualInputPort::FailCapabilityQueries(unsigned code) {
+    core_->capsError = code;
+}
+
+VirtualOutputPort::VirtualOutputPort(std::string name, Handler handler)
+    : core_(std::make_shared<detail::VirtualOutputCore>()) {
+    core_->name = std::move(name);
+    core_->handler = std::move(handler);
+    {
+        auto& p = detail::Ports::Get();
+        std::lock_guard lock(p.mutex);
+        core_->id = "out" + std::to_string(p.next++);
+        p.outputs.push_back(core_);
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+VirtualOutputPort::~VirtualOutputPort() {
+    {
+        auto& p = detail::Ports::Get();
+        std::lock_guard lock(p.mutex);
+        std::erase(p.outputs, core_);
+    }
+    {
+        std::lock_guard lock(core_->mutex);  // waits for a handler call in progress
+        core_->alive = false;
+        core_->handler = nullptr;
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+bool VirtualOutputPort::IsOpen() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->open;
+}
+
+const std::string& VirtualOutputPort::Name() const {
+    return core_->name;
+}
+
+void VirtualOutputPort::FailCapabilityQueries(unsigned code) {
+    core_->capsError = code;
+}
+
+}  // namespace platform
