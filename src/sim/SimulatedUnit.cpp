@@ -99,6 +99,20 @@ InProcessUnit::InProcessUnit(const SimOptions& options)
           unit_.OnRequest(bytes, n);
       }) {}
 
+std::unique_ptr<InProcessUnit> StartWindowUnit(const SimCommandLine& line, std::string& problem) {
+    auto unit = std::make_unique<InProcessUnit>(line.options);
+    std::string why;
+    if (!line.flashIn.empty() && !unit->Core().LoadFlashFile(line.flashIn, why)) {
+        problem = "Cannot use '" + line.flashIn + "' as flash dump: " + why +
+                  ".\nThe simulated unit starts with its flash erased.";
+        SimOptions erased = line.options;
+        erased.startErased = true;
+        unit.reset();  // its ports go before the new unit's come
+        unit = std::make_unique<InProcessUnit>(erased);
+    }
+    return unit;
+}
+
 PublishedUnit::PublishedUnit(const SimOptions& options, const std::string& name)
     : unit_(std::make_unique<SimulatedUnit>(options, wire_)) {
     ports_ = std::make_unique<platform::PublishedPortPair>(

@@ -100,6 +100,10 @@ class InProcessUnit {
     platform::VirtualOutputPort fromHost_;
 };
 
+// The unit a window starts from its command line. A flash dump that cannot be used does not
+// stop the window: problem then says why (for a message box) and the unit starts erased.
+std::unique_ptr<InProcessUnit> StartWindowUnit(const SimCommandLine& line, std::string& problem);
+
 // The unit on real MIDI ports published by this process (ALSA or JACK).
 class PublishedUnit {
   public:

@@ -73,17 +73,7 @@ int CVANTROApp::InitInstance(int argc, char** argv) {
     std::unique_ptr<sim::InProcessUnit> unit;
     std::string flashInProblem;
     if (options.simulated) {
-        unit = std::make_unique<sim::InProcessUnit>(options.sim.options);
-        std::string why;
-        if (!options.sim.flashIn.empty() && !unit->Core().LoadFlashFile(options.sim.flashIn, why)) {
-            // Said in a box once the window is up; the unit starts erased instead.
-            flashInProblem = "Cannot use '" + options.sim.flashIn + "' as flash dump: " + why +
-                             ".\nThe simulated unit starts with its flash erased.";
-            sim::SimOptions erased = options.sim.options;
-            erased.startErased = true;
-            unit.reset();
-            unit = std::make_unique<sim::InProcessUnit>(erased);
-        }
+        unit = sim::StartWindowUnit(options.sim, flashInProblem);  // said once the window is up
     }
     {
         CVANTRODlg dialog;

@@ -55,16 +55,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     std::unique_ptr<sim::InProcessUnit> unit;
     std::string flashProblem;
     if (simulated) {
-        unit = std::make_unique<sim::InProcessUnit>(line.options);
-        std::string why;
-        if (!line.flashIn.empty() && !unit->Core().LoadFlashFile(line.flashIn, why)) {
-            flashProblem = "Cannot use '" + line.flashIn + "' as flash dump: " + why +
-                           ".\nThe simulated unit starts with its flash erased.";
-            sim::SimOptions erased = line.options;
-            erased.startErased = true;
-            unit.reset();
-            unit = std::make_unique<sim::InProcessUnit>(erased);
-        }
+        unit = sim::StartWindowUnit(line, flashProblem);
     }
     if (!flashProblem.empty())
         Tell(flashProblem);
