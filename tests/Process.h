@@ -87,8 +87,12 @@ class ChildProcess {
         waitpid(pid_, &raw, 0);
         pid_ = -1;
         status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        signal_ = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
         return status_;
     }
+
+    // The signal that ended the program, 0 when it exited by itself.
+    int EndingSignal() const { return signal_; }
 
     const std::string& Output() const { return output_; }
 
@@ -96,6 +100,7 @@ class ChildProcess {
     pid_t pid_ = -1;
     int out_ = -1;
     int status_ = -1;
+    int signal_ = 0;
     std::string output_;
 };
 

@@ -8,7 +8,8 @@
 
 namespace platform {
 
-// Which real MIDI system carries the real ports: "alsa", "jack", or "" when none can open.
+// Which real MIDI system carries the real ports: "alsa", "jack", "coremidi", or "" when none
+// can open.
 std::string RealMidiApi();
 
 // A pair of real MIDI ports published by this process for other programs (a virtual port pair

@@ -69,7 +69,7 @@ TEST(JackSim, VerifyOverRealPortsReachesTheSimulatedUnit) {
         RunCliProcess("verify --in " + std::to_string(in) + " --out " + std::to_string(out));
     EXPECT_EQ(verify.status, 0) << verify.out;
     EXPECT_EQ(verify.out, "OK - BL V1.2, FW V3.4\n");
-    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.Stop(), 0) << "ended by signal " << sim.EndingSignal();
 }
 
 }  // namespace

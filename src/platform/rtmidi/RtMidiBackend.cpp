@@ -1,12 +1,17 @@
-// Real MIDI ports through RtMidi: the ALSA sequencer when it opens, else a running JACK
-// server; VANTRO_MIDI_API=alsa|jack forces one, =none leaves only the in-process ports. Neither
-// RtMidi nor the libraries under it may print anything: their error output is silenced and their
-// errors become result codes.
+// Real MIDI ports through RtMidi. On Linux: the ALSA sequencer when it opens, else a running
+// JACK server; VANTRO_MIDI_API=alsa|jack forces one. On macOS: CoreMIDI. VANTRO_MIDI_API=none
+// leaves only the in-process ports. Neither RtMidi nor the libraries under it may print
+// anything: their error output is silenced and their errors become result codes.
 
+#if defined(__linux__)
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
+
+#include "platform/rtmidi/JackOutput.h"
+#endif
 #include <rtmidi/RtMidi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +36,7 @@ using Clock = std::chrono::steady_clock;
 // the lists the user picks from.
 constexpr const char* kOwnClientPrefix = "vantro-assistant";
 
+#if defined(__linux__)
 void SilentAlsa(const char*, int, const char*, int, const char*, ...) {}
 void SilentJack(const char*) {}
 
@@ -42,6 +48,7 @@ void SilenceLibraries() {
         jack_set_info_function(&SilentJack);
     });
 }
+#endif
 
 struct ErrorRecord {
     std::mutex mutex;
@@ -70,6 +77,7 @@ void OnRtMidiError(RtMidiError::Type, const std::string& text, void* user) {
     record->failed = true;
 }
 
+#if defined(__linux__)
 bool AlsaOpens() {
     snd_seq_t* seq = nullptr;
     if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) != 0) {
@@ -88,6 +96,27 @@ bool JackRuns() {
     jack_client_close(client);
     return true;
 }
+
+// The system's MIDI API as VANTRO_MIDI_API asks for it.
+RtMidi::Api ChooseApi(const std::string& want) {
+    SilenceLibraries();
+    if (want != "jack" && AlsaOpens()) {
+        return RtMidi::LINUX_ALSA;
+    }
+    if (want != "alsa" && JackRuns()) {
+        return RtMidi::UNIX_JACK;
+    }
+    return RtMidi::UNSPECIFIED;
+}
+#elif defined(__APPLE__)
+RtMidi::Api ChooseApi(const std::string&) {
+    return RtMidi::MACOSX_CORE;
+}
+#else
+RtMidi::Api ChooseApi(const std::string&) {
+    return RtMidi::UNSPECIFIED;  // a system we have no MIDI API for: the in-process ports only
+}
+#endif
 
 class Backend {
   public:
@@ -134,19 +163,13 @@ class Backend {
         }
         probed_ = true;
         lastProbe_ = now;
-        SilenceLibraries();
 
         const char* forced = std::getenv("VANTRO_MIDI_API");
         const std::string want = forced ? forced : "";
-        RtMidi::Api chosen = RtMidi::UNSPECIFIED;
         if (want == "none") {
             return api_;  // only the in-process ports
         }
-        if (want != "jack" && AlsaOpens()) {
-            chosen = RtMidi::LINUX_ALSA;
-        } else if (want != "alsa" && JackRuns()) {
-            chosen = RtMidi::UNIX_JACK;
-        }
+        const RtMidi::Api chosen = ChooseApi(want);
         if (chosen == RtMidi::UNSPECIFIED) {
             return api_;
         }
@@ -318,6 +341,26 @@ bool SystemErrorText(unsigned, std::string&) {
 }
 
 unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out) {
+#if defined(__linux__)
+    if (Backend::Get().Api() == RtMidi::UNIX_JACK) {
+        const auto names = Backend::Get().Names(false);
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            return MMSYSERR_BADDEVICEID;
+        }
+        try {
+            auto port = std::make_unique<JackOutput>("vantro-assistant-out", "out");
+            if (!port->Connect(name)) {
+                return MIDIERR_NODEVICE;
+            }
+            out = std::move(port);
+            return MMSYSERR_NOERROR;
+        } catch (const std::bad_alloc&) {
+            return MMSYSERR_NOMEM;
+        } catch (const std::exception&) {
+            return MIDIERR_NODEVICE;
+        }
+    }
+#endif
     return OpenOwnPort<RtOutput>(
         name, "vantro-assistant-out", "out", [] { return std::make_unique<RtOutput>(); },
         [](RtOutput&) {}, out);
@@ -331,6 +374,8 @@ std::string RealMidiApi() {
             return "alsa";
         case RtMidi::UNIX_JACK:
             return "jack";
+        case RtMidi::MACOSX_CORE:
+            return "coremidi";
         default:
             return "";
     }
@@ -340,7 +385,7 @@ struct PublishedPortPair::Impl {
     Handler handler;
     detail::ErrorRecord errors;
     std::unique_ptr<RtMidiIn> in;
-    std::unique_ptr<RtMidiOut> out;
+    std::unique_ptr<detail::RealOutput> out;
 
     static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
         auto* self = static_cast<Impl*>(user);
@@ -365,9 +410,18 @@ PublishedPortPair::PublishedPortPair(const std::string& name, Handler onMessage)
         impl_->in->ignoreTypes(false, true, true);
         impl_->in->setCallback(&Impl::OnMessage, impl_.get());
         impl_->in->openVirtualPort("in");
-        impl_->out = std::make_unique<RtMidiOut>(api, name);
-        impl_->out->setErrorCallback(&detail::OnRtMidiError, &impl_->errors);
-        impl_->out->openVirtualPort("out");
+#if defined(__linux__)
+        if (api == RtMidi::UNIX_JACK) {
+            impl_->out = std::make_unique<detail::JackOutput>(name, "out");
+        }
+#endif
+        if (!impl_->out) {
+            auto out = std::make_unique<detail::RtOutput>();
+            out->rt = std::make_unique<RtMidiOut>(api, name);
+            out->rt->setErrorCallback(&detail::OnRtMidiError, &impl_->errors);
+            out->rt->openVirtualPort("out");
+            impl_->out = std::move(out);
+        }
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string("cannot publish MIDI ports: ") + e.what());
     }
@@ -386,7 +440,7 @@ PublishedPortPair::~PublishedPortPair() {
 }
 
 void PublishedPortPair::Send(const uint8_t* bytes, std::size_t length) {
-    impl_->out->sendMessage(bytes, length);
+    impl_->out->Send(bytes, length);
 }
 
 }  // namespace platform

@@ -1,0 +1,93 @@
+#include "platform/rtmidi/JackOutput.h"
+
+#include <jack/midiport.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace platform::detail {
+
+namespace {
+constexpr std::size_t kRingBytes = 1 << 16;
+constexpr std::size_t kHeader = sizeof(uint32_t);
+}  // namespace
+
+JackOutput::JackOutput(const std::string& clientName, const std::string& portName) {
+    jack_status_t status;
+    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (client_ == nullptr) {
+        throw std::runtime_error("the JACK server does not answer");
+    }
+    port_ =
+        jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    ring_ = jack_ringbuffer_create(kRingBytes);
+    if (port_ == nullptr || ring_ == nullptr ||
+        jack_set_process_callback(client_, &JackOutput::Process, this) != 0 ||
+        jack_activate(client_) != 0) {
+        Close();
+        throw std::runtime_error("cannot open a JACK MIDI output port");
+    }
+}
+
+JackOutput::~JackOutput() {
+    Close();
+}
+
+void JackOutput::Close() {
+    if (client_ != nullptr) {
+        jack_deactivate(client_);  // returns once the process callback has ended for good
+        jack_client_close(client_);
+        client_ = nullptr;
+    }
+    if (ring_ != nullptr) {
+        jack_ringbuffer_free(ring_);
+        ring_ = nullptr;
+    }
+}
+
+bool JackOutput::Connect(const std::string& destination) {
+    const int r = jack_connect(client_, jack_port_name(port_), destination.c_str());
+    return r == 0 || r == EEXIST;
+}
+
+bool JackOutput::Send(const uint8_t* bytes, std::size_t length) {
+    if (length == 0 || length > kRingBytes / 2) {
+        return false;
+    }
+    std::lock_guard lock(writers_);
+    if (jack_ringbuffer_write_space(ring_) < kHeader + length) {
+        return false;
+    }
+    const auto size = static_cast<uint32_t>(length);
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), kHeader);
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(bytes), length);
+    return true;
+}
+
+// The JACK thread: moves whole queued messages into this cycle's buffer while they fit; the
+// rest wait for the next cycle.
+int JackOutput::Process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<JackOutput*>(arg);
+    void* buffer = jack_port_get_buffer(self->port_, frames);
+    if (buffer == nullptr) {
+        return 0;
+    }
+    jack_midi_clear_buffer(buffer);
+    uint32_t size = 0;
+    while (jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&size), kHeader) == kHeader &&
+           jack_ringbuffer_read_space(self->ring_) >= kHeader + size) {
+        jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, size);
+        if (event == nullptr && jack_midi_get_event_count(buffer) > 0) {
+            break;  // full for this cycle
+        }
+        jack_ringbuffer_read_advance(self->ring_, kHeader);
+        if (event == nullptr) {
+            jack_ringbuffer_read_advance(self->ring_, size);  // larger than any cycle can carry
+            continue;
+        }
+        jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(event), size);
+    }
+    return 0;
+}
+
+}  // namespace platform::detail

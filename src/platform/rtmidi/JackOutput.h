@@ -1,0 +1,42 @@
+#pragma once
+// A MIDI output port on a JACK client of our own, used instead of RtMidi's on JACK: RtMidi 5.0
+// frees its JACK output's ring buffer while the client's process callback may still be reading
+// it, which crashes the program when a port closes under load. Here the client is deactivated
+// (JACK waits for the callback) before anything is freed.
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/RealBackend.h"
+
+namespace platform::detail {
+
+class JackOutput final : public RealOutput {
+  public:
+    // Throws std::runtime_error with the reason when the client or its port cannot be made.
+    JackOutput(const std::string& clientName, const std::string& portName);
+    ~JackOutput() override;
+    JackOutput(const JackOutput&) = delete;
+    JackOutput& operator=(const JackOutput&) = delete;
+
+    // Connects the port to another client's input port, by its full name.
+    bool Connect(const std::string& destination);
+    // Queues one message for the next process cycles; false when it cannot be queued.
+    bool Send(const uint8_t* bytes, std::size_t length) override;
+
+  private:
+    static int Process(jack_nframes_t frames, void* self);
+    void Close();
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    jack_ringbuffer_t* ring_ = nullptr;  // [uint32 length][bytes] per message
+    std::mutex writers_;                 // the ring takes one writer at a time
+};
+
+}  // namespace platform::detail
