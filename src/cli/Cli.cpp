@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "Version.h"
+
 namespace vantro::cli {
 
 namespace {
@@ -23,7 +25,8 @@ constexpr const char* kUsage =
     "  upgrade [port choice] [link options] [--readback] [--yes | --no] FILE.hex\n"
     "      Upgrade the unit's firmware with FILE.hex (as the Upgrade button).\n"
     "\n"
-    "Run 'vantro-cli COMMAND --help' for the options of one command.\n";
+    "Run 'vantro-cli COMMAND --help' for the options of one command;\n"
+    "'vantro-cli --version' prints the version.\n";
 
 }  // namespace
 
@@ -36,6 +39,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "--help" || command == "-h" || command == "help") {
         out << kUsage;
+        return kExitOk;
+    }
+    if (command == "--version") {
+        out << "vantro-cli " VANTRO_VERSION "\n";
         return kExitOk;
     }
     if (command == "inspect") {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Version.h"
 #include "platform/RealPorts.h"
 #include "sim/SimulatedUnit.h"
 
@@ -33,7 +34,8 @@ constexpr const char* kUsage =
     "  --flash-in FILE       start from this flash dump (0x153F0 bytes)\n"
     "  --flash-out FILE      write the flash dump here when stopped\n"
     "  --name NAME           port name (default 'VANTRO simulated unit')\n"
-    "  --help                show this text\n";
+    "  --help                show this text\n"
+    "  --version             show the version\n";
 
 }  // namespace
 
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << "vantro-unit-sim " VANTRO_VERSION "\n";
             return 0;
         }
         if (arg == "--name" && i + 1 < args.size()) {

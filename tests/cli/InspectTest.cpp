@@ -98,6 +98,9 @@ TEST(InspectCli, UsageErrorsExitTwoWithOneLine) {
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
     }
+    const Result version = RunTool("--version");  // the project's version, from CMake
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "vantro-cli " VANTRO_PROJECT_VERSION "\n");
     const Result help = RunTool("inspect --help");
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("--blocks-out FILE"));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "Version.h"
 #include "app/qt/QtMessageSeam.h"
 #include "app/qt/VantroDlg.h"
 #include "sim/SimulatedUnit.h"
@@ -12,61 +13,22 @@ namespace vantro::app {
 
 CVANTROApp theApp;
 
-namespace {
-
-constexpr const char* kUsage =
-    "usage: VANTRO [--simulated-unit [--sim-baud N] [--sim-fault KIND:RATE]... [--sim-seed N]\n"
-    "              [--sim-versions A.B.C.D] [--sim-page-erase-us N] [--sim-row-write-us N]\n"
-    "              [--sim-late-ms N] [--sim-flash-start previous|erased] [--sim-flash-in FILE]\n"
-    "              [--sim-flash-out FILE]]\n"
-    "\n"
-    "Opens the VANTRO Assistant. --simulated-unit adds a built-in simulated unit's MIDI ports\n"
-    "after the real ones, so the six steps can be tried without a unit; the --sim-* options\n"
-    "are those of vantro-cli.\n";
-
-struct Options {
-    bool simulated = false;
-    sim::SimCommandLine sim;
-};
-
-// Returns -1 when the options are good, else the exit status after a message.
-int Parse(const std::vector<std::string>& args, Options& o) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (a == "--simulated-unit") {
-            o.simulated = true;
-            continue;
-        }
-        std::string error;
-        switch (sim::ParseSimArgument(args, i, "--sim-", o.sim, error)) {
-            case sim::SimArg::Consumed:
-                continue;
-            case sim::SimArg::Error:
-                std::fprintf(stderr, "VANTRO: %s\n", error.c_str());
-                return 2;
-            case sim::SimArg::NotMine:
-                std::fprintf(stderr, "VANTRO: unknown argument %s (see --help)\n", a.c_str());
-                return 2;
-        }
-    }
-    if (!o.simulated && (!o.sim.flashIn.empty() || !o.sim.flashOut.empty())) {
-        std::fprintf(stderr, "VANTRO: --sim-flash-in and --sim-flash-out need --simulated-unit\n");
-        return 2;
-    }
-    return -1;
-}
-
-}  // namespace
-
 int CVANTROApp::InitInstance(int argc, char** argv) {
-    Options options;
-    if (const int status = Parse(std::vector<std::string>(argv + 1, argv + argc), options);
-        status >= 0) {
-        return status;
+    sim::WindowCommandLine options;
+    std::string error;
+    switch (sim::ParseWindowCommandLine(std::vector<std::string>(argv + 1, argv + argc), options,
+                                        error)) {
+        case sim::WindowArgs::Help:
+            std::fputs(sim::kWindowUsage, stdout);
+            return 0;
+        case sim::WindowArgs::Version:
+            std::fputs("VANTRO " VANTRO_VERSION "\n", stdout);  // no window
+            return 0;
+        case sim::WindowArgs::Error:
+            std::fprintf(stderr, "VANTRO: %s\n", error.c_str());
+            return 2;
+        case sim::WindowArgs::Run:
+            break;
     }
     QApplication application(argc, argv);
 

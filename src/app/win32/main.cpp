@@ -1,5 +1,5 @@
 // VANTRO.exe: the assistant on the Windows API. VANTRO --simulated-unit [--sim-*] adds the
-// built-in simulated unit after the real ports.
+// built-in simulated unit after the real ports; --version prints the version and opens nothing.
 #include "platform/Windows.h"
 // windows.h first
 #include <commctrl.h>
@@ -9,16 +9,29 @@
 #include <string>
 #include <vector>
 
+#include "Version.h"
 #include "app/win32/Win32Dialog.h"
 #include "sim/SimulatedUnit.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: VANTRO [--simulated-unit [--sim-baud N] [--sim-fault KIND:RATE]... [--sim-seed N]\n"
-    "              [--sim-versions A.B.C.D] [--sim-page-erase-us N] [--sim-row-write-us N]\n"
-    "              [--sim-late-ms N] [--sim-flash-start previous|erased] [--sim-flash-in FILE]\n"
-    "              [--sim-flash-out FILE]]";
+// A GUI program has no console of its own: the text goes to where standard output was sent,
+// else to the console the program was started from.
+void PrintToStdout(const std::string& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    if ((out == nullptr || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+        opened = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
+        out = opened;
+    }
+    if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    if (opened != INVALID_HANDLE_VALUE)
+        CloseHandle(opened);
+}
 
 void Tell(const std::string& text) {
     MessageBoxA(nullptr, text.c_str(), vantro::win32::ApplicationTitle().c_str(),
@@ -30,23 +43,20 @@ void Tell(const std::string& text) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     using namespace vantro;
     const std::vector<std::string> args(__argv + 1, __argv + __argc);
-    bool simulated = false;
-    sim::SimCommandLine line;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--simulated-unit") {
-            simulated = true;
-            continue;
-        }
-        std::string error;
-        const auto r = sim::ParseSimArgument(args, i, "--sim-", line, error);
-        if (r == sim::SimArg::Error) {
+    sim::WindowCommandLine line;
+    std::string error;
+    switch (sim::ParseWindowCommandLine(args, line, error)) {
+        case sim::WindowArgs::Help:
+            Tell(sim::kWindowUsage);
+            return 0;
+        case sim::WindowArgs::Version:
+            PrintToStdout("VANTRO " VANTRO_VERSION "\n");  // no window
+            return 0;
+        case sim::WindowArgs::Error:
             Tell(error);
             return 2;
-        }
-        if (r == sim::SimArg::NotMine) {
-            Tell(args[i] == "--help" ? std::string(kUsage) : "unknown argument " + args[i]);
-            return args[i] == "--help" ? 0 : 2;
-        }
+        case sim::WindowArgs::Run:
+            break;
     }
 
     INITCOMMONCONTROLSEX controls{8, 0xFF};  // ICC_WIN95_CLASSES: the progress bar among them
@@ -54,8 +64,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     std::unique_ptr<sim::InProcessUnit> unit;
     std::string flashProblem;
-    if (simulated) {
-        unit = sim::StartWindowUnit(line, flashProblem);
+    if (line.simulated) {
+        unit = sim::StartWindowUnit(line.sim, flashProblem);
     }
     if (!flashProblem.empty())
         Tell(flashProblem);
@@ -64,8 +74,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         dialog.DoModal();  // Quit, Enter, Escape and the close box all end here alike
     }
     std::string why;
-    if (unit && !line.flashOut.empty() && !unit->Core().SaveFlashFile(line.flashOut, why)) {
-        Tell("Could not write the flash dump '" + line.flashOut + "': " + why);
+    if (unit && !line.sim.flashOut.empty() && !unit->Core().SaveFlashFile(line.sim.flashOut, why)) {
+        Tell("Could not write the flash dump '" + line.sim.flashOut + "': " + why);
         return 1;
     }
     return 0;
