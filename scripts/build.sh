@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Configures and builds one build tree: scripts/build.sh DIR [cmake arguments...] [-- targets]
-# Quiet when all goes well; on a failure the build's own output is shown.
+# Quiet when all goes well; on a failure the build's own output is shown. Warnings are errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
 shift
-configure=()
+configure=(-DVANTRO_WERROR=ON)  # our builds fail on a warning; a later -D... can say otherwise
 targets=()
 while (($#)); do
     if [[ $1 == -- ]]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every check: formatting, the plain build's tests, the tests again under ASan + UBSan, the
-# threaded suites under TSan, the Windows build's suite under Wine, and short fuzz runs. A JACK
+# threaded suites under TSan, the Windows build's suite under Wine, the packages made and tried,
+# and short fuzz runs. A JACK
 # server of our own serves the real-port tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,6 +33,10 @@ source scripts/wine-session.sh
 start_wine_session
 scripts/build-windows.sh
 ctest --test-dir build-windows --output-on-failure -j "$(nproc)"
+
+echo "== packages: made as users get them, then tried (lintian, the programs, Wine install)"
+scripts/package.sh
+scripts/check-packages.sh
 
 echo "== fuzzing (libFuzzer, a minute each)"
 scripts/fuzz.sh 60

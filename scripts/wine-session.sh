@@ -21,6 +21,7 @@ start_wine_session() {
         cleanup="kill $xvfb 2>/dev/null || true"
     fi
     wineserver -k 2>/dev/null || true  # a session of someone else's display would not do
+    mkdir -p "$WINEPREFIX"  # a fresh machine has none yet; the first wine call fills it
     wineserver -p
     wine cmd /c exit >/dev/null 2>&1
     # Ended after whatever else the calling script ends on exit.
