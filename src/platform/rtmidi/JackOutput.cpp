@@ -12,7 +12,9 @@ constexpr std::size_t kRingBytes = 1 << 16;
 constexpr std::size_t kHeader = sizeof(uint32_t);
 }  // namespace
 
-JackOutput::JackOutput(const std::string& clientName, const std::string& portName) {
+JackOutput::JackOutput(const std::string& clientName, const std::string& portName,
+                       bool holdUntilConnected)
+    : holdUntilConnected_(holdUntilConnected) {
     jack_status_t status;
     client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
     if (client_ == nullptr) {
@@ -73,6 +75,9 @@ int JackOutput::Process(jack_nframes_t frames, void* arg) {
         return 0;
     }
     jack_midi_clear_buffer(buffer);
+    if (self->holdUntilConnected_ && jack_port_connected(self->port_) == 0) {
+        return 0;
+    }
     uint32_t size = 0;
     while (jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&size), kHeader) == kHeader &&
            jack_ringbuffer_read_space(self->ring_) >= kHeader + size) {

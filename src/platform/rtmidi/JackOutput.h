@@ -19,7 +19,10 @@ namespace platform::detail {
 class JackOutput final : public RealOutput {
   public:
     // Throws std::runtime_error with the reason when the client or its port cannot be made.
-    JackOutput(const std::string& clientName, const std::string& portName);
+    // holdUntilConnected: messages wait in the queue until the port's connection is part of
+    // the graph JACK runs (a connection just made takes effect at a later cycle); otherwise
+    // what is sent while nothing listens is gone, as on a cable.
+    JackOutput(const std::string& clientName, const std::string& portName, bool holdUntilConnected);
     ~JackOutput() override;
     JackOutput(const JackOutput&) = delete;
     JackOutput& operator=(const JackOutput&) = delete;
@@ -36,7 +39,8 @@ class JackOutput final : public RealOutput {
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
     jack_ringbuffer_t* ring_ = nullptr;  // [uint32 length][bytes] per message
-    std::mutex writers_;                 // the ring takes one writer at a time
+    const bool holdUntilConnected_;
+    std::mutex writers_;  // the ring takes one writer at a time
 };
 
 }  // namespace platform::detail

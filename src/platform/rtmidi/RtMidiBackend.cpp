@@ -348,7 +348,7 @@ unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& ou
             return MMSYSERR_BADDEVICEID;
         }
         try {
-            auto port = std::make_unique<JackOutput>("vantro-assistant-out", "out");
+            auto port = std::make_unique<JackOutput>("vantro-assistant-out", "out", true);
             if (!port->Connect(name)) {
                 return MIDIERR_NODEVICE;
             }
@@ -412,7 +412,7 @@ PublishedPortPair::PublishedPortPair(const std::string& name, Handler onMessage)
         impl_->in->openVirtualPort("in");
 #if defined(__linux__)
         if (api == RtMidi::UNIX_JACK) {
-            impl_->out = std::make_unique<detail::JackOutput>(name, "out");
+            impl_->out = std::make_unique<detail::JackOutput>(name, "out", false);
         }
 #endif
         if (!impl_->out) {
