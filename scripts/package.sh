@@ -6,6 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh packages
 mkdir -p dist
+version=$(sed -n 's/^project(vantro VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 echo "package: Debian package"
 # Built as a user builds from source: no tests (so no GoogleTest), warnings not errors; with
@@ -15,7 +16,6 @@ CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
     LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
     scripts/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DBUILD_TESTING=OFF -DVANTRO_WERROR=OFF -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-package/CMakeCache.txt)
 rm -rf build-package/packages
 if ! (cd build-package && cpack -G DEB >cpack.log 2>&1); then
     cat build-package/cpack.log >&2
@@ -30,7 +30,7 @@ rm -rf "$stage"
 cmake --install build-windows --prefix "$stage" --strip >/dev/null
 zip="dist/vantro-$version-windows-x64.zip"
 rm -f "$zip"
-(cd "$stage" && cmake -E tar cf "$root/$zip" --format=zip VANTRO.exe vantro-cli.exe README.md LICENSE.txt)
+(cd "$stage" && cmake -E tar cf "$root/$zip" --format=zip -- *)  # what the install rules put there
 if ! makensis -V2 -DVERSION="$version" -DSTAGE="$root/$stage" \
     -DICON="$root/src/app/resources/icon.ico" \
     -DOUTFILE="$root/dist/vantro-$version-windows-x64-setup.exe" \
