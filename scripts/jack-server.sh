@@ -9,7 +9,9 @@ start_jack_server() {
         return 0
     fi
     JACK_SERVER_NAME="vantro-test-$$"
-    jackd -n "$JACK_SERVER_NAME" -r -d dummy -r 48000 -p 128 >"$log" 2>&1 &
+    # Synchronous: a slow client delays the cycle instead of being skipped (JACK drops MIDI on
+    # a skipped cycle), which a loaded test machine would otherwise turn into lost messages.
+    jackd -n "$JACK_SERVER_NAME" -S -t 5000 -r -d dummy -r 48000 -p 512 >"$log" 2>&1 &
     JACK_SERVER_PID=$!
     trap stop_jack_server EXIT
     export JACK_DEFAULT_SERVER="$JACK_SERVER_NAME"
