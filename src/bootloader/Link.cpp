@@ -32,9 +32,24 @@ void ReplyBufferType::Replace(const char* data, std::size_t length) {
     filled_.notify_all();
 }
 
-bool ReplyBufferType::WaitUntilFilled(std::chrono::steady_clock::time_point deadline) {
+bool ReplyBufferType::WaitUntilFilled(std::chrono::steady_clock::time_point deadline,
+                                      const std::function<bool()>& stop) {
     std::unique_lock lock(mutex_);
-    return filled_.wait_until(lock, deadline, [this] { return !bytes_.empty(); });
+    filled_.wait_until(lock, deadline, [&] { return !bytes_.empty() || (stop && stop()); });
+    return !bytes_.empty();
+}
+
+void ReplyBufferType::Pause(std::chrono::steady_clock::time_point until,
+                            const std::function<bool()>& stop) {
+    std::unique_lock lock(mutex_);
+    filled_.wait_until(lock, until, [&] { return stop && stop(); });
+}
+
+void ReplyBufferType::Interrupt() {
+    {
+        std::lock_guard lock(mutex_);  // a waiter between its check and its sleep sees this
+    }
+    filled_.notify_all();
 }
 
 std::size_t ReplyBufferType::CopyOut(uint8_t* area, std::size_t capacity) {
@@ -79,7 +94,16 @@ void MyReceiver::OnShortMessageError(uint32_t, uint32_t) {
 }
 
 MidiPortPair::MidiPortPair(MessageSeam* messages, LinkTimings timings, LinkTrace* trace)
-    : messages_(messages), timings_(timings), trace_(trace) {}
+    : messages_(messages), timings_(timings), trace_(trace) {
+    // A port that fails ends the wait for a reply at once.
+    input_.SetFailureListener([] { ReplyBuffer.Interrupt(); });
+    output_.SetFailureListener([] { ReplyBuffer.Interrupt(); });
+}
+
+void MidiPortPair::ThrowIfPortFailed() const {
+    output_.ThrowIfFailed();
+    input_.ThrowIfFailed();
+}
 
 MidiPortPair::~MidiPortPair() {
     try {
@@ -136,32 +160,34 @@ uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
     constexpr auto kIdleSlice = std::chrono::milliseconds(10);
     const LinkTimings& t = pair.Timings();
     bool filled = false;
+    const std::function<bool()> failed = [&pair] { return pair.PortFailed(); };
     if (t.wakeOnArrival) {
         const auto deadline = Clock::now() + AttemptWait(t);
         for (;;) {
             const auto sliceEnd = t.idle ? std::min(deadline, Clock::now() + kIdleSlice) : deadline;
-            filled = ReplyBuffer.WaitUntilFilled(sliceEnd);
-            if (filled || Clock::now() >= deadline)
+            filled = ReplyBuffer.WaitUntilFilled(sliceEnd, failed);
+            if (filled || failed() || Clock::now() >= deadline)
                 break;
             t.idle();
         }
     } else {
         const int polls = std::max(1, t.pollCount);
-        for (int poll = 0; poll < polls; ++poll) {
+        for (int poll = 0; poll < polls && !failed(); ++poll) {
             if (ReplyBuffer.HasBytes()) {
                 filled = true;
                 break;
             }
             if (poll + 1 < polls) {
                 const auto wake = Clock::now() + t.pollInterval;
-                while (t.idle && wake - Clock::now() > kIdleSlice) {
-                    std::this_thread::sleep_for(kIdleSlice);
+                while (t.idle && wake - Clock::now() > kIdleSlice && !failed()) {
+                    ReplyBuffer.Pause(Clock::now() + kIdleSlice, failed);
                     t.idle();
                 }
-                std::this_thread::sleep_until(wake);
+                ReplyBuffer.Pause(wake, failed);
             }
         }
     }
+    pair.ThrowIfPortFailed();  // a reply that came with the failure is not trusted
     if (!filled) {
         return 0;  // input stays started with its buffer queued
     }
@@ -192,6 +218,7 @@ bool Transact(MidiPortPair& pair, const uint8_t* request, std::size_t n, uint8_t
     // At least one attempt: a request that is never sent can have no answer to judge.
     const int attempts = std::max(1, pair.Timings().attempts);
     for (int attempt = 0; attempt < attempts; ++attempt) {
+        pair.ThrowIfPortFailed();
         ArmForReply(pair);
         pair.Send(request, n);
         const std::size_t got = WaitForReply(pair, reply);

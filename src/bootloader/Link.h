@@ -26,8 +26,14 @@ class ReplyBufferType {
     void Clear();
     bool HasBytes();
     void Replace(const char* data, std::size_t length);
-    // Waits until the buffer holds a byte or the deadline passes; true when it does.
-    bool WaitUntilFilled(std::chrono::steady_clock::time_point deadline);
+    // Waits until the buffer holds a byte, stop() holds or the deadline passes; true when the
+    // buffer holds a byte. stop() is looked at whenever Interrupt is called.
+    bool WaitUntilFilled(std::chrono::steady_clock::time_point deadline,
+                         const std::function<bool()>& stop = {});
+    // Sleeps until the time comes or stop() holds, whatever the buffer holds (a poll's tick).
+    void Pause(std::chrono::steady_clock::time_point until, const std::function<bool()>& stop);
+    // Wakes a waiter to look at its stop condition again (from any thread; never blocks long).
+    void Interrupt();
     // Copies the message into area (capacity bytes); returns its length, or 0 when it does not
     // fit (such a message is no reply of this protocol).
     std::size_t CopyOut(uint8_t* area, std::size_t capacity);
@@ -105,6 +111,10 @@ class MidiPortPair {
 
     // Sends one message and records it in the trace.
     void Send(const uint8_t* bytes, std::size_t length);
+
+    // Throws the port error of a port whose device has failed since it opened.
+    void ThrowIfPortFailed() const;
+    bool PortFailed() const { return input_.Failure() != 0 || output_.Failure() != 0; }
 
     midi::CMIDIInDevice& Input() { return input_; }
     midi::CMIDIOutDevice& Output() { return output_; }

@@ -53,6 +53,7 @@ CMIDIInDevice::~CMIDIInDevice() {
 
 void CMIDIInDevice::OpenPort(UINT deviceId) {
     ClosePort();
+    m_Failure.Clear();  // before the open: the new device may fail at once
     const MMRESULT result =
         midiInOpen(&m_hMidiIn, deviceId, reinterpret_cast<DWORD_PTR>(&MidiInCallback),
                    reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
@@ -60,6 +61,12 @@ void CMIDIInDevice::OpenPort(UINT deviceId) {
         throw CMIDIInException(result);
     }
     m_State = Opened;
+}
+
+void CMIDIInDevice::ThrowIfFailed() const {
+    if (const MMRESULT code = m_Failure.Code()) {
+        throw CMIDIInException(code);
+    }
 }
 
 void CMIDIInDevice::QueueBuffer() {
@@ -134,6 +141,10 @@ void CMIDIInDevice::GetPortCaps(UINT deviceId, MIDIINCAPSA& caps) const {
 void CMIDIInDevice::MidiInCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
                                    DWORD_PTR param2) {
     auto* self = reinterpret_cast<CMIDIInDevice*>(instance);
+    if (msg == MIM_DEVICEFAILED) {
+        self->m_Failure.Note(static_cast<MMRESULT>(param1));
+        return;
+    }
     CMIDIReceiver* receiver = self->m_Receiver.load();
     if (receiver == nullptr) {
         return;

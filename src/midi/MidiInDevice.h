@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <thread>
 
 #include "midi/AutoResetEvent.h"
 #include "midi/BufferHeader.h"
+#include "midi/DeviceFailure.h"
 #include "midi/HeaderQueue.h"
 #include "midi/MidiReceiver.h"
 #include "platform/winmm.h"
@@ -51,6 +53,16 @@ class CMIDIInDevice {
     mm::UINT PortCount() const { return mm::midiInGetNumDevs(); }
     void GetPortCaps(mm::UINT deviceId, mm::MIDIINCAPSA& caps) const;
 
+    // Called on the system's thread when the open device fails or goes (unplugged, its MIDI
+    // system stopped); it must only hand the news on. Set before the port opens.
+    void SetFailureListener(std::function<void()> listener) {
+        m_Failure.SetListener(std::move(listener));
+    }
+    // The code of the device's failure since it was opened, 0 while it works.
+    mm::MMRESULT Failure() const { return m_Failure.Code(); }
+    // Throws the port error for that failure, if there is one.
+    void ThrowIfFailed() const;
+
     PortState GetState() const { return m_State.load(); }
     std::size_t QueuedBufferCount() const { return m_HdrQueue.Size(); }
     bool DriverHoldsBuffers() const { return m_HdrQueue.AnyHeldByDriver(); }
@@ -66,6 +78,7 @@ class CMIDIInDevice {
     std::atomic<CMIDIReceiver*> m_Receiver{nullptr};
     HeaderQueue<InBufferHeader> m_HdrQueue;
     std::atomic<PortState> m_State{Closed};
+    DeviceFailure m_Failure;
 };
 
 }  // namespace midi

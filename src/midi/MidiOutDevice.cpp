@@ -55,6 +55,7 @@ void CMIDIOutDevice::OpenPort(UINT deviceId) {
     if (m_State == Opened) {
         ClosePort();
     }
+    m_Failure.Clear();  // before the open: the new device may fail at once
     const MMRESULT result =
         midiOutOpen(&m_hMidiOut, deviceId, reinterpret_cast<DWORD_PTR>(&MidiOutCallback),
                     reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
@@ -101,10 +102,17 @@ void CMIDIOutDevice::ClosePort() {
     midiOutClose(m_hMidiOut);
 }
 
+void CMIDIOutDevice::ThrowIfFailed() const {
+    if (const MMRESULT code = m_Failure.Code()) {
+        throw CMIDIOutException(code);
+    }
+}
+
 void CMIDIOutDevice::SendSysEx(const char* bytes, uint32_t length) {
     if (m_State != Opened) {
         return;
     }
+    ThrowIfFailed();  // a device that has gone takes nothing more
     std::unique_ptr<OutBufferHeader> header;
     try {
         header = std::make_unique<OutBufferHeader>(m_hMidiOut, bytes, length);
@@ -128,7 +136,12 @@ void CMIDIOutDevice::GetPortCaps(UINT deviceId, MIDIOUTCAPSA& caps) const {
     }
 }
 
-void CMIDIOutDevice::MidiOutCallback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+void CMIDIOutDevice::MidiOutCallback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                                     DWORD_PTR) {
+    if (msg == MOM_DEVICEFAILED) {
+        reinterpret_cast<CMIDIOutDevice*>(instance)->m_Failure.Note(static_cast<MMRESULT>(param1));
+        return;
+    }
     if (msg == MOM_DONE) {
         auto* self = reinterpret_cast<CMIDIOutDevice*>(instance);
         self->m_Event->Set();

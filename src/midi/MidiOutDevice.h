@@ -4,12 +4,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "midi/AutoResetEvent.h"
 #include "midi/BufferHeader.h"
+#include "midi/DeviceFailure.h"
 #include "midi/HeaderQueue.h"
 #include "midi/MidiInDevice.h"
 #include "platform/winmm.h"
@@ -47,6 +49,16 @@ class CMIDIOutDevice {
     mm::UINT PortCount() const { return mm::midiOutGetNumDevs(); }
     void GetPortCaps(mm::UINT deviceId, mm::MIDIOUTCAPSA& caps) const;
 
+    // Called on the system's thread when the open device fails or goes (unplugged, its MIDI
+    // system stopped); it must only hand the news on. Set before the port opens.
+    void SetFailureListener(std::function<void()> listener) {
+        m_Failure.SetListener(std::move(listener));
+    }
+    // The code of the device's failure since it was opened, 0 while it works.
+    mm::MMRESULT Failure() const { return m_Failure.Code(); }
+    // Throws the port error for that failure, if there is one.
+    void ThrowIfFailed() const;
+
     PortState GetState() const { return m_State.load(); }
     std::size_t QueuedBufferCount() const { return m_HdrQueue.Size(); }
 
@@ -63,6 +75,7 @@ class CMIDIOutDevice {
     std::thread m_Worker;
     HeaderQueue<OutBufferHeader> m_HdrQueue;
     std::atomic<PortState> m_State{Closed};
+    DeviceFailure m_Failure;
 };
 
 }  // namespace midi

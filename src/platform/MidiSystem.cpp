@@ -23,9 +23,57 @@ using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace platform {
 
-namespace detail {}  // namespace detail
+namespace detail {
+
+PortFailure PortGone(const std::string& portName, const std::string& why) {
+    std::string text = "The MIDI port \"" + portName + "\" is gone: ";
+    text += why.empty() ? "it was unplugged, or its MIDI system stopped." : why;
+    return PortFailure{MIDIERR_NODEVICE, text};
+}
+
+}  // namespace detail
 
 namespace {
+
+// Failures in our own words get a code of their own for their text, as the system's codes
+// have theirs; the newest few are kept.
+class FailureTexts {
+  public:
+    static FailureTexts& Get() {
+        static FailureTexts texts;
+        return texts;
+    }
+
+    MMRESULT CodeFor(const detail::PortFailure& f) {
+        if (f.text.empty()) {
+            return f.code;
+        }
+        std::lock_guard lock(mutex_);
+        const MMRESULT code = next_++;
+        if (next_ > kLast) {
+            next_ = kFirst;
+        }
+        texts_[code] = f.text;
+        return code;
+    }
+
+    bool Text(MMRESULT code, std::string& text) {
+        std::lock_guard lock(mutex_);
+        auto it = texts_.find(code);
+        if (it == texts_.end()) {
+            return false;
+        }
+        text = it->second;
+        return true;
+    }
+
+  private:
+    static constexpr MMRESULT kFirst = 0x1000;
+    static constexpr MMRESULT kLast = kFirst + 63;
+    std::mutex mutex_;
+    std::map<MMRESULT, std::string> texts_;
+    MMRESULT next_ = kFirst;
+};
 
 using detail::Incoming;
 using detail::InputSink;
@@ -92,7 +140,7 @@ class InHandle final : public InputSink {
     void Deliver(Incoming message) override {
         {
             std::lock_guard lock(mutex_);
-            if (!started_) {
+            if (!started_ || failure_ != 0) {
                 return;
             }
             events_.push_back(Event{Event::Kind::Message, std::move(message), {}, 0, 0, 0});
@@ -100,8 +148,23 @@ class InHandle final : public InputSink {
         wake_.notify_all();
     }
 
+    void Fail(detail::PortFailure failure) override {
+        const MMRESULT code = FailureTexts::Get().CodeFor(failure);
+        {
+            std::lock_guard lock(mutex_);
+            if (failure_ != 0) {
+                return;
+            }
+            failure_ = code;
+            events_.push_back(Event{Event::Kind::Callback, {}, {}, MIM_DEVICEFAILED, code, 0});
+        }
+        wake_.notify_all();
+    }
+
     MMRESULT AddBuffer(MIDIHDR* h) {
         std::lock_guard lock(mutex_);
+        if (failure_ != 0)
+            return failure_;
         if (!(Flags(h) & MHDR_PREPARED))
             return MIDIERR_UNPREPARED;
         if (Flags(h) & MHDR_INQUEUE)
@@ -116,6 +179,8 @@ class InHandle final : public InputSink {
 
     MMRESULT Start() {
         std::lock_guard lock(mutex_);
+        if (failure_ != 0)
+            return failure_;
         if (!started_) {
             started_ = true;
             startTime_ = Clock::now();
@@ -210,7 +275,7 @@ class InHandle final : public InputSink {
                     }
                     break;
                 case Event::Kind::Callback:
-                    Call(e.msg, 0, 0);
+                    Call(e.msg, static_cast<DWORD_PTR>(e.param1), 0);
                     break;
                 case Event::Kind::Barrier:
                     barriers_.Pass(e.param1, mutex_, wake_);
@@ -269,6 +334,7 @@ class InHandle final : public InputSink {
     std::deque<Event> events_;
     std::deque<MIDIHDR*> buffers_;
     bool started_ = false;
+    MMRESULT failure_ = MMSYSERR_NOERROR;
     Clock::time_point startTime_ = Clock::now();
     Barriers barriers_;
     std::thread thread_;
@@ -299,6 +365,8 @@ class OutHandle {
     MMRESULT LongMsg(MIDIHDR* h) {
         {
             std::lock_guard lock(mutex_);
+            if (failure_ != 0)
+                return failure_;
             if (!(Flags(h) & MHDR_PREPARED))
                 return MIDIERR_UNPREPARED;
             if (Flags(h) & MHDR_INQUEUE)
@@ -317,13 +385,7 @@ class OutHandle {
     // their callbacks and finished the one it was sending.
     MMRESULT Reset() {
         std::unique_lock lock(mutex_);
-        for (auto& e : events_) {
-            if (e.kind == Event::Kind::Send) {
-                e.kind = Event::Kind::Returned;
-                SetFlags(e.header, MHDR_DONE, MHDR_INQUEUE);
-                --pending_;
-            }
-        }
+        ReturnQueued();
         const uint64_t n = barriers_.Post();
         events_.push_back(Event{Event::Kind::Barrier, nullptr, 0, n});
         wake_.notify_all();
@@ -376,20 +438,9 @@ class OutHandle {
                 events_.pop_front();
             }
             switch (e.kind) {
-                case Event::Kind::Send: {
-                    const auto* bytes = reinterpret_cast<const uint8_t*>(e.header->lpData);
-                    const std::size_t length = e.header->dwBufferLength;
-                    if (real) {
-                        real->Send(bytes, length);
-                    }
-                    {
-                        std::lock_guard lock(mutex_);
-                        SetFlags(e.header, MHDR_DONE, MHDR_INQUEUE);
-                        --pending_;
-                    }
-                    Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(e.header));
+                case Event::Kind::Send:
+                    Send(e.header);
                     break;
-                }
                 case Event::Kind::Returned:
                     Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(e.header));
                     break;
@@ -406,6 +457,43 @@ class OutHandle {
         }
     }
 
+    // A message the system refuses fails the device: it and everything queued behind it are
+    // handed back unsent, and the failure is told right after.
+    void Send(MIDIHDR* h) {
+        detail::PortFailure failure;
+        if (real) {
+            failure = real->Send(reinterpret_cast<const uint8_t*>(h->lpData), h->dwBufferLength);
+        }
+        MMRESULT code = 0;
+        if (failure) {
+            code = FailureTexts::Get().CodeFor(failure);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            SetFlags(h, MHDR_DONE, MHDR_INQUEUE);
+            --pending_;
+            if (code != 0) {
+                failure_ = code;
+                ReturnQueued();
+            }
+        }
+        Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(h));
+        if (code != 0) {
+            Call(MOM_DEVICEFAILED, code);
+        }
+    }
+
+    // With mutex_ held: every message not yet sent goes back, marked done.
+    void ReturnQueued() {
+        for (auto& e : events_) {
+            if (e.kind == Event::Kind::Send) {
+                e.kind = Event::Kind::Returned;
+                SetFlags(e.header, MHDR_DONE, MHDR_INQUEUE);
+                --pending_;
+            }
+        }
+    }
+
     const uintptr_t id_;
     const MidiOutProc callback_;
     const DWORD_PTR instance_;
@@ -413,6 +501,7 @@ class OutHandle {
     std::condition_variable wake_;
     std::deque<Event> events_;
     int pending_ = 0;
+    MMRESULT failure_ = MMSYSERR_NOERROR;
     Barriers barriers_;
     std::thread thread_;
 };
@@ -529,7 +618,8 @@ MMRESULT GetErrorText(MMRESULT code, LPSTR text, UINT size) {
     if (text == nullptr || size == 0) {
         return MMSYSERR_INVALPARAM;
     }
-    if (std::string own; detail::SystemErrorText(code, own)) {
+    if (std::string own;
+        FailureTexts::Get().Text(code, own) || detail::SystemErrorText(code, own)) {
         const std::size_t n = std::min<std::size_t>(own.size(), size - 1);
         std::memcpy(text, own.data(), n);
         text[n] = '\0';

@@ -23,10 +23,23 @@ struct Incoming {
 
 Incoming Classify(const uint8_t* bytes, std::size_t length);
 
+// Why a port stopped working: a winmm code, and where the system has no words of its own for
+// it, ours naming the port.
+struct PortFailure {
+    unsigned code = 0;  // 0: the port works
+    std::string text;   // empty: the system's text for code
+    explicit operator bool() const { return code != 0; }
+};
+
+// Our words for a port that has gone (unplugged, its client or server gone).
+PortFailure PortGone(const std::string& portName, const std::string& why = "");
+
 // Where a source hands what arrives; called on the source's own thread.
 class InputSink {
   public:
     virtual void Deliver(Incoming message) = 0;
+    // The port has gone: nothing more will arrive. The first failure counts.
+    virtual void Fail(PortFailure failure) = 0;
 
   protected:
     ~InputSink() = default;
@@ -40,7 +53,9 @@ class RealInput {
 class RealOutput {
   public:
     virtual ~RealOutput() = default;
-    virtual bool Send(const uint8_t* bytes, std::size_t length) = 0;
+    // Hands one message to the system, or says why it cannot (refused, or the port has gone).
+    // What was handed on leaves before the port closes (bounded).
+    virtual PortFailure Send(const uint8_t* bytes, std::size_t length) = 0;
 };
 
 struct RealPort {

@@ -24,8 +24,10 @@ class PublishedPortPair {
     PublishedPortPair(const PublishedPortPair&) = delete;
     PublishedPortPair& operator=(const PublishedPortPair&) = delete;
 
-    // Sends one whole message from the pair's output.
+    // Sends one whole message from the pair's output; nothing once the pair is closed.
     void Send(const uint8_t* bytes, std::size_t length);
+    // Takes both ports away, as a removed device's go; the destructor does it too.
+    void Close();
 
   private:
     struct Impl;

@@ -37,6 +37,9 @@ class VirtualInputPort {
     // From now on its capability query fails with this winmm code (0: works again), as a
     // driver that has gone bad does.
     void FailCapabilityQueries(unsigned code);
+    // The port goes as a removed device's does: it leaves the list, and a handle that has it
+    // open fails. The destructor does the same.
+    void Remove();
 
   private:
     std::shared_ptr<detail::VirtualInputCore> core_;
@@ -57,6 +60,10 @@ class VirtualOutputPort {
     const std::string& Name() const;
     // As VirtualInputPort::FailCapabilityQueries.
     void FailCapabilityQueries(unsigned code);
+    // As VirtualInputPort::Remove: sends to it fail from now on.
+    void Remove();
+    // Every send fails with this winmm code (0: sends work again), as a driver that refuses.
+    void RefuseSends(unsigned code);
 
   private:
     std::shared_ptr<detail::VirtualOutputCore> core_;

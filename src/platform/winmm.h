@@ -79,6 +79,11 @@ inline constexpr UINT MIM_MOREDATA = 0x3CC;
 inline constexpr UINT MOM_OPEN = 0x3C7;
 inline constexpr UINT MOM_CLOSE = 0x3C8;
 inline constexpr UINT MOM_DONE = 0x3C9;
+// Ours, not winmm's: the open device has failed or gone (unplugged, its MIDI system stopped);
+// dwParam1 is the code whose text says why. Nothing more arrives or leaves, and every later
+// call on the handle that needs the device returns that code.
+inline constexpr UINT MIM_DEVICEFAILED = 0x3F0;
+inline constexpr UINT MOM_DEVICEFAILED = 0x3F1;
 
 inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
 inline constexpr MMRESULT MMSYSERR_ERROR = 1;

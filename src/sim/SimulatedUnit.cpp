@@ -33,10 +33,14 @@ void SimulatedUnit::Schedule(Event e) {
     events_.push(std::move(e));
 }
 
+bool SimulatedUnit::LinkCarries(std::size_t length) const {
+    return !options_.maxSysEx || length <= *options_.maxSysEx;
+}
+
 void SimulatedUnit::OnRequest(const uint8_t* bytes, std::size_t length) {
     {
         std::lock_guard lock(mutex_);
-        if (stop_) {
+        if (stop_ || !LinkCarries(length)) {
             return;
         }
         // The request is whole once its last byte has crossed the wire.
@@ -50,6 +54,10 @@ void SimulatedUnit::Process(const Event& e) {
     switch (e.kind) {
         case Event::Kind::Request: {
             const UnitResponse r = core_.Handle(e.bytes.data(), e.bytes.size());
+            if (r.unplug) {
+                wire_.Unplug();
+                return;
+            }
             std::lock_guard lock(mutex_);
             const auto ready = e.due + r.busy;
             if (r.shortNoise) {
@@ -63,7 +71,8 @@ void SimulatedUnit::Process(const Event& e) {
             break;
         }
         case Event::Kind::Reply:
-            wire_.SendSysEx(e.bytes.data(), e.bytes.size());
+            if (LinkCarries(e.bytes.size()))
+                wire_.SendSysEx(e.bytes.data(), e.bytes.size());
             break;
         case Event::Kind::Noise:
             wire_.SendInvalidShort();
@@ -97,7 +106,9 @@ void SimulatedUnit::Run() {
 InProcessUnit::InProcessUnit(const SimOptions& options)
     : unit_(options, wire_), fromHost_(kUnitPortName, [this](const uint8_t* bytes, std::size_t n) {
           unit_.OnRequest(bytes, n);
-      }) {}
+      }) {
+    wire_.requests = &fromHost_;
+}
 
 const char* const kWindowUsage =
     "usage: VANTRO [--version] [--simulated-unit [--sim-baud N] [--sim-fault KIND:RATE]...\n"

@@ -26,6 +26,8 @@ class UnitWire {
     virtual ~UnitWire() = default;
     virtual void SendSysEx(const uint8_t* bytes, std::size_t length) = 0;
     virtual void SendInvalidShort() = 0;
+    // The unit's ports go, as a removed device's do (unplug-after); on the unit's thread.
+    virtual void Unplug() = 0;
 };
 
 // The unit in time: requests take their wire time to arrive, flash work takes its time, and
@@ -60,6 +62,7 @@ class SimulatedUnit {
     };
 
     void Schedule(Event e);  // with mutex_ held
+    bool LinkCarries(std::size_t length) const;
     void Run();
     void Process(const Event& e);
 
@@ -90,7 +93,13 @@ class InProcessUnit {
             port.SendSysEx(bytes, length);
         }
         void SendInvalidShort() override { port.SendInvalidShort(0x42); }
+        void Unplug() override {
+            port.Remove();
+            if (requests)
+                requests->Remove();
+        }
         platform::VirtualInputPort& port;
+        platform::VirtualOutputPort* requests = nullptr;
     };
 
     // Order matters: the request port goes first, the reply port last.
@@ -138,6 +147,10 @@ class PublishedUnit {
             const uint8_t stray = 0x42;  // a data byte with no status
             if (ports)
                 ports->Send(&stray, 1);
+        }
+        void Unplug() override {
+            if (ports)
+                ports->Close();
         }
         platform::PublishedPortPair* ports = nullptr;
     };

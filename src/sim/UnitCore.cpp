@@ -70,6 +70,28 @@ void Log(std::vector<T>& log, T entry, std::size_t max) {
         log.push_back(entry);
 }
 
+// The faults that take a count instead of a rate.
+struct CountFaultKind {
+    const char* name;
+    std::optional<uint32_t> SimOptions::*field;
+    uint32_t min;
+};
+
+constexpr CountFaultKind kCountFaults[] = {
+    {"cut-after", &SimOptions::cutAfter, 0},
+    {"unplug-after", &SimOptions::unplugAfter, 0},
+    {"max-sysex", &SimOptions::maxSysEx, 1},
+};
+
+const CountFaultKind* CountFault(const std::string& value) {
+    for (const auto& kind : kCountFaults) {
+        const std::string prefix = std::string(kind.name) + ":";
+        if (value.rfind(prefix, 0) == 0)
+            return &kind;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 const char* FaultName(FaultKind kind) {
@@ -123,18 +145,22 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
             return false;
         }
         options.startErased = value == "erased";
-    } else if (name == "fault" && value.rfind("cut-after:", 0) == 0) {
+    } else if (name == "fault" && CountFault(value) != nullptr) {
+        const CountFaultKind& kind = *CountFault(value);
         uint32_t k = 0;
-        if (!ParseInRange<uint32_t>("cut-after", value.substr(10), 0, 1'000'000, k, error))
+        const std::string what(kind.name);
+        if (!ParseInRange<uint32_t>(what, value.substr(what.size() + 1), kind.min, 1'000'000, k,
+                                    error))
             return false;
-        options.cutAfter = k;
+        options.*kind.field = k;
     } else if (name == "fault") {
         const auto colon = value.find(':');
         FaultKind kind{};
         if (colon == std::string::npos || !ParseFaultName(value.substr(0, colon), kind)) {
             error =
                 "fault must be KIND:RATE with KIND one of drop, corrupt, wrong-echo, late, "
-                "silent-verify, ff-as-00, short-noise, or cut-after:K";
+                "silent-verify, ff-as-00, short-noise, or cut-after:K, unplug-after:K, "
+                "max-sysex:N";
             return false;
         }
         const std::string rateText = value.substr(colon + 1);
@@ -266,6 +292,10 @@ UnitResponse UnitCore::Handle(const uint8_t* f, std::size_t n) {
     UnitResponse r;
     if (options_.cutAfter && heard_ >= *options_.cutAfter) {
         return r;  // the cable is out: nothing reaches the unit
+    }
+    if (options_.unplugAfter && heard_ >= *options_.unplugAfter) {
+        r.unplug = true;  // pulled as this request arrives: it goes unanswered
+        return r;
     }
     ++heard_;
     // Anything that is not a sound request frame goes unanswered.

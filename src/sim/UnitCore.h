@@ -34,6 +34,11 @@ struct SimOptions {
     // cut-after:K: the unit takes the first K requests, then hears nothing more, as if the
     // cable were pulled (until Reconnect).
     std::optional<uint32_t> cutAfter;
+    // unplug-after:K: the unit takes the first K requests; the next one pulls its ports, which
+    // fail as a removed device's do.
+    std::optional<uint32_t> unplugAfter;
+    // max-sysex:N: the link loses every message longer than N bytes, both ways.
+    std::optional<uint32_t> maxSysEx;
 };
 
 // Parses one option, named without its prefix ("baud", "fault", "seed", "versions",
@@ -63,6 +68,7 @@ struct UnitResponse {
     std::vector<uint8_t> reply;  // empty: no reply
     bool late = false;
     bool shortNoise = false;
+    bool unplug = false;                // the ports are pulled now
     std::chrono::microseconds busy{0};  // flash work before the reply can start
 };
 

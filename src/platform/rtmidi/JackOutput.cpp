@@ -3,7 +3,10 @@
 #include <jack/midiport.h>
 
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
+
+#include "platform/winmm.h"
 
 namespace platform::detail {
 
@@ -23,6 +26,7 @@ JackOutput::JackOutput(const std::string& clientName, const std::string& portNam
     port_ =
         jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     ring_ = jack_ringbuffer_create(kRingBytes);
+    jack_on_shutdown(client_, &JackOutput::Shutdown, this);
     if (port_ == nullptr || ring_ == nullptr ||
         jack_set_process_callback(client_, &JackOutput::Process, this) != 0 ||
         jack_activate(client_) != 0) {
@@ -32,7 +36,36 @@ JackOutput::JackOutput(const std::string& clientName, const std::string& portNam
 }
 
 JackOutput::~JackOutput() {
+    Drain();
     Close();
+}
+
+void JackOutput::Shutdown(void* self) {
+    static_cast<JackOutput*>(self)->serverGone_ = true;
+}
+
+void JackOutput::Drain() {
+    if (client_ == nullptr || ring_ == nullptr) {
+        return;
+    }
+    // Empty once the process callback has taken everything; out once one more cycle has run.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    draining_ = true;
+    std::unique_lock lock(drainMutex_);
+    uint64_t emptiedAt = 0;
+    bool empty = false;
+    while (!serverGone_ && std::chrono::steady_clock::now() < deadline) {
+        if (!empty && jack_ringbuffer_read_space(ring_) == 0) {
+            empty = true;
+            emptiedAt = cycles_.load();
+        }
+        if (empty && cycles_.load() > emptiedAt + 1) {
+            break;
+        }
+        // Woken by each cycle; the short bound only covers a wake-up that came just before.
+        drained_.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    draining_ = false;
 }
 
 void JackOutput::Close() {
@@ -52,7 +85,14 @@ bool JackOutput::Connect(const std::string& destination) {
     return r == 0 || r == EEXIST;
 }
 
-bool JackOutput::Send(const uint8_t* bytes, std::size_t length) {
+PortFailure JackOutput::Send(const uint8_t* bytes, std::size_t length) {
+    if (serverGone_) {
+        return PortGone(jack_port_name(port_), "the JACK server has stopped.");
+    }
+    return Queue(bytes, length) ? PortFailure{} : PortFailure{mm::MMSYSERR_NOMEM, ""};
+}
+
+bool JackOutput::Queue(const uint8_t* bytes, std::size_t length) {
     if (length == 0 || length > kRingBytes / 2) {
         return false;
     }
@@ -70,6 +110,15 @@ bool JackOutput::Send(const uint8_t* bytes, std::size_t length) {
 // rest wait for the next cycle.
 int JackOutput::Process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackOutput*>(arg);
+    struct Counted {
+        JackOutput* self;
+        ~Counted() {
+            self->cycles_.fetch_add(1);
+            if (self->draining_) {
+                self->drained_.notify_all();  // only while a close waits
+            }
+        }
+    } counted{self};
     void* buffer = jack_port_get_buffer(self->port_, frames);
     if (buffer == nullptr) {
         return 0;

@@ -7,6 +7,8 @@
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -30,10 +32,16 @@ class JackOutput final : public RealOutput {
     // Connects the port to another client's input port, by its full name.
     bool Connect(const std::string& destination);
     // Queues one message for the next process cycles; false when it cannot be queued.
-    bool Send(const uint8_t* bytes, std::size_t length) override;
+    bool Queue(const uint8_t* bytes, std::size_t length);
+    PortFailure Send(const uint8_t* bytes, std::size_t length) override;
+    // The server has shut the client down (it stopped, or dropped us).
+    bool ServerGone() const { return serverGone_.load(); }
 
   private:
     static int Process(jack_nframes_t frames, void* self);
+    static void Shutdown(void* self);
+    // Lets what is queued leave (bounded) before the port goes.
+    void Drain();
     void Close();
 
     jack_client_t* client_ = nullptr;
@@ -41,6 +49,11 @@ class JackOutput final : public RealOutput {
     jack_ringbuffer_t* ring_ = nullptr;  // [uint32 length][bytes] per message
     const bool holdUntilConnected_;
     std::mutex writers_;  // the ring takes one writer at a time
+    std::atomic<bool> serverGone_{false};
+    std::atomic<uint64_t> cycles_{0};
+    std::atomic<bool> draining_{false};
+    std::mutex drainMutex_;
+    std::condition_variable drained_;  // told by the process callback while draining
 };
 
 }  // namespace platform::detail

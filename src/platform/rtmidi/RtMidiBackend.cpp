@@ -12,11 +12,15 @@
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/RealBackend.h"
 #include "platform/RealPorts.h"
@@ -208,16 +212,74 @@ int FindPort(Port& port, const std::string& name) {
     return -1;
 }
 
+// Looks, while a port is open, whether the system still lists the port it is connected to:
+// neither ALSA nor JACK tells an RtMidi port that its other end has gone (interface pulled,
+// client or server gone). onGone is called once, on the watch's thread.
+class PortWatch {
+  public:
+    static constexpr auto kInterval = std::chrono::milliseconds(250);
+
+    PortWatch(std::string name, bool input, std::function<void()> onGone)
+        : name_(std::move(name)),
+          input_(input),
+          onGone_(std::move(onGone)),
+          thread_([this] { Run(); }) {}
+    ~PortWatch() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    PortWatch(const PortWatch&) = delete;
+    PortWatch& operator=(const PortWatch&) = delete;
+
+    bool Gone() const { return gone_.load(); }
+
+  private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, kInterval, [this] { return stop_; })) {
+            lock.unlock();
+            const auto names = Backend::Get().Names(input_);
+            lock.lock();
+            if (std::find(names.begin(), names.end(), name_) == names.end()) {
+                gone_ = true;
+                lock.unlock();
+                if (onGone_)
+                    onGone_();
+                return;
+            }
+        }
+    }
+
+    const std::string name_;
+    const bool input_;
+    const std::function<void()> onGone_;
+    std::atomic<bool> gone_{false};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;  // last: it runs on everything above
+};
+
 class RtInput final : public RealInput {
   public:
     using Rt = RtMidiIn;
     explicit RtInput(InputSink& sink) : sink_(sink) {}
     ~RtInput() override {
+        watch.reset();  // no failure is told after this
         if (rt) {
             rt->cancelCallback();
             rt->closePort();
             rt.reset();  // ends RtMidi's thread: nothing is delivered after this
         }
+    }
+
+    void Watch(const std::string& name) {
+        watch =
+            std::make_unique<PortWatch>(name, true, [this, name] { sink_.Fail(PortGone(name)); });
     }
 
     static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
@@ -230,6 +292,7 @@ class RtInput final : public RealInput {
 
     std::unique_ptr<RtMidiIn> rt;
     ErrorRecord errors;
+    std::unique_ptr<PortWatch> watch;
 
   private:
     InputSink& sink_;
@@ -244,19 +307,61 @@ class RtOutput final : public RealOutput {
         }
     }
 
-    bool Send(const uint8_t* bytes, std::size_t length) override {
+    PortFailure Send(const uint8_t* bytes, std::size_t length) override {
+        if (watch && watch->Gone()) {
+            return PortGone(name);
+        }
         errors.Clear();
+        std::string why;
         try {
             rt->sendMessage(bytes, length);
-        } catch (const std::exception&) {
-            return false;
+        } catch (const std::exception& e) {
+            why = e.what();
         }
-        return !errors.Failed();
+        if (why.empty() && errors.Failed()) {
+            why = errors.Text();
+        }
+        return why.empty() ? PortFailure{} : PortGone(name, why);
+    }
+
+    void Watch(const std::string& portName) {
+        name = portName;
+        watch = std::make_unique<PortWatch>(portName, false, nullptr);
     }
 
     std::unique_ptr<RtMidiOut> rt;
     ErrorRecord errors;
+    std::string name;
+    std::unique_ptr<PortWatch> watch;
 };
+
+#if defined(__linux__)
+// Our JACK output to another client's port, failing once that port has gone.
+class WatchedJackOutput final : public RealOutput {
+  public:
+    explicit WatchedJackOutput(const std::string& destination)
+        : port_("vantro-assistant-out", "out", true),
+          name_(destination),
+          watch_(destination, false, nullptr) {}
+
+    bool Connect() { return port_.Connect(name_); }
+
+    PortFailure Send(const uint8_t* bytes, std::size_t length) override {
+        if (watch_.Gone()) {
+            return PortGone(name_);
+        }
+        if (port_.ServerGone()) {
+            return PortGone(name_, "the JACK server has stopped.");
+        }
+        return port_.Send(bytes, length);
+    }
+
+  private:
+    JackOutput port_;
+    const std::string name_;
+    PortWatch watch_;
+};
+#endif
 
 // Opens the named port on a client of our own; configure runs before the port opens.
 template <typename Port, typename Result, typename Make, typename Configure>
@@ -279,6 +384,7 @@ MMRESULT OpenOwnPort(const std::string& name, const char* client, const char* po
         if (port->errors.Failed() || !port->rt->isPortOpen()) {
             return MIDIERR_NODEVICE;
         }
+        port->Watch(name);
         out = std::move(port);
         return MMSYSERR_NOERROR;
     } catch (const std::bad_alloc&) {
@@ -348,8 +454,8 @@ unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& ou
             return MMSYSERR_BADDEVICEID;
         }
         try {
-            auto port = std::make_unique<JackOutput>("vantro-assistant-out", "out", true);
-            if (!port->Connect(name)) {
+            auto port = std::make_unique<WatchedJackOutput>(name);
+            if (!port->Connect()) {
                 return MIDIERR_NODEVICE;
             }
             out = std::move(port);
@@ -431,6 +537,10 @@ PublishedPortPair::PublishedPortPair(const std::string& name, Handler onMessage)
 }
 
 PublishedPortPair::~PublishedPortPair() {
+    Close();
+}
+
+void PublishedPortPair::Close() {
     if (impl_->in) {
         impl_->in->cancelCallback();
         impl_->in->closePort();
@@ -440,7 +550,9 @@ PublishedPortPair::~PublishedPortPair() {
 }
 
 void PublishedPortPair::Send(const uint8_t* bytes, std::size_t length) {
-    impl_->out->Send(bytes, length);
+    if (impl_->out) {
+        impl_->out->Send(bytes, length);  // as on a cable: nobody hears a unit that is not heard
+    }
 }
 
 }  // namespace platform

@@ -32,6 +32,14 @@ struct VirtualInputCore {
         if (sink != nullptr)
             sink->Deliver(std::move(m));
     }
+
+    // As a removed device's: the handle that has it open is told, and nothing more arrives.
+    void Vanish() {
+        std::lock_guard lock(mutex);
+        if (sink != nullptr)
+            sink->Fail(PortGone(name));
+        sink = nullptr;
+    }
 };
 
 struct VirtualOutputCore {
@@ -42,11 +50,17 @@ struct VirtualOutputCore {
     VirtualOutputPort::Handler handler;
     bool alive = true;
     bool open = false;
+    unsigned refuseWith = 0;  // a send fails with this code, as a driver that refuses it
 
-    void Call(const uint8_t* bytes, std::size_t length) {
+    PortFailure Call(const uint8_t* bytes, std::size_t length) {
         std::lock_guard lock(mutex);
-        if (alive && handler)
+        if (!alive)
+            return PortGone(name);
+        if (refuseWith != 0)
+            return PortFailure{refuseWith, ""};
+        if (handler)
             handler(bytes, length);
+        return {};
     }
 };
 
@@ -101,9 +115,8 @@ class VirtualOutput final : public RealOutput {
         std::lock_guard lock(core_->mutex);
         core_->open = false;
     }
-    bool Send(const uint8_t* bytes, std::size_t length) override {
-        core_->Call(bytes, length);
-        return true;
+    PortFailure Send(const uint8_t* bytes, std::size_t length) override {
+        return core_->Call(bytes, length);
     }
 
   private:
@@ -180,15 +193,17 @@ VirtualInputPort::VirtualInputPort(std::string name)
 }
 
 VirtualInputPort::~VirtualInputPort() {
+    Remove();
+}
+
+void VirtualInputPort::Remove() {
     {
         auto& p = detail::Ports::Get();
         std::lock_guard lock(p.mutex);
-        std::erase(p.inputs, core_);
+        if (std::erase(p.inputs, core_) == 0)
+            return;  // already gone
     }
-    {
-        std::lock_guard lock(core_->mutex);
-        core_->sink = nullptr;
-    }
+    core_->Vanish();
     DeviceChangeWatch::PokeAll();
 }
 
@@ -236,10 +251,15 @@ VirtualOutputPort::VirtualOutputPort(std::string name, Handler handler)
 }
 
 VirtualOutputPort::~VirtualOutputPort() {
+    Remove();
+}
+
+void VirtualOutputPort::Remove() {
     {
         auto& p = detail::Ports::Get();
         std::lock_guard lock(p.mutex);
-        std::erase(p.outputs, core_);
+        if (std::erase(p.outputs, core_) == 0)
+            return;
     }
     {
         std::lock_guard lock(core_->mutex);  // waits for a handler call in progress
@@ -247,6 +267,11 @@ VirtualOutputPort::~VirtualOutputPort() {
         core_->handler = nullptr;
     }
     DeviceChangeWatch::PokeAll();
+}
+
+void VirtualOutputPort::RefuseSends(unsigned code) {
+    std::lock_guard lock(core_->mutex);
+    core_->refuseWith = code;
 }
 
 bool VirtualOutputPort::IsOpen() const {

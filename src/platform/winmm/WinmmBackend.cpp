@@ -1,8 +1,10 @@
 // Real MIDI ports through winmm itself, on Windows. A port is its winmm device number. Input
-// keeps several buffers queued with the driver and joins System Exclusive pieces up to F7;
-// output hands each message to midiOutLongMsg and waits (bounded) for its completion. The
-// driver's callbacks only copy and hand on; a worker of each input does the rest.
-// VANTRO_MIDI_API=none keeps winmm out entirely.
+// keeps many buffers queued with the driver (some drivers hand back a few bytes per buffer)
+// and joins System Exclusive pieces up to F7; output hands each message to midiOutLongMsg and
+// waits (bounded) for its completion. The driver's callbacks only copy and hand on; a worker of
+// each input does the rest, and looks after the device while it waits: a device that is
+// refused or removed fails the port at once, with winmm's own text. VANTRO_MIDI_API=none keeps
+// winmm out entirely.
 
 #include "platform/Windows.h"
 // windows.h first
@@ -41,6 +43,18 @@ bool ParseId(const std::string& id, UINT& device) {
     device = static_cast<UINT>(v);
     return true;
 }
+
+// Without a completion in this time a message is taken back: its wire time at 31,250 baud
+// and a margin.
+std::chrono::milliseconds SendBound(std::size_t length) {
+    return std::chrono::milliseconds(2000 + length * 10 / 31);
+}
+
+// How long a driver may say it is still busy (MIDIERR_NOTREADY) before that is a failure.
+constexpr auto kNotReadyBound = std::chrono::seconds(1);
+
+// How often an input's worker asks whether its device is still there while nothing arrives.
+constexpr auto kHealthInterval = std::chrono::milliseconds(250);
 
 class WinInput final : public RealInput {
   public:
@@ -84,7 +98,7 @@ class WinInput final : public RealInput {
 
   private:
     struct Buffer {
-        std::array<char, 1024> data{};
+        std::array<char, 256> data{};
         MIDIHDR header{};
     };
     struct Event {
@@ -108,13 +122,32 @@ class WinInput final : public RealInput {
             Event e{};
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return stop_ || !events_.empty(); });
+                if (!wake_.wait_for(lock, kHealthInterval,
+                                    [this] { return stop_ || !events_.empty(); })) {
+                    lock.unlock();
+                    CheckDevice();
+                    continue;
+                }
                 if (stop_)
                     return;
                 e = events_.front();
                 events_.pop_front();
             }
             Handle(e);
+        }
+    }
+
+    // A removed device answers nothing more: the port fails instead of waiting out its replies.
+    void CheckDevice() {
+        UINT id = 0;
+        if (const MMRESULT r = ::midiInGetID(handle_, &id); r != MMSYSERR_NOERROR)
+            Fail(r);
+    }
+
+    void Fail(MMRESULT code) {
+        if (!failed_) {
+            failed_ = true;
+            sink_.Fail(PortFailure{code, ""});
         }
     }
 
@@ -138,14 +171,18 @@ class WinInput final : public RealInput {
         } else if (sysex_.size() > kMaxSysEx) {
             sysex_.clear();  // no reply of ours is this long: a stuck line costs no memory
         }
-        ::midiInAddBuffer(handle_, h, sizeof(MIDIHDR));
+        if (const MMRESULT r = ::midiInAddBuffer(handle_, h, sizeof(MIDIHDR)); r != 0)
+            Fail(r);
     }
 
     static constexpr std::size_t kMaxSysEx = 64 * 1024;
     InputSink& sink_;
     HMIDIIN handle_ = nullptr;
     bool opened_ = false;
-    std::array<Buffer, 4> buffers_;
+    bool failed_ = false;  // the worker's
+    // Enough that a driver handing back a few bytes per buffer cannot use them all up while
+    // the worker is held up for a while: 128 three-byte pieces are 128 ms of wire time.
+    std::array<Buffer, 128> buffers_;
     std::vector<uint8_t> sysex_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -170,37 +207,46 @@ class WinOutput final : public RealOutput {
         ::midiOutClose(handle_);
     }
 
-    bool Send(const uint8_t* bytes, std::size_t length) override {
+    PortFailure Send(const uint8_t* bytes, std::size_t length) override {
         if (length == 0)
-            return false;
+            return PortFailure{MMSYSERR_INVALPARAM, ""};
         std::vector<char> copy(bytes, bytes + length);
         MIDIHDR h{};
         h.lpData = copy.data();
         h.dwBufferLength = static_cast<DWORD>(length);
-        if (::midiOutPrepareHeader(handle_, &h, sizeof h) != MMSYSERR_NOERROR)
-            return false;
+        if (const MMRESULT r = ::midiOutPrepareHeader(handle_, &h, sizeof h); r != 0)
+            return PortFailure{r, ""};
         {
             std::lock_guard lock(mutex_);
             done_ = false;
         }
-        bool ok = ::midiOutLongMsg(handle_, &h, sizeof h) == MMSYSERR_NOERROR;
-        if (ok) {
-            // The wire time at 31,250 baud and a margin: a driver that never finishes is reset.
-            const auto bound = std::chrono::milliseconds(2000 + length * 10 / 31);
-            std::unique_lock lock(mutex_);
-            ok = done_changed_.wait_for(lock, bound, [this] { return done_; });
-            if (!ok) {
-                lock.unlock();
-                ::midiOutReset(handle_);
-                lock.lock();
-                done_changed_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; });
-            }
+        MMRESULT r = LongMsg(h);
+        if (r == MMSYSERR_NOERROR && !WaitDone(SendBound(length))) {
+            ::midiOutReset(handle_);  // a driver that never finishes gives the buffer back
+            WaitDone(std::chrono::seconds(1));
+            r = MIDIERR_NOTREADY;
         }
         ::midiOutUnprepareHeader(handle_, &h, sizeof h);
-        return ok;
+        return PortFailure{r, ""};
     }
 
   private:
+    // A driver still busy with earlier data is asked again, for a bounded time.
+    MMRESULT LongMsg(MIDIHDR& h) {
+        const auto until = std::chrono::steady_clock::now() + kNotReadyBound;
+        MMRESULT r;
+        while ((r = ::midiOutLongMsg(handle_, &h, sizeof h)) == MIDIERR_NOTREADY &&
+               std::chrono::steady_clock::now() < until) {
+            WaitDone(std::chrono::milliseconds(5));  // a completion may free the driver sooner
+        }
+        return r;
+    }
+
+    bool WaitDone(std::chrono::milliseconds bound) {
+        std::unique_lock lock(mutex_);
+        return done_changed_.wait_for(lock, bound, [this] { return done_; });
+    }
+
     static void CALLBACK Callback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
         if (msg != MOM_DONE)
             return;
@@ -295,5 +341,7 @@ PublishedPortPair::PublishedPortPair(const std::string&, Handler) {
 PublishedPortPair::~PublishedPortPair() = default;
 
 void PublishedPortPair::Send(const uint8_t*, std::size_t) {}
+
+void PublishedPortPair::Close() {}
 
 }  // namespace platform
