@@ -85,9 +85,10 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (parsed.help) {
         out << "usage: vantro-cli verify [port choice] [link options]\n\n"
                "Asks the unit's bootloader for its versions and prints the status line the\n"
-               "assistant shows: \"OK - BL Vx.y, FW Vx.y\" (exit 0) or \"ERROR!\" (exit 1).\n"
-               "\"Invalid device selected\" when a port list is empty (exit 1); a port\n"
-               "failure prints its text (exit 3).\n\n"
+               "assistant shows: \"OK - BL Vx.y, FW Vx.y\" or \"ERROR!\", or \"Invalid device\n"
+               "selected\" when a port list is empty.\n"
+               "Exit status: 0 OK, 1 ERROR! or no port, 2 usage error, 3 a port failure (its\n"
+               "text is printed), 4 OK but the trace or flash dump was not written.\n\n"
             << LinkOptionsHelp();
         return kExitOk;
     }
@@ -109,7 +110,9 @@ int RunReset(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     if (parsed.help) {
         out << "usage: vantro-cli reset [port choice] [link options]\n\n"
-               "Sends the unit the restart command; no reply is awaited.\n\n"
+               "Sends the unit the restart command; no reply is awaited.\n"
+               "Exit status: 0 sent, 1 a port list is empty, 2 usage error, 3 a port failure\n"
+               "(its text is printed), 4 sent but the trace or flash dump was not written.\n\n"
             << LinkOptionsHelp();
         return kExitOk;
     }

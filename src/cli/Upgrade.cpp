@@ -29,8 +29,11 @@ constexpr const char* kUpgradeUsage =
     "  --no        answer it No\n"
     "              (neither: asked on the terminal, or No when input is no terminal)\n"
     "\n"
+    "Before the first erase one block is read back: a link that cannot carry it stops the\n"
+    "run with the unit unchanged.\n"
+    "\n"
     "Exit status: 0 after the success report, 1 after the failure report or a refusal,\n"
-    "2 usage error, 3 a port failure.\n"
+    "2 usage error, 3 a port failure, 4 done but the trace or flash dump was not written.\n"
     "\n";
 
 enum class Answer { Ask, Yes, No };

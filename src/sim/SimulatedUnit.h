@@ -84,6 +84,8 @@ class InProcessUnit {
   public:
     explicit InProcessUnit(const SimOptions& options = {});
     UnitCore& Core() { return unit_.Core(); }
+    // Whether the host has either of the unit's ports open.
+    bool PortsOpen() const { return toHost_.IsOpen() || fromHost_.IsOpen(); }
     SimulatedUnit& Unit() { return unit_; }
 
   private:

@@ -76,9 +76,34 @@ bool CheckWrittenBlock(MidiPortPair& pair, const uint8_t* expected, int32_t vali
     return true;
 }
 
+// Before anything changes the flash, one block of it is read back: a short request and a long
+// reply through the whole input path. A link that loses long System Exclusive messages would
+// otherwise let the erase pass and fail the first write, leaving the unit without firmware.
+bool LinkCarriesBlocks(MidiPortPair& pair, const ProgrammingPlan& plan, Tally& tally) {
+    uint8_t block[kBlockSize];
+    if (plan.empty() || ReadBlock(pair, static_cast<uint32_t>(plan.front().start) >> 1, block)) {
+        return true;
+    }
+    ++tally.errors;
+    tally.lines.push_back(
+        "Error: The unit did not send back a block of its flash memory, so nothing was erased "
+        "or written: the unit is unchanged.");
+    tally.lines.push_back(
+        "Check that the unit is in its bootloader (step 3). If it is, the MIDI interface or "
+        "cable loses long System Exclusive messages: try another interface or cable"
+#if defined(__linux__)
+        ", or the ALSA sequencer instead of a JACK bridge"
+#endif
+        ".");
+    return false;
+}
+
 // Erases and writes the plan; the first error ends it.
 void Program(MidiPortPair& pair, UpgradeUi& ui, const FirmwareImage& image,
              const ProgrammingPlan& plan, bool readBack, Tally& tally) {
+    if (!LinkCarriesBlocks(pair, plan, tally)) {
+        return;
+    }
     int32_t position = 0;
     uint8_t block[kBlockSize];
     for (const auto& segment : plan) {

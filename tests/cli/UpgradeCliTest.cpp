@@ -39,7 +39,8 @@ TEST(UpgradeCli, SuccessReportAndRestartOnYes) {
         last = line;
         ++lines;
     }
-    EXPECT_EQ(lines, 2 * (1 + 104 + 1) + 1);  // erase, blocks, VerifyOK both ways, restart
+    // The read before the erase, the erase, blocks, VerifyOK both ways, restart.
+    EXPECT_EQ(lines, 2 * (1 + 1 + 104 + 1) + 1);
     EXPECT_THAT(last, EndsWith(" > F0 6F 10 00 11 00 00 F7"));
 }
 
@@ -55,10 +56,11 @@ TEST(UpgradeCli, NoAndNoTerminalAnswerNo) {
 }
 
 TEST(UpgradeCli, FailureReportExitsOne) {
-    const auto r = Upgrade({"--simulated-unit", "--sim-fault", "drop:1", "--poll-interval-ms", "2",
-                            "--poll-count", "5", kExample});
+    const auto r = Upgrade({"--simulated-unit", "--sim-fault", "max-sysex:16", "--poll-interval-ms",
+                            "2", "--poll-count", "5", kExample});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "VANTRO Update FAILED:\nError: Failed erasing flash memory\n");
+    EXPECT_THAT(r.out, ::testing::StartsWith("VANTRO Update FAILED:\nError: The unit did not send "
+                                             "back a block of its flash memory"));
 }
 
 TEST(UpgradeCli, RefusalsAndUsage) {
@@ -86,6 +88,14 @@ TEST(UpgradeCli, RefusalsAndUsage) {
     const auto help = Upgrade({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("--readback"));
+    // Every command's help names the statuses it can end with, 4 too.
+    for (const char* command : {"verify", "reset", "upgrade"}) {
+        std::ostringstream o, e;
+        vantro::cli::RunCli({command, "--help"}, o, e);
+        EXPECT_THAT(o.str(), HasSubstr("2 usage error")) << command;
+        EXPECT_THAT(o.str(), HasSubstr("3 a port failure")) << command;
+        EXPECT_THAT(o.str(), HasSubstr("4 ")) << command;
+    }
 }
 
 TEST(UpgradeCli, NoPortsIsInvalidDeviceSelected) {

@@ -52,6 +52,25 @@ TEST(VerifyCli, SilentUnitGivesError) {
     EXPECT_EQ(r.out, "ERROR!\n");
 }
 
+TEST(PortFailureCli, PortsPulledMidwayExitThreeWithTheirTextAndNoSuccess) {
+    // Waits of a minute an attempt: only the failure can end these in time.
+    const std::vector<std::string> minute = {"--poll-interval-ms", "1000", "--poll-count", "60"};
+    const std::string gone =
+        "The MIDI port \"VANTRO simulated unit\" is gone: it was unplugged, or its MIDI system "
+        "stopped.\n";
+    const CliRun v =
+        Cli(With({"verify", "--simulated-unit", "--sim-fault", "unplug-after:0"}, minute));
+    EXPECT_EQ(v.status, 3);
+    EXPECT_EQ(v.out, "");
+    EXPECT_EQ(v.err, gone);
+    const CliRun u =
+        Cli(With({"upgrade", "--simulated-unit", "--yes", "--sim-fault", "unplug-after:40",
+                  std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex"},
+                 minute));
+    EXPECT_EQ(u.status, 3);
+    EXPECT_EQ(u.out, gone);  // the report's place; no success
+}
+
 TEST(VerifyCli, TraceHasEveryMessageInItsFormat) {
     testutil::TempFile trace("");
     const CliRun r = Cli({"verify", "--simulated-unit", "--trace", trace.Path()});

@@ -335,6 +335,59 @@ TEST_F(SlowOutputPortTest, CompletionsArrivingTogetherReleaseNothingTwice) {
     EXPECT_THAT(Sent(), ElementsAre(a, b, c));
 }
 
+// ---- a device that fails while open ------------------------------------------------------
+
+TEST(PortFailure, ARefusedSendOrAPortThatGoesFailsThePortAndTellsAtOnce) {
+    std::atomic<int> told{0};
+    {
+        // The system refuses a message on its way out: the port fails with its text, and
+        // nothing more is taken.
+        platform::VirtualOutputPort sink("refusing sink", [](const uint8_t*, std::size_t) {});
+        sink.RefuseSends(MMSYSERR_NODRIVER);
+        CMIDIOutDevice port;
+        port.SetFailureListener([&] { ++told; });
+        port.OpenPort(static_cast<UINT>(FindOutput("refusing sink")));
+        const Bytes msg = SysEx(8);
+        port.SendSysEx(reinterpret_cast<const char*>(msg.data()), 8);
+        ASSERT_TRUE(Eventually([&] { return told == 1; }));
+        try {
+            port.SendSysEx(reinterpret_cast<const char*>(msg.data()), 8);
+            FAIL() << "a failed port took a message";
+        } catch (const midi::CMIDIOutException& e) {
+            EXPECT_EQ(std::string(e.what()), ErrorText(MMSYSERR_NODRIVER));
+        }
+        port.ClosePort();
+        EXPECT_EQ(port.QueuedBufferCount(), 0u);
+        EXPECT_FALSE(sink.IsOpen());
+    }
+    {
+        // The input's port goes while input runs: told, the text names the port, and the
+        // port still closes.
+        platform::VirtualInputPort source("vanishing source");
+        RecordingReceiver receiver;
+        CMIDIInDevice port;
+        port.SetFailureListener([&] { ++told; });
+        port.AttachReceiver(&receiver);
+        port.OpenPort(static_cast<UINT>(FindInput("vanishing source")));
+        port.QueueBuffer();
+        port.Start();
+        source.Remove();
+        ASSERT_TRUE(Eventually([&] { return told == 2; }));
+        EXPECT_EQ(FindInput("vanishing source"), -1);
+        try {
+            port.ThrowIfFailed();
+            FAIL() << "no failure";
+        } catch (const midi::CMIDIInException& e) {
+            EXPECT_STREQ(e.what(),
+                         "The MIDI port \"vanishing source\" is gone: it was unplugged, "
+                         "or its MIDI system stopped.");
+        }
+        EXPECT_THROW(port.QueueBuffer(), midi::CMIDIInException);
+        port.ClosePort();
+        EXPECT_EQ(port.GetState(), midi::Closed);
+    }
+}
+
 // ---- messages and exceptions --------------------------------------------------------------
 
 TEST(MidiMessages, LongMessageOwnsACopy) {

@@ -185,6 +185,12 @@ struct UpgradeFixture {
 };
 
 const char* kSuccess = "VANTRO Update is completed and OK!\r\nRestart VANTRO?";
+// The report of a link that did not carry the block read back before the erase.
+const char* kUnchanged =
+    "VANTRO Update FAILED:\r\nError: The unit did not send back a block of its flash memory, so "
+    "nothing was erased or written: the unit is unchanged.\r\nCheck that the unit is in its "
+    "bootloader (step 3). If it is, the MIDI interface or cable loses long System Exclusive "
+    "messages: try another interface or cable";
 
 TEST(UpgradeRun, WholeUpgradeOfTheExampleAndRestartOnYes) {
     UpgradeFixture run;
@@ -434,21 +440,66 @@ TEST(UpgradeFaults, RatesThatRetriesAbsorbEndWellWithACorrectFlash) {
               UpgradeOutcome::Completed)
         << run.ui.messages.Texts().back();
     EXPECT_EQ(run.unit.Core().FlashDump(), ExpectedUpgrade(Example()).Flash(run.before));
-    const auto texts = run.ui.messages.Texts();
-    EXPECT_EQ(texts.back(), kSuccess);
-    for (std::size_t i = 0; i + 1 < texts.size(); ++i) {
-        EXPECT_EQ(texts[i], "Invalid short message received!\n");
+    // Noise on many exchanges is told once for the whole run.
+    EXPECT_THAT(run.ui.messages.Texts(),
+                ElementsAre("Invalid short message received!\n", kSuccess));
+}
+
+TEST(UpgradeFaults, ALinkThatLosesLongMessagesOrASilentUnitLeavesTheUnitUnchanged) {
+    sim::SimOptions silent, shortOnly;
+    silent.faults[sim::FaultKind::Drop] = 1.0;
+    shortOnly.maxSysEx = 16;  // Verify and the erase would pass; the block does not
+    for (const auto& o : {silent, shortOnly}) {
+        UpgradeFixture run(o);
+        EXPECT_EQ(run.Go(false, kFast), UpgradeOutcome::Failed);
+        ASSERT_EQ(run.ui.messages.Texts().size(), 1u);
+        EXPECT_THAT(run.ui.messages.Texts()[0], StartsWith(kUnchanged));
+        EXPECT_EQ(run.trace.Count(code::kErasePages), 0);
+        EXPECT_TRUE(run.unit.Core().Erases().empty());
+        EXPECT_EQ(run.unit.Core().FlashDump(), run.before);
+        run.ExpectPutBack();
     }
 }
 
-TEST(UpgradeFaults, ExhaustedAttemptsEndWithTheFailureReport) {
-    sim::SimOptions o;
-    o.faults[sim::FaultKind::Drop] = 1.0;
-    UpgradeFixture run(o);
-    EXPECT_EQ(run.Go(false, kFast), UpgradeOutcome::Failed);
-    EXPECT_THAT(run.ui.messages.Texts(),
-                ElementsAre("VANTRO Update FAILED:\r\nError: Failed erasing flash memory\r\n"));
-    run.ExpectPutBack();
+TEST(UpgradePortFailure, APortThatFailsMidwayEndsTheRunAtOnceWithItsText) {
+    // Waits of a minute an attempt: only the failure can end these runs in time.
+    const LinkTimings minute{std::chrono::milliseconds(1000), 60, 3, true, {}};
+    const auto inTime = [](auto run) {
+        const auto start = std::chrono::steady_clock::now();
+        const UpgradeOutcome outcome = run();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        return outcome;
+    };
+    {
+        // The unit's ports are pulled as it is asked for the 29th block: the wait for its
+        // reply ends on the input's failure.
+        sim::SimOptions o;
+        o.unplugAfter = 30;
+        UpgradeFixture run(o);
+        EXPECT_EQ(inTime([&] { return run.Go(false, minute); }), UpgradeOutcome::PortError);
+        EXPECT_THAT(run.ui.messages.Texts(),
+                    ElementsAre("The MIDI port \"VANTRO simulated unit\" is gone: it was "
+                                "unplugged, or its MIDI system stopped."));
+        EXPECT_EQ(run.trace.Sent().size(), 31u);  // no request after the one that failed
+        EXPECT_FALSE(run.unit.PortsOpen());
+        EXPECT_TRUE(run.ui.buttonStates.back());
+        EXPECT_EQ(run.ui.positions.back(), 0);
+    }
+    {
+        // The system refuses the first request: its text, and nothing more is sent.
+        platform::VirtualInputPort in("refusing");
+        int heard = 0;
+        platform::VirtualOutputPort out("refusing", [&](const uint8_t*, std::size_t) { ++heard; });
+        out.RefuseSends(MMSYSERR_NODRIVER);
+        FakeUi ui(Example());
+        ui.SelectPortsNamed("refusing");
+        UpgradeOptions options;
+        options.timings = minute;
+        EXPECT_EQ(inTime([&] { return RunUpgrade(ui, options); }), UpgradeOutcome::PortError);
+        EXPECT_THAT(ui.messages.Texts(), ElementsAre(testutil::ErrorText(MMSYSERR_NODRIVER)));
+        EXPECT_EQ(heard, 0);
+        EXPECT_FALSE(in.IsOpen() || out.IsOpen());
+    }
 }
 
 TEST(UpgradeFaults, WithReadBackASuccessReportNeverCoversAWrongFlash) {
@@ -479,12 +530,13 @@ TEST(UpgradeFaults, WithReadBackASuccessReportNeverCoversAWrongFlash) {
 TEST(UpgradeCutOff, ARunCutOffMidwayFailsAndTheNextOnePutsTheFlashRight) {
     const ExpectedUpgrade expected(Example());
     const std::pair<uint32_t, std::string> cuts[] = {
-        {0, "VANTRO Update FAILED:\r\nError: Failed erasing flash memory\r\n"},
-        {1, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [2800]\r\n"},
-        {52, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [5b00]\r\n"},
-        {104,
+        // The first request reads a block back, the second erases.
+        {1, "VANTRO Update FAILED:\r\nError: Failed erasing flash memory\r\n"},
+        {2, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [2800]\r\n"},
+        {53, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [5b00]\r\n"},
+        {105,
          "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [8f00]\r\n"},
-        {105, kSuccess},  // silence to VerifyOK counts as accepted
+        {106, kSuccess},  // silence to VerifyOK counts as accepted
     };
     for (const auto& [k, report] : cuts) {
         sim::SimOptions o;
@@ -494,7 +546,7 @@ TEST(UpgradeCutOff, ARunCutOffMidwayFailsAndTheNextOnePutsTheFlashRight) {
         // The unit counts requests: a retry by chance would move the cut, so attempts are long
         // enough (400 ms) that only the cut makes one.
         EXPECT_EQ(run.Go(false, LinkTimings{std::chrono::milliseconds(10), 40, 3, true, {}}),
-                  k == 105 ? UpgradeOutcome::Completed : UpgradeOutcome::Failed);
+                  k == 106 ? UpgradeOutcome::Completed : UpgradeOutcome::Failed);
         EXPECT_THAT(run.ui.messages.Texts(), ElementsAre(report)) << k;
         run.ExpectPutBack();
 
@@ -515,8 +567,10 @@ TEST(UpgradeReadBack, LinesAndCountsOfEveryOutcome) {
     testutil::TempFile hex(lines + testutil::kEof + "\r\n");
 
     // A unit that acknowledges the erase but keeps its flash: the block's write leaves the
-    // bytes given here, which read back as they are; phantom bytes always read 0x00.
+    // bytes given here, which read back as they are; phantom bytes always read 0x00. Without
+    // answerReads, only the read before the erase is answered.
     auto runWith = [&](std::map<std::size_t, uint8_t> held, bool answerReads = true) {
+        int reads = 0;
         sim::SimOptions o;
         o.startErased = true;
         sim::UnitCore core(o);
@@ -531,7 +585,7 @@ TEST(UpgradeReadBack, LinesAndCountsOfEveryOutcome) {
             [&](const Bytes& req, sim::UnitCore& c) -> std::optional<Bytes> {
                 if (req[5] == code::kErasePages)
                     return sim::unit::Reply(code::kErasePages);
-                if (req[5] == code::kReadBlock && !answerReads)
+                if (req[5] == code::kReadBlock && ++reads > 1 && !answerReads)
                     return std::nullopt;
                 return Answer(c, req);
             },
