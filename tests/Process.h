@@ -80,9 +80,15 @@ class ChildProcess {
 
     // Sends SIGTERM and waits; returns the exit status (-1 if it did not exit normally).
     int Stop() {
+        if (pid_ > 0)
+            kill(pid_, SIGTERM);
+        return Wait();
+    }
+
+    // Waits for the program to end by itself; returns its exit status as Stop does.
+    int Wait() {
         if (pid_ <= 0)
             return status_;
-        kill(pid_, SIGTERM);
         int raw = 0;
         waitpid(pid_, &raw, 0);
         pid_ = -1;

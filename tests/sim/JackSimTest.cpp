@@ -7,6 +7,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "HexFiles.h"
 #include "Process.h"
@@ -44,32 +45,110 @@ int PortNumber(const std::string& listing, const std::string& section, const std
     return -1;
 }
 
-TEST(JackSim, VerifyOverRealPortsReachesTheSimulatedUnit) {
-    if (std::getenv("JACK_DEFAULT_SERVER") == nullptr || platform::RealMidiApi() != "jack") {
-        GTEST_SKIP() << "no JACK server answers (JACK_DEFAULT_SERVER="
-                     << (std::getenv("JACK_DEFAULT_SERVER") ? std::getenv("JACK_DEFAULT_SERVER")
-                                                            : "unset")
-                     << ")";
-    }
-    testutil::ChildProcess sim({VANTRO_SIM_PATH, "--name", "VANTRO sim under test"});
-    ASSERT_TRUE(sim.Started());
-    ASSERT_TRUE(sim.WaitForOutput("ready on jack", std::chrono::seconds(10))) << sim.Output();
+bool SkipWithoutJack() {
+    return std::getenv("JACK_DEFAULT_SERVER") == nullptr || platform::RealMidiApi() != "jack";
+}
 
+#define SKIP_WITHOUT_JACK()                                                                  \
+    if (SkipWithoutJack())                                                                   \
+    GTEST_SKIP() << "no JACK server answers (JACK_DEFAULT_SERVER="                           \
+                 << (std::getenv("JACK_DEFAULT_SERVER") ? std::getenv("JACK_DEFAULT_SERVER") \
+                                                        : "unset")                           \
+                 << ")"
+
+// vantro-unit-sim under name, ready, with the numbers of its IN and OUT ports.
+struct UnitProcess {
+    UnitProcess(const std::string& name, std::vector<std::string> options)
+        : sim(Args(name, options)) {
+        EXPECT_TRUE(sim.Started());
+        EXPECT_TRUE(sim.WaitForOutput("ready on jack", std::chrono::seconds(10))) << sim.Output();
+        Result ports;
+        for (int tries = 0; tries < 100 && (in < 0 || out < 0); ++tries) {
+            ports = RunCliProcess("ports");
+            in = PortNumber(ports.out, "IN", name);
+            out = PortNumber(ports.out, "OUT", name);
+        }
+        EXPECT_GE(in, 0) << ports.out;
+        EXPECT_GE(out, 0) << ports.out;
+    }
+    static std::vector<std::string> Args(const std::string& name, std::vector<std::string> o) {
+        o.insert(o.begin(), {VANTRO_SIM_PATH, "--name", name});
+        return o;
+    }
+    std::string Ports() const {
+        return "--in " + std::to_string(in) + " --out " + std::to_string(out);
+    }
+
+    testutil::ChildProcess sim;
     int in = -1, out = -1;
-    Result ports;
-    for (int tries = 0; tries < 100 && (in < 0 || out < 0); ++tries) {
-        ports = RunCliProcess("ports");
-        in = PortNumber(ports.out, "IN", "VANTRO sim under test");
-        out = PortNumber(ports.out, "OUT", "VANTRO sim under test");
-    }
-    ASSERT_GE(in, 0) << ports.out;
-    ASSERT_GE(out, 0) << ports.out;
+};
 
-    const Result verify =
-        RunCliProcess("verify --in " + std::to_string(in) + " --out " + std::to_string(out));
+const std::string kExample = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
+// Waits of a minute an attempt: only a port failure can end a run in time.
+const std::string kMinuteWaits = " --poll-interval-ms 1000 --poll-count 60 ";
+
+TEST(JackSim, VerifyOverRealPortsReachesTheSimulatedUnit) {
+    SKIP_WITHOUT_JACK();
+    UnitProcess unit("VANTRO sim under test", {});
+    const Result verify = RunCliProcess("verify " + unit.Ports());
     EXPECT_EQ(verify.status, 0) << verify.out;
     EXPECT_EQ(verify.out, "OK - BL V1.2, FW V3.4\n");
-    EXPECT_EQ(sim.Stop(), 0) << "ended by signal " << sim.EndingSignal();
+    EXPECT_EQ(unit.sim.Stop(), 0) << "ended by signal " << unit.sim.EndingSignal();
+}
+
+TEST(JackSim, PortsPulledMidwayAreAPortFailureAtOnce) {
+    SKIP_WITHOUT_JACK();
+    UnitProcess unit("VANTRO sim pulled", {"--fault", "unplug-after:30"});
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = RunCliProcess("upgrade --yes " + unit.Ports() + kMinuteWaits + kExample);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("\"VANTRO sim pulled[^\"]*\" is gone"));
+    EXPECT_THAT(r.out, ::testing::Not(::testing::HasSubstr("completed")));
+    EXPECT_EQ(unit.sim.Stop(), 0) << "ended by signal " << unit.sim.EndingSignal();
+}
+
+// A JACK server of the test's own, stopped in the middle of an upgrade.
+TEST(JackSim, AServerThatStopsMidwayIsAPortFailureAtOnce) {
+    SKIP_WITHOUT_JACK();
+    const std::string server = "vantro-stopped-" + std::to_string(getpid());
+    testutil::ChildProcess jackd({"/usr/bin/jackd", "-n", server, "-S", "-t", "5000", "-r", "-d",
+                                  "dummy", "-r", "48000", "-p", "512"});
+    ASSERT_TRUE(jackd.Started());
+    const std::string outer = std::getenv("JACK_DEFAULT_SERVER");
+    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    struct Restore {
+        std::string name;
+        ~Restore() { setenv("JACK_DEFAULT_SERVER", name.c_str(), 1); }
+    } restore{outer};
+    bool up = false;
+    for (int tries = 0; tries < 100 && !up; ++tries) {
+        up = testutil::RunCommand("jack_lsp", "").status == 0;
+    }
+    ASSERT_TRUE(up) << "the test's own JACK server did not start";
+
+    UnitProcess unit("VANTRO sim stopped", {"--baud", "31250"});
+    testutil::TempFile trace("");
+    testutil::ChildProcess cli({VANTRO_CLI_PATH, "upgrade", "--yes", "--in",
+                                std::to_string(unit.in), "--out", std::to_string(unit.out),
+                                "--poll-interval-ms", "1000", "--poll-count", "60", "--trace",
+                                trace.Path(), kExample});
+    ASSERT_TRUE(cli.Started());
+    // Under way once a few blocks have gone both ways.
+    bool underWay = false;
+    for (int tries = 0; tries < 600 && !underWay; ++tries) {
+        const std::string t = testutil::ReadAll(trace.Path());
+        underWay = std::count(t.begin(), t.end(), '\n') >= 20;
+        if (!underWay)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(underWay) << testutil::ReadAll(trace.Path());
+    const auto stopped = std::chrono::steady_clock::now();
+    jackd.Stop();
+    EXPECT_TRUE(cli.WaitForOutput("is gone", std::chrono::seconds(20))) << cli.Output();
+    EXPECT_EQ(cli.Wait(), 3) << cli.Output();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(20));
+    EXPECT_THAT(cli.Output(), ::testing::Not(::testing::HasSubstr("completed")));
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ JackOutput::~JackOutput() {
 
 void JackOutput::Shutdown(void* self) {
     static_cast<JackOutput*>(self)->serverGone_ = true;
+    ++shutdowns_;
 }
 
 void JackOutput::Drain() {

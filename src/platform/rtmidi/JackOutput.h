@@ -36,6 +36,9 @@ class JackOutput final : public RealOutput {
     PortFailure Send(const uint8_t* bytes, std::size_t length) override;
     // The server has shut the client down (it stopped, or dropped us).
     bool ServerGone() const { return serverGone_.load(); }
+    // How many times a server has shut one of our JACK outputs down, in this process: JACK
+    // tells a client, not RtMidi's, so the other ports look here.
+    static uint64_t Shutdowns() { return shutdowns_.load(); }
 
   private:
     static int Process(jack_nframes_t frames, void* self);
@@ -50,6 +53,7 @@ class JackOutput final : public RealOutput {
     const bool holdUntilConnected_;
     std::mutex writers_;  // the ring takes one writer at a time
     std::atomic<bool> serverGone_{false};
+    static inline std::atomic<uint64_t> shutdowns_{0};
     std::atomic<uint64_t> cycles_{0};
     std::atomic<bool> draining_{false};
     std::mutex drainMutex_;

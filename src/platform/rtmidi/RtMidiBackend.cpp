@@ -244,7 +244,7 @@ class PortWatch {
             lock.unlock();
             const auto names = Backend::Get().Names(input_);
             lock.lock();
-            if (std::find(names.begin(), names.end(), name_) == names.end()) {
+            if (ServerStopped() || std::find(names.begin(), names.end(), name_) == names.end()) {
                 gone_ = true;
                 lock.unlock();
                 if (onGone_)
@@ -254,9 +254,21 @@ class PortWatch {
         }
     }
 
+    // A stopped JACK server may still show its last port list to a client.
+    bool ServerStopped() const {
+#if defined(__linux__)
+        return JackOutput::Shutdowns() != shutdownsAtStart_;
+#else
+        return false;
+#endif
+    }
+
     const std::string name_;
     const bool input_;
     const std::function<void()> onGone_;
+#if defined(__linux__)
+    const uint64_t shutdownsAtStart_ = JackOutput::Shutdowns();
+#endif
     std::atomic<bool> gone_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
