@@ -264,7 +264,9 @@ TEST_F(AssistantTest, ResetSendsTheRestartFrameAndClosesThePorts) {
 }
 
 TEST_F(AssistantTest, PortFailureIsShownAndTheDialogStaysUsable) {
-    sim::InProcessUnit unit;
+    sim::SimOptions pulled;
+    pulled.unplugAfter = 5;  // its ports go as it is asked for the second block
+    sim::InProcessUnit unit(pulled);
     auto dlg = Open();
     Click(*dlg, IDC_VERIFY);
     ASSERT_EQ(Edit(*dlg, IDC_STATUS)->text(), "OK - BL V1.2, FW V3.4");
@@ -278,6 +280,16 @@ TEST_F(AssistantTest, PortFailureIsShownAndTheDialogStaysUsable) {
     Click(*dlg, IDC_VERIFY);
     EXPECT_EQ(messages_.Texts().size(), 1u);
     EXPECT_TRUE(dlg->isVisible());
+
+    // The ports go in the middle of an upgrade: the failure box, and the dialog put back.
+    Click(*dlg, IDC_BROWSE);
+    Click(*dlg, IDC_UPGRADE);
+    EXPECT_THAT(messages_.Texts(),
+                ElementsAre(testutil::ErrorText(MMSYSERR_ALLOCATED),
+                            "The MIDI port \"VANTRO simulated unit\" is gone: it was unplugged, "
+                            "or its MIDI system stopped."));
+    EXPECT_TRUE(Button(*dlg, IDC_UPGRADE)->isEnabled());
+    EXPECT_FALSE(unit.PortsOpen());
 }
 
 TEST_F(AssistantTest, DeviceChangeRefreshesAndSelectsTheLastAgain) {
