@@ -180,9 +180,9 @@ class WinInput final : public RealInput {
     HMIDIIN handle_ = nullptr;
     bool opened_ = false;
     bool failed_ = false;  // the worker's
-    // Enough that a driver handing back a few bytes per buffer cannot use them all up while
-    // the worker is held up for a while: 128 three-byte pieces are 128 ms of wire time.
-    std::array<Buffer, 128> buffers_;
+    // Enough that a driver handing back a few bytes per buffer cannot use them all up even if
+    // the worker is held up for a whole reply: 528 bytes in three-byte pieces take 176.
+    std::array<Buffer, 256> buffers_;
     std::vector<uint8_t> sysex_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -200,11 +200,11 @@ class WinOutput final : public RealOutput {
         return r;
     }
 
+    // Every Send has waited for its completion, so nothing is left to reset: a reset would
+    // only put note-offs on the unit's wire after the restart frame.
     ~WinOutput() override {
-        if (!opened_)
-            return;
-        ::midiOutReset(handle_);
-        ::midiOutClose(handle_);
+        if (opened_)
+            ::midiOutClose(handle_);
     }
 
     PortFailure Send(const uint8_t* bytes, std::size_t length) override {

@@ -1,0 +1,142 @@
+// The winmm backend, through the whole program (vantro-cli's commands in this process), against
+// the winmm stand-in: the simulated unit sits on the stand-in's device pair.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <sstream>
+
+#include "WinmmModelControl.h"
+#include "cli/Cli.h"
+#include "sim/SimulatedUnit.h"
+
+namespace vantro {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kExample = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
+// The stand-in lists the synth as output 0: the unit's pair is input 0, output 1.
+const std::vector<std::string> kUnitPorts = {"--in", "0", "--out", "1"};
+// Waits of a minute an attempt: only a port failure can end a run in time.
+const std::vector<std::string> kMinuteWaits = {"--poll-interval-ms", "1000", "--poll-count", "60"};
+
+struct CliRun {
+    int status;
+    std::string out, err;
+};
+
+CliRun Cli(std::vector<std::string> args, const std::vector<std::string>& more = {}) {
+    args.insert(args.end(), more.begin(), more.end());
+    std::ostringstream o, e;
+    const int s = cli::RunCli(args, o, e);
+    return {s, o.str(), e.str()};
+}
+
+std::string SystemText(MMRESULT code) {
+    char text[MAXERRORLENGTH] = {};
+    midiOutGetErrorTextA(code, text, sizeof text);
+    return text;
+}
+
+// The simulated unit behind a USB-MIDI interface of the stand-in's.
+class UnitOnTheModel : public sim::UnitWire {
+  public:
+    explicit UnitOnTheModel(const sim::SimOptions& options = {})
+        : model_(winmm_model::loadControl()) {
+        model_.reset();
+        in_ = model_.addInput("VANTRO USB MIDI");
+        out_ = model_.addOutput("VANTRO USB MIDI");
+        model_.setBaud(WINMM_MODEL_INPUT, in_, 0);  // the unit models the wire itself
+        model_.setBaud(WINMM_MODEL_OUTPUT, out_, 0);
+        unit_ = std::make_unique<sim::SimulatedUnit>(options, *this);
+        model_.setSink(out_, &Heard, this);
+    }
+    ~UnitOnTheModel() override {
+        unit_->Stop();
+        EXPECT_EQ(model_.violations(), "");
+        EXPECT_EQ(model_.callbacksAfterClose(), 0u);
+        model_.setSink(out_, nullptr, nullptr);
+    }
+
+    void SendSysEx(const uint8_t* bytes, std::size_t length) override {
+        model_.inject(in_, bytes, static_cast<unsigned>(length));
+    }
+    void SendInvalidShort() override {
+        const unsigned char stray = 0x42;
+        model_.inject(in_, &stray, 1);
+    }
+    void Unplug() override {
+        model_.remove(WINMM_MODEL_INPUT, in_);
+        model_.remove(WINMM_MODEL_OUTPUT, out_);
+    }
+
+    winmm_model::Control& Model() { return model_; }
+    unsigned In() const { return in_; }
+    unsigned Out() const { return out_; }
+    bool PortsOpen() {
+        return model_.isOpen(WINMM_MODEL_INPUT, in_) || model_.isOpen(WINMM_MODEL_OUTPUT, out_);
+    }
+
+  private:
+    static void Heard(void* self, const unsigned char* bytes, unsigned length) {
+        static_cast<UnitOnTheModel*>(self)->unit_->OnRequest(bytes, length);
+    }
+
+    winmm_model::Control model_;
+    unsigned in_ = 0, out_ = 0;
+    std::unique_ptr<sim::SimulatedUnit> unit_;
+};
+
+TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
+    UnitOnTheModel unit;
+    const CliRun ports = Cli({"ports"});
+    EXPECT_THAT(ports.out, HasSubstr("IN ports:\n  0: VANTRO USB MIDI\n"));
+    EXPECT_THAT(ports.out,
+                HasSubstr("OUT ports:\n  0: Microsoft GS Wavetable Synth\n  1: VANTRO USB MIDI\n"));
+
+    const CliRun verify = Cli({"verify"}, kUnitPorts);
+    EXPECT_EQ(verify.status, 0) << verify.err;
+    EXPECT_EQ(verify.out, "OK - BL V1.2, FW V3.4\n");
+
+    // Whole buffers, then the small pieces some drivers hand back: every block read back
+    // matches, and no byte is lost for want of a buffer.
+    for (const unsigned piece : {0u, 3u, 7u}) {
+        unit.Model().setPiece(unit.In(), piece);
+        const CliRun r = Cli({"upgrade", "--readback", "--no", kExample}, kUnitPorts);
+        EXPECT_EQ(r.status, 0) << piece << r.out << r.err;
+        EXPECT_EQ(r.out, "VANTRO Update is completed and OK!\nRestart VANTRO? No\n") << piece;
+        EXPECT_EQ(unit.Model().lostBytes(unit.In()), 0u) << piece;
+    }
+
+    // A driver still busy with earlier data is asked again.
+    unit.Model().failLongMsg(unit.Out(), 1, MIDIERR_NOTREADY);
+    const CliRun busy = Cli({"upgrade", "--yes", kExample}, kUnitPorts);
+    EXPECT_EQ(busy.status, 0) << busy.out << busy.err;
+    EXPECT_FALSE(unit.PortsOpen());
+}
+
+TEST(WinmmBackend, APortInUseOrPulledMidwayIsAPortFailureWithWinmmsText) {
+    sim::SimOptions pulled;
+    pulled.unplugAfter = 30;
+    UnitOnTheModel unit(pulled);
+    unit.Model().failNextOpen(WINMM_MODEL_OUTPUT, unit.Out(), MMSYSERR_ALLOCATED);
+    const CliRun inUse = Cli({"verify"}, kUnitPorts);
+    EXPECT_EQ(inUse.status, 3);
+    EXPECT_EQ(inUse.err, SystemText(MMSYSERR_ALLOCATED) + "\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    CliRun r = Cli({"upgrade", "--yes", kExample, "--in", "0", "--out", "1"}, kMinuteWaits);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, SystemText(MMSYSERR_NODRIVER) + "\n");  // no success, no report
+    EXPECT_FALSE(unit.PortsOpen());
+}
+
+}  // namespace
+}  // namespace vantro

@@ -1,0 +1,132 @@
+// Control of the winmm stand-in (winmm.dll beside the test programs in this folder): devices, wire
+// rates, faults, and the checks it makes of its caller. The functions live in the stand-in; the
+// loader at the end finds them at run time, so a test program links only the ordinary winmm
+// import library.
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum { WINMM_MODEL_INPUT = 0, WINMM_MODEL_OUTPUT = 1 };
+
+// Takes the bytes of a message once they have left an output device (on the stand-in's thread).
+typedef void (*WinmmModelSink)(void* context, const unsigned char* bytes, unsigned length);
+
+// Back to the start state: only the synth (output 0). Returns 0 if handles were still open (they
+// are dropped, and a violation says so), otherwise 1.
+int winmmModelReset(void);
+// Adds an input or output device at the end of its list; returns its device ID.
+unsigned winmmModelAddInput(const char* name);
+unsigned winmmModelAddOutput(const char* name);
+// The wire rate of a device in baud, 10 bits a byte (0: instant). A new device runs at 31250.
+int winmmModelSetBaud(int kind, unsigned id, unsigned baud);
+// An input hands its buffer back after every `bytes` bytes of a SysEx message (0: only when full
+// or at F7), as drivers that pass on one USB packet a buffer do.
+int winmmModelSetPiece(unsigned inputId, unsigned bytes);
+// Where the bytes leaving an output go (NULL: nowhere).
+int winmmModelSetSink(unsigned outputId, WinmmModelSink sink, void* context);
+// Bytes that arrive on an input's wire, one after another at its wire rate; returns at once.
+int winmmModelInject(unsigned inputId, const unsigned char* bytes, unsigned length);
+// Bytes still on a device's wire: not yet arrived (input) or not yet left (output).
+unsigned winmmModelWireBytes(int kind, unsigned id);
+// The next open of the device fails with `code`, as when another program holds it.
+int winmmModelFailNextOpen(int kind, unsigned id, unsigned code);
+// The next `count` midiOutLongMsg calls on the output fail with `code` and queue nothing.
+int winmmModelFailLongMsg(unsigned outputId, unsigned count, unsigned code);
+// Unplugs the device: it leaves its list, and its open handle answers MMSYSERR_NODRIVER.
+int winmmModelRemove(int kind, unsigned id);
+// Whether the device is open.
+int winmmModelIsOpen(int kind, unsigned id);
+// Bytes that arrived on the input with nobody to take them (not open, not started, no buffer).
+unsigned long long winmmModelLostBytes(unsigned inputId);
+// Callbacks that fell due after midiInClose/midiOutClose returned (never made; should stay 0).
+unsigned winmmModelCallbacksAfterClose(void);
+// Misuse seen since the last reset: how many, and one's text (copied with a NUL, cut to `size`;
+// returns the text's full length).
+unsigned winmmModelViolationCount(void);
+unsigned winmmModelViolationText(unsigned index, char* text, unsigned size);
+
+#ifdef __cplusplus
+}
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+
+namespace winmm_model {
+
+// The control functions, found in the winmm.dll that the program has loaded.
+struct Control {
+    decltype(&winmmModelReset) reset;
+    decltype(&winmmModelAddInput) addInput;
+    decltype(&winmmModelAddOutput) addOutput;
+    decltype(&winmmModelSetBaud) setBaud;
+    decltype(&winmmModelSetPiece) setPiece;
+    decltype(&winmmModelSetSink) setSink;
+    decltype(&winmmModelInject) inject;
+    decltype(&winmmModelWireBytes) wireBytes;
+    decltype(&winmmModelFailNextOpen) failNextOpen;
+    decltype(&winmmModelFailLongMsg) failLongMsg;
+    decltype(&winmmModelRemove) remove;
+    decltype(&winmmModelIsOpen) isOpen;
+    decltype(&winmmModelLostBytes) lostBytes;
+    decltype(&winmmModelCallbacksAfterClose) callbacksAfterClose;
+    decltype(&winmmModelViolationCount) violationCount;
+    decltype(&winmmModelViolationText) violationText;
+
+    // Every violation's text, one a line.
+    std::string violations() const {
+        std::string all;
+        for (unsigned i = 0, n = violationCount(); i < n; ++i) {
+            char text[512];
+            violationText(i, text, sizeof text);
+            all += text;
+            all += '\n';
+        }
+        return all;
+    }
+};
+
+// Throws std::runtime_error when the loaded winmm.dll is not the stand-in.
+inline Control loadControl() {
+    HMODULE dll = GetModuleHandleA("winmm.dll");
+    if (!dll) {
+        throw std::runtime_error("winmm.dll is not loaded: link the test program with winmm");
+    }
+    auto find = [dll](auto& function, const char* name) {
+        FARPROC address = GetProcAddress(dll, name);
+        if (!address) {
+            throw std::runtime_error(
+                std::string("the winmm.dll loaded is not the winmm stand-in (it has no ") + name +
+                "): run the test from the folder that holds the stand-in, with "
+                "WINEDLLOVERRIDES=\"winmm=n;winealsa.drv=d\"");
+        }
+        // Through void (*)(), which converts to and from any function pointer without warning.
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+            reinterpret_cast<void (*)()>(address));
+    };
+    Control c{};
+    find(c.reset, "winmmModelReset");
+    find(c.addInput, "winmmModelAddInput");
+    find(c.addOutput, "winmmModelAddOutput");
+    find(c.setBaud, "winmmModelSetBaud");
+    find(c.setPiece, "winmmModelSetPiece");
+    find(c.setSink, "winmmModelSetSink");
+    find(c.inject, "winmmModelInject");
+    find(c.wireBytes, "winmmModelWireBytes");
+    find(c.failNextOpen, "winmmModelFailNextOpen");
+    find(c.failLongMsg, "winmmModelFailLongMsg");
+    find(c.remove, "winmmModelRemove");
+    find(c.isOpen, "winmmModelIsOpen");
+    find(c.lostBytes, "winmmModelLostBytes");
+    find(c.callbacksAfterClose, "winmmModelCallbacksAfterClose");
+    find(c.violationCount, "winmmModelViolationCount");
+    find(c.violationText, "winmmModelViolationText");
+    return c;
+}
+
+}  // namespace winmm_model
+#endif

@@ -1,0 +1,430 @@
+// The winmm stand-in against the documented behaviour that the winmm backend relies on, through
+// the ordinary winmm calls.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "WinmmModelControl.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<unsigned char>;
+
+constexpr auto kBound = 10s;
+
+struct Event {
+    UINT message;
+    DWORD_PTR param1;
+    DWORD_PTR param2;
+    DWORD thread;
+};
+
+// What the callbacks bring, for the test thread to wait for.
+class Recorder {
+  public:
+    static void CALLBACK callback(HANDLE, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                  DWORD_PTR param2) {
+        auto* self = reinterpret_cast<Recorder*>(instance);
+        if (self->onEvent) {
+            self->onEvent(message, param1);
+        }
+        std::lock_guard lock(self->mutex_);
+        self->events_.push_back({message, param1, param2, GetCurrentThreadId()});
+        self->changed_.notify_all();
+    }
+
+    DWORD_PTR instance() { return reinterpret_cast<DWORD_PTR>(this); }
+
+    // The events of this kind once there are `count` of them (fewer after the bound).
+    std::vector<Event> waitFor(UINT message, size_t count) {
+        std::unique_lock lock(mutex_);
+        std::vector<Event> found;
+        changed_.wait_for(lock, kBound, [&] {
+            found.clear();
+            for (const Event& e : events_) {
+                if (e.message == message) {
+                    found.push_back(e);
+                }
+            }
+            return found.size() >= count;
+        });
+        return found;
+    }
+
+    size_t count(UINT message) {
+        std::lock_guard lock(mutex_);
+        size_t n = 0;
+        for (const Event& e : events_) {
+            n += e.message == message;
+        }
+        return n;
+    }
+
+    std::function<void(UINT, DWORD_PTR)> onEvent;  // on the callback's thread, before recording
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Event> events_;
+};
+
+// A MIDI buffer and its header.
+struct Buffer {
+    explicit Buffer(size_t size) : data(size) {
+        header.lpData = data.data();
+        header.dwBufferLength = DWORD(size);
+    }
+    explicit Buffer(const Bytes& bytes) : Buffer(bytes.size()) {
+        std::memcpy(data.data(), bytes.data(), bytes.size());
+    }
+    Bytes recorded() const { return Bytes(data.begin(), data.begin() + header.dwBytesRecorded); }
+    std::vector<char> data;
+    MIDIHDR header{};
+};
+
+// Takes what leaves an output; while held, the stand-in's thread waits in it.
+class Sink {
+  public:
+    static void take(void* context, const unsigned char* bytes, unsigned length) {
+        auto* self = static_cast<Sink*>(context);
+        std::unique_lock lock(self->mutex_);
+        self->changed_.wait_for(lock, kBound, [&] { return !self->held_; });
+        self->messages_.emplace_back(bytes, bytes + length);
+        self->changed_.notify_all();
+    }
+
+    void hold(bool held) {
+        std::lock_guard lock(mutex_);
+        held_ = held;
+        changed_.notify_all();
+    }
+
+    std::vector<Bytes> messages() {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false;
+    std::vector<Bytes> messages_;
+};
+
+// Waits (within the bound) until `done` holds.
+bool eventually(const std::function<bool()>& done) {
+    for (auto end = Clock::now() + kBound; !done();) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+std::string errorText(MMRESULT code, UINT size = MAXERRORLENGTH) {
+    char text[MAXERRORLENGTH] = "unchanged";
+    MMRESULT result = midiOutGetErrorTextA(code, text, size);
+    return result == MMSYSERR_NOERROR ? text : "error " + std::to_string(result);
+}
+
+class WinmmModelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        model_ = winmm_model::loadControl();
+        ASSERT_EQ(model_.reset(), 1);
+    }
+
+    void TearDown() override {
+        if (!model_.violationCount) {
+            return;  // not loaded: SetUp said why
+        }
+        EXPECT_EQ(model_.violationCount(), 0u) << model_.violations();
+        EXPECT_EQ(model_.callbacksAfterClose(), 0u);
+    }
+
+    HMIDIIN openIn(UINT id, Recorder& recorder) {
+        HMIDIIN h = nullptr;
+        EXPECT_EQ(midiInOpen(&h, id, reinterpret_cast<DWORD_PTR>(&Recorder::callback),
+                             recorder.instance(), CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+        return h;
+    }
+
+    HMIDIOUT openOut(UINT id, Recorder& recorder) {
+        HMIDIOUT h = nullptr;
+        EXPECT_EQ(midiOutOpen(&h, id, reinterpret_cast<DWORD_PTR>(&Recorder::callback),
+                              recorder.instance(), CALLBACK_FUNCTION),
+                  MMSYSERR_NOERROR);
+        return h;
+    }
+
+    winmm_model::Control model_{};
+};
+
+TEST_F(WinmmModelTest, ListsDevicesAndCallsBackOnItsOwnThread) {
+    ASSERT_EQ(midiOutGetNumDevs(), 1u);
+    ASSERT_EQ(midiInGetNumDevs(), 0u);
+    MIDIOUTCAPSA outCaps{};
+    ASSERT_EQ(midiOutGetDevCapsA(0, &outCaps, sizeof outCaps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(outCaps.szPname, "Microsoft GS Wavetable Synth");
+    EXPECT_EQ(outCaps.wTechnology, MOD_SWSYNTH);
+
+    EXPECT_EQ(model_.addInput("Unit In"), 0u);
+    EXPECT_EQ(model_.addOutput("An output whose name is longer than a caps holds"), 1u);
+    ASSERT_EQ(midiOutGetDevCapsA(1, &outCaps, sizeof outCaps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(outCaps.szPname, "An output whose name is longer ");  // 31 characters
+    MIDIINCAPSA inCaps{};
+    ASSERT_EQ(midiInGetDevCapsA(0, &inCaps, sizeof inCaps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(inCaps.szPname, "Unit In");
+    EXPECT_EQ(midiInGetDevCapsA(1, &inCaps, sizeof inCaps), MMSYSERR_BADDEVICEID);
+
+    Recorder recorder;
+    HMIDIIN in = openIn(0, recorder);
+    auto opened = recorder.waitFor(MIM_OPEN, 1);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_NE(opened[0].thread, GetCurrentThreadId());
+    EXPECT_TRUE(model_.isOpen(WINMM_MODEL_INPUT, 0));
+    HMIDIIN again = nullptr;
+    EXPECT_EQ(midiInOpen(&again, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(midiInOpen(&again, 1, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    ASSERT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    auto closed = recorder.waitFor(MIM_CLOSE, 1);
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_NE(closed[0].thread, GetCurrentThreadId());
+    EXPECT_EQ(midiInClose(in), MMSYSERR_INVALHANDLE);
+    EXPECT_FALSE(model_.isOpen(WINMM_MODEL_INPUT, 0));
+
+    // An open fails as when another program holds the device, once.
+    model_.failNextOpen(WINMM_MODEL_OUTPUT, 1, MMSYSERR_ALLOCATED);
+    HMIDIOUT out = nullptr;
+    EXPECT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    ASSERT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+
+    // The texts, cut to the buffer with a NUL; the same for input and output.
+    EXPECT_EQ(errorText(MMSYSERR_BADDEVICEID),
+              "A device ID has been used that is out of range for your system.");
+    EXPECT_EQ(errorText(MMSYSERR_BADDEVICEID, 8), "A devic");
+    char inText[MAXERRORLENGTH] = {};
+    ASSERT_EQ(midiInGetErrorTextA(MIDIERR_STILLPLAYING, inText, sizeof inText), MMSYSERR_NOERROR);
+    EXPECT_EQ(errorText(MIDIERR_STILLPLAYING), inText);
+    EXPECT_EQ(errorText(1234), "error " + std::to_string(MMSYSERR_BADERRNUM));
+}
+
+TEST_F(WinmmModelTest, SysexArrivesIntoQueuedBuffersInPieces) {
+    ASSERT_EQ(model_.addInput("Unit In"), 0u);
+    Recorder recorder;
+    HMIDIIN in = openIn(0, recorder);
+    Buffer a(4), b(4);
+    for (Buffer* buffer : {&a, &b}) {
+        ASSERT_EQ(midiInPrepareHeader(in, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiInAddBuffer(in, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+
+    // One message across two buffers: the first when full, the second at F7.
+    Bytes message = {0xF0, 0x01, 0x02, 0x03, 0x04, 0xF7};
+    model_.inject(0, message.data(), unsigned(message.size()));
+    auto back = recorder.waitFor(MIM_LONGDATA, 2);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].param1, reinterpret_cast<DWORD_PTR>(&a.header));
+    EXPECT_EQ(back[1].param1, reinterpret_cast<DWORD_PTR>(&b.header));
+    EXPECT_LE(back[0].param2, back[1].param2);
+    EXPECT_EQ(a.recorded(), (Bytes{0xF0, 0x01, 0x02, 0x03}));
+    EXPECT_EQ(b.recorded(), (Bytes{0x04, 0xF7}));
+    EXPECT_EQ(a.header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_DONE));
+
+    // Handed back after every three bytes, as a driver passing on USB packets does.
+    model_.setPiece(0, 3);
+    for (Buffer* buffer : {&a, &b}) {
+        ASSERT_EQ(midiInAddBuffer(in, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    message = {0xF0, 0x10, 0x11, 0x12, 0xF7};
+    model_.inject(0, message.data(), unsigned(message.size()));
+    ASSERT_EQ(recorder.waitFor(MIM_LONGDATA, 4).size(), 4u);
+    EXPECT_EQ(a.recorded(), (Bytes{0xF0, 0x10, 0x11}));
+    EXPECT_EQ(b.recorded(), (Bytes{0x12, 0xF7}));
+
+    // With no buffer queued SysEx is lost (and counted); short messages still come.
+    message = {0xF0, 0x20, 0xF7, 0x90, 0x40, 0x7F};
+    model_.inject(0, message.data(), unsigned(message.size()));
+    auto data = recorder.waitFor(MIM_DATA, 1);
+    ASSERT_EQ(data.size(), 1u);
+    EXPECT_EQ(data[0].param1, 0x7F4090u);
+    EXPECT_EQ(model_.lostBytes(0), 3u);
+
+    // A status byte cuts a SysEx short: its buffer comes back marked invalid.
+    ASSERT_EQ(midiInAddBuffer(in, &a.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    message = {0xF0, 0x01, 0x90, 0x40, 0x7F};
+    model_.inject(0, message.data(), unsigned(message.size()));
+    ASSERT_EQ(recorder.waitFor(MIM_LONGERROR, 1).size(), 1u);
+    EXPECT_EQ(a.recorded(), (Bytes{0xF0, 0x01}));
+    EXPECT_EQ(recorder.waitFor(MIM_DATA, 2).size(), 2u);
+
+    // midiInReset hands every queued buffer back, done, before it returns.
+    for (Buffer* buffer : {&a, &b}) {
+        ASSERT_EQ(midiInAddBuffer(in, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    message = {0xF0, 0x30};
+    model_.inject(0, message.data(), unsigned(message.size()));
+    ASSERT_TRUE(eventually([&] { return model_.wireBytes(WINMM_MODEL_INPUT, 0) == 0; }));
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(recorder.count(MIM_LONGDATA), 6u);
+    EXPECT_EQ(a.recorded(), (Bytes{0xF0, 0x30}));
+    EXPECT_EQ(b.header.dwBytesRecorded, 0u);
+    EXPECT_EQ(b.header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_DONE));
+    for (Buffer* buffer : {&a, &b}) {
+        EXPECT_EQ(midiInUnprepareHeader(in, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(WinmmModelTest, LongMessagesLeaveInOrderAtTheWireRate) {
+    ASSERT_EQ(model_.addOutput("Unit Out"), 1u);
+    Sink sink;
+    model_.setSink(1, &Sink::take, &sink);
+    Recorder recorder;
+    HMIDIOUT out = openOut(1, recorder);
+    Bytes first(100, 0x55);  // 32 ms on the wire at 31250 baud
+    first.front() = 0xF0;
+    first.back() = 0xF7;
+    Buffer m1(first), m2(Bytes{0xF0, 0x01, 0xF7});
+    for (Buffer* buffer : {&m1, &m2}) {
+        ASSERT_EQ(midiOutPrepareHeader(out, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+
+    // Held in the sink, the first cannot be done: the calls return while it is under way.
+    sink.hold(true);
+    Clock::time_point sent = Clock::now();
+    ASSERT_EQ(midiOutLongMsg(out, &m1.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(out, &m2.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(m1.header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_INQUEUE));
+    EXPECT_EQ(midiOutUnprepareHeader(out, &m1.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiOutClose(out), MIDIERR_STILLPLAYING);
+    sink.hold(false);
+
+    auto done = recorder.waitFor(MOM_DONE, 2);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_GE(Clock::now() - sent, 30ms);
+    EXPECT_EQ(done[0].param1, reinterpret_cast<DWORD_PTR>(&m1.header));
+    EXPECT_EQ(done[1].param1, reinterpret_cast<DWORD_PTR>(&m2.header));
+    EXPECT_EQ(sink.messages(), (std::vector<Bytes>{first, {0xF0, 0x01, 0xF7}}));
+    EXPECT_EQ(m1.header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_DONE));
+
+    // midiOutReset hands back what is under way before it returns, and ends with the sustain
+    // pedal off on every channel.
+    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 300);  // 33 ms a byte
+    ASSERT_EQ(midiOutLongMsg(out, &m1.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(recorder.count(MOM_DONE), 3u);
+    EXPECT_TRUE(m1.header.dwFlags & MHDR_DONE);
+    EXPECT_TRUE(eventually([&] {
+        std::vector<Bytes> taken = sink.messages();
+        const Bytes& last = taken.back();  // the two messages came before
+        return last.size() > 3 && Bytes(last.end() - 3, last.end()) == Bytes{0xBF, 0x40, 0x00};
+    }));
+
+    for (Buffer* buffer : {&m1, &m2}) {
+        EXPECT_EQ(midiOutUnprepareHeader(out, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+
+    // The synth completes without a wire.
+    Recorder synthRecorder;
+    HMIDIOUT synth = openOut(0, synthRecorder);
+    Buffer m3(Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    ASSERT_EQ(midiOutPrepareHeader(synth, &m3.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(synth, &m3.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(synthRecorder.waitFor(MOM_DONE, 1).size(), 1u);
+    EXPECT_EQ(midiOutUnprepareHeader(synth, &m3.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(synth), MMSYSERR_NOERROR);
+}
+
+TEST_F(WinmmModelTest, FaultsAndMisuseGiveTheDocumentedCodes) {
+    ASSERT_EQ(model_.addInput("Gone In"), 0u);
+    ASSERT_EQ(model_.addInput("Unit In"), 1u);
+    ASSERT_EQ(model_.addOutput("Unit Out"), 1u);
+    Recorder inRecorder, outRecorder;
+    HMIDIIN in = openIn(0, inRecorder);
+    HMIDIOUT out = openOut(1, outRecorder);
+    Buffer input(16), output(Bytes{0xF0, 0x01, 0xF7});
+
+    EXPECT_EQ(midiInAddBuffer(in, &input.header, sizeof(MIDIHDR)), MIDIERR_UNPREPARED);
+    EXPECT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MIDIERR_UNPREPARED);
+    EXPECT_EQ(midiOutShortMsg(reinterpret_cast<HMIDIOUT>(in), 0x90), MMSYSERR_INVALHANDLE);
+    ASSERT_EQ(midiInPrepareHeader(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutPrepareHeader(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+
+    ASSERT_EQ(midiInAddBuffer(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInUnprepareHeader(in, &input.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
+
+    // "Busy, try again": twice, queueing nothing, then through.
+    model_.failLongMsg(1, 2, MIDIERR_NOTREADY);
+    EXPECT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MIDIERR_NOTREADY);
+    EXPECT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MIDIERR_NOTREADY);
+    EXPECT_FALSE(output.header.dwFlags & MHDR_INQUEUE);
+    ASSERT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(outRecorder.waitFor(MOM_DONE, 1).size(), 1u);
+
+    // Unplugged: the devices leave the lists (the next input moves up); what talks to them
+    // fails, a message under way comes back; cleaning up works.
+    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 300);
+    ASSERT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    model_.remove(WINMM_MODEL_INPUT, 0);
+    model_.remove(WINMM_MODEL_OUTPUT, 1);
+    EXPECT_EQ(midiInGetNumDevs(), 1u);
+    EXPECT_EQ(midiOutGetNumDevs(), 1u);
+    MIDIINCAPSA caps{};
+    ASSERT_EQ(midiInGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(caps.szPname, "Unit In");
+    UINT id = 0;
+    EXPECT_EQ(midiInStart(in), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiInGetID(in, &id), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiOutShortMsg(out, 0x7F4090), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiOutGetID(out, &id), MMSYSERR_NODRIVER);
+    ASSERT_EQ(outRecorder.waitFor(MOM_DONE, 2).size(), 2u);
+    EXPECT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NODRIVER);
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInAddBuffer(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiInUnprepareHeader(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutUnprepareHeader(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+
+    // Queueing a buffer again from inside the callback is misuse, and is recorded.
+    HMIDIIN unit = openIn(0, inRecorder);
+    ASSERT_EQ(midiInPrepareHeader(unit, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    inRecorder.onEvent = [&](UINT message, DWORD_PTR param1) {
+        if (message == MIM_LONGDATA && input.header.dwBytesRecorded) {
+            midiInAddBuffer(unit, reinterpret_cast<MIDIHDR*>(param1), sizeof(MIDIHDR));
+        }
+    };
+    ASSERT_EQ(midiInAddBuffer(unit, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInStart(unit), MMSYSERR_NOERROR);
+    Bytes message = {0xF0, 0x01, 0xF7};
+    model_.inject(0, message.data(), unsigned(message.size()));
+    ASSERT_TRUE(eventually([&] { return model_.violationCount() == 1; }));
+    EXPECT_NE(model_.violations().find("midiInAddBuffer"), std::string::npos);
+    ASSERT_EQ(midiInReset(unit), MMSYSERR_NOERROR);
+    inRecorder.onEvent = nullptr;
+    EXPECT_EQ(midiInUnprepareHeader(unit, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(unit), MMSYSERR_NOERROR);
+    EXPECT_EQ(model_.reset(), 1);  // clears the violation
+}
+
+}  // namespace
