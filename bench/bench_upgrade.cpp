@@ -1,15 +1,21 @@
 // A whole upgrade of the example firmware against the in-process simulated unit at 5-pin
 // MIDI speed, against the bound the wire sets: every byte sent and received at 320 us plus
 // the unit's modelled flash times. Once waking on a reply's arrival, once polling at the
-// 50 ms tick.
+// 50 ms tick. On Windows, --winmm-model runs it instead through the winmm backend and the winmm
+// stand-in of the tests (run beside it, with winmm=n), whose wire carries the bytes at 31,250.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include "bootloader/Link.h"
 #include "sim/SimulatedUnit.h"
 #include "upgrade/UpgradeRun.h"
+#if defined(_WIN32)
+#include "UnitOnTheModel.h"
+#endif
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -44,8 +50,8 @@ class QuietUi : public vantro::UpgradeUi, public vantro::MessageSeam {
     bool FileExists(const std::string& p) override { return std::filesystem::exists(p); }
     void SetUpgradeEnabled(bool) override {}
     void UpdateData(bool) override {}
-    int InSelection() override { return static_cast<int>(midiInGetNumDevs()) - 1; }
-    int OutSelection() override { return static_cast<int>(midiOutGetNumDevs()) - 1; }
+    int InSelection() override { return static_cast<int>(mm::midiInGetNumDevs()) - 1; }
+    int OutSelection() override { return static_cast<int>(mm::midiOutGetNumDevs()) - 1; }
     void SetProgressRange(int, int) override {}
     void SetProgressPos(int) override {}
     vantro::MessageSeam& Messages() override { return *this; }
@@ -59,12 +65,21 @@ class QuietUi : public vantro::UpgradeUi, public vantro::MessageSeam {
     std::string path_;
 };
 
-void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex) {
+void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, bool throughModel) {
     vantro::sim::SimOptions sim;
     sim.baud = 31250;
     sim.pageEraseTime = kPageErase;
     sim.rowWriteTime = kRowWrite;
-    vantro::sim::InProcessUnit unit(sim);
+    std::unique_ptr<vantro::sim::InProcessUnit> inProcess;
+#if defined(_WIN32)
+    std::unique_ptr<vantro::UnitOnTheModel> onModel;
+    if (throughModel) {
+        sim.baud = 0;  // the stand-in's wire takes the time
+        onModel = std::make_unique<vantro::UnitOnTheModel>(sim, 31250);
+    }
+#endif
+    if (!throughModel)
+        inProcess = std::make_unique<vantro::sim::InProcessUnit>(sim);
     QuietUi ui(hex);
     Counter counter;
     vantro::UpgradeOptions options;
@@ -87,8 +102,13 @@ void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string hex = argc > 1 ? argv[1] : VANTRO_EXAMPLE_HEX;
-    RunOnce("upgrade at 31250 baud, waking on arrival", true, hex);
-    RunOnce("upgrade at 31250 baud, 50 ms poll tick  ", false, hex);
+    const bool model = argc > 1 && std::string(argv[1]) == "--winmm-model";
+    const std::string hex = argc > 1 + model ? argv[1 + model] : VANTRO_EXAMPLE_HEX;
+    if (model) {
+        RunOnce("upgrade at 31250 baud through the winmm stand-in", true, hex, true);
+        return 0;
+    }
+    RunOnce("upgrade at 31250 baud, waking on arrival", true, hex, false);
+    RunOnce("upgrade at 31250 baud, 50 ms poll tick  ", false, hex, false);
     return 0;
 }

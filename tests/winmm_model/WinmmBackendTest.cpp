@@ -11,9 +11,8 @@
 #include <memory>
 #include <sstream>
 
-#include "WinmmModelControl.h"
+#include "UnitOnTheModel.h"
 #include "cli/Cli.h"
-#include "sim/SimulatedUnit.h"
 
 namespace vantro {
 namespace {
@@ -44,57 +43,18 @@ std::string SystemText(MMRESULT code) {
     return text;
 }
 
-// The simulated unit behind a USB-MIDI interface of the stand-in's.
-class UnitOnTheModel : public sim::UnitWire {
-  public:
-    explicit UnitOnTheModel(const sim::SimOptions& options = {})
-        : model_(winmm_model::loadControl()) {
-        model_.reset();
-        in_ = model_.addInput("VANTRO USB MIDI");
-        out_ = model_.addOutput("VANTRO USB MIDI");
-        model_.setBaud(WINMM_MODEL_INPUT, in_, 0);  // the unit models the wire itself
-        model_.setBaud(WINMM_MODEL_OUTPUT, out_, 0);
-        unit_ = std::make_unique<sim::SimulatedUnit>(options, *this);
-        model_.setSink(out_, &Heard, this);
+// The stand-in must have seen no misuse, and no callback after a close.
+struct ModelChecked : UnitOnTheModel {
+    using UnitOnTheModel::UnitOnTheModel;
+    ~ModelChecked() override {
+        Stop();
+        EXPECT_EQ(Model().violations(), "");
+        EXPECT_EQ(Model().callbacksAfterClose(), 0u);
     }
-    ~UnitOnTheModel() override {
-        unit_->Stop();
-        EXPECT_EQ(model_.violations(), "");
-        EXPECT_EQ(model_.callbacksAfterClose(), 0u);
-        model_.setSink(out_, nullptr, nullptr);
-    }
-
-    void SendSysEx(const uint8_t* bytes, std::size_t length) override {
-        model_.inject(in_, bytes, static_cast<unsigned>(length));
-    }
-    void SendInvalidShort() override {
-        const unsigned char stray = 0x42;
-        model_.inject(in_, &stray, 1);
-    }
-    void Unplug() override {
-        model_.remove(WINMM_MODEL_INPUT, in_);
-        model_.remove(WINMM_MODEL_OUTPUT, out_);
-    }
-
-    winmm_model::Control& Model() { return model_; }
-    unsigned In() const { return in_; }
-    unsigned Out() const { return out_; }
-    bool PortsOpen() {
-        return model_.isOpen(WINMM_MODEL_INPUT, in_) || model_.isOpen(WINMM_MODEL_OUTPUT, out_);
-    }
-
-  private:
-    static void Heard(void* self, const unsigned char* bytes, unsigned length) {
-        static_cast<UnitOnTheModel*>(self)->unit_->OnRequest(bytes, length);
-    }
-
-    winmm_model::Control model_;
-    unsigned in_ = 0, out_ = 0;
-    std::unique_ptr<sim::SimulatedUnit> unit_;
 };
 
 TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
-    UnitOnTheModel unit;
+    ModelChecked unit;
     const CliRun ports = Cli({"ports"});
     EXPECT_THAT(ports.out, HasSubstr("IN ports:\n  0: VANTRO USB MIDI\n"));
     EXPECT_THAT(ports.out,
@@ -124,7 +84,7 @@ TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
 TEST(WinmmBackend, APortInUseOrPulledMidwayIsAPortFailureWithWinmmsText) {
     sim::SimOptions pulled;
     pulled.unplugAfter = 30;
-    UnitOnTheModel unit(pulled);
+    ModelChecked unit(pulled);
     unit.Model().failNextOpen(WINMM_MODEL_OUTPUT, unit.Out(), MMSYSERR_ALLOCATED);
     const CliRun inUse = Cli({"verify"}, kUnitPorts);
     EXPECT_EQ(inUse.status, 3);
