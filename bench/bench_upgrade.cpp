@@ -3,6 +3,7 @@
 // the unit's modelled flash times. Once waking on a reply's arrival, once polling at the
 // 50 ms tick. On Windows, --winmm-model runs it instead through the winmm backend and the winmm
 // stand-in of the tests (run beside it, with winmm=n), whose wire carries the bytes at 31,250.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -27,9 +28,24 @@ constexpr auto kRowWrite = std::chrono::microseconds(1600);
 
 class Counter : public vantro::LinkTrace {
   public:
-    void Sent(const uint8_t* b, std::size_t n) override { Add(b, n); }
-    void Received(const uint8_t* b, std::size_t n) override { Add(b, n); }
+    using Clock = std::chrono::steady_clock;
+    void Sent(const uint8_t* b, std::size_t n) override {
+        Add(b, n);
+        std::lock_guard lock(mutex_);
+        if (received_ != Clock::time_point{}) {
+            turnaround += Clock::now() - received_;
+            ++turnarounds;
+        }
+    }
+    void Received(const uint8_t* b, std::size_t n) override {
+        Add(b, n);
+        std::lock_guard lock(mutex_);
+        received_ = Clock::now();
+    }
     std::size_t bytes = 0, erasePages = 0, writes = 0;
+    // From each reply's arrival to the next request: the host's own time.
+    Clock::duration turnaround{};
+    int turnarounds = 0;
 
   private:
     void Add(const uint8_t* b, std::size_t n) {
@@ -41,6 +57,7 @@ class Counter : public vantro::LinkTrace {
             ++writes;
     }
     std::mutex mutex_;
+    Clock::time_point received_{};
 };
 
 class QuietUi : public vantro::UpgradeUi, public vantro::MessageSeam {
@@ -94,9 +111,13 @@ void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, bool
         static_cast<double>(counter.erasePages) *
             std::chrono::duration<double>(kPageErase).count() +
         static_cast<double>(counter.writes) * std::chrono::duration<double>(kRowWrite).count();
-    std::printf("%s: %s, wall %.3f s, wire bound %.3f s (%zu bytes), ratio %.4f\n", label,
-                outcome == vantro::UpgradeOutcome::Completed ? "completed" : "NOT completed", wall,
-                bound, counter.bytes, wall / bound);
+    std::printf(
+        "%s: %s, wall %.3f s, wire bound %.3f s (%zu bytes), ratio %.4f, %.2f ms from "
+        "a reply to the next request\n",
+        label, outcome == vantro::UpgradeOutcome::Completed ? "completed" : "NOT completed", wall,
+        bound, counter.bytes, wall / bound,
+        std::chrono::duration<double, std::milli>(counter.turnaround).count() /
+            std::max(1, counter.turnarounds));
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ CMIDIInDevice::~CMIDIInDevice() {
         }
     } catch (...) {
     }
+    EndWorker();
 }
 
 void CMIDIInDevice::OpenPort(UINT deviceId) {
@@ -61,6 +62,25 @@ void CMIDIInDevice::OpenPort(UINT deviceId) {
         throw CMIDIInException(result);
     }
     m_State = Opened;
+    // One worker for as long as the port is open, idle while input is stopped: a thread made
+    // and ended for every exchange costs milliseconds on some systems.
+    m_WorkerEnds = false;
+    m_Event->Reset();
+    try {
+        m_Worker = std::thread(&CMIDIInDevice::ReleaseThreadProc, this);
+    } catch (const std::system_error&) {
+        midiInClose(m_hMidiIn);
+        m_State = Closed;
+        throw CMIDIInException(MMSYSERR_NOMEM);
+    }
+}
+
+void CMIDIInDevice::EndWorker() {
+    if (m_Worker.joinable()) {
+        m_WorkerEnds = true;
+        m_Event->Set();
+        m_Worker.join();
+    }
 }
 
 void CMIDIInDevice::ThrowIfFailed() const {
@@ -91,18 +111,9 @@ void CMIDIInDevice::Start() {
         return;
     }
     m_State = Started;
-    m_Event->Reset();  // a signal left from an earlier run must not release anything
-    try {
-        m_Worker = std::thread(&CMIDIInDevice::ReleaseThreadProc, this);
-    } catch (const std::system_error&) {
-        m_State = Opened;
-        throw CMIDIInException(MMSYSERR_NOMEM);
-    }
     const MMRESULT result = midiInStart(m_hMidiIn);
     if (result != MMSYSERR_NOERROR) {
         m_State = Opened;
-        m_Event->Set();
-        m_Worker.join();
         throw CMIDIInException(result);
     }
 }
@@ -111,11 +122,9 @@ void CMIDIInDevice::Stop() {
     if (m_State != Started) {
         return;
     }
+    // The worker releases nothing once input is stopped, and only buffers the driver has
+    // handed back; the queue's lock keeps it and the release here apart.
     m_State = Opened;
-    m_Event->Set();
-    if (m_Worker.joinable()) {
-        m_Worker.join();
-    }
     midiInReset(m_hMidiIn);
     m_HdrQueue.ReleaseAll();
 }
@@ -128,6 +137,7 @@ void CMIDIInDevice::ClosePort() {
             throw CMIDIInException(result);
         }
         m_State = Closed;
+        EndWorker();
     }
 }
 
@@ -175,12 +185,14 @@ void CMIDIInDevice::MidiInCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_
 }
 
 void CMIDIInDevice::ReleaseThreadProc() {
-    while (m_State == Started) {
+    for (;;) {
         m_Event->Wait();
-        if (m_State != Started) {
-            break;
+        if (m_WorkerEnds) {
+            return;
         }
-        m_HdrQueue.ReleaseOldestIfDone();
+        if (m_State == Started) {
+            m_HdrQueue.ReleaseOldestIfDone();
+        }
     }
 }
 

@@ -71,10 +71,12 @@ class CMIDIInDevice {
     static void MidiInCallback(mm::HMIDIIN handle, mm::UINT msg, mm::DWORD_PTR instance,
                                mm::DWORD_PTR param1, mm::DWORD_PTR param2);
     void ReleaseThreadProc();
+    void EndWorker();
 
     mm::HMIDIIN m_hMidiIn = nullptr;
     std::unique_ptr<AutoResetEvent> m_Event;
-    std::thread m_Worker;
+    std::thread m_Worker;  // from OpenPort to ClosePort
+    std::atomic<bool> m_WorkerEnds{false};
     std::atomic<CMIDIReceiver*> m_Receiver{nullptr};
     HeaderQueue<InBufferHeader> m_HdrQueue;
     std::atomic<PortState> m_State{Closed};

@@ -201,6 +201,9 @@ class InHandle final : public InputSink {
         started_ = false;
         std::vector<MIDIHDR*> returned(buffers_.begin(), buffers_.end());
         buffers_.clear();
+        if (returned.empty() && events_.empty() && !busy_) {
+            return MMSYSERR_NOERROR;  // no callback is made or due: nothing to wait for
+        }
         for (auto* h : returned) {
             SetFlags(h, MHDR_DONE, MHDR_INQUEUE);
         }
@@ -261,9 +264,11 @@ class InHandle final : public InputSink {
             Event e;
             {
                 std::unique_lock lock(mutex_);
+                busy_ = false;
                 wake_.wait(lock, [this] { return !events_.empty(); });
                 e = std::move(events_.front());
                 events_.pop_front();
+                busy_ = true;
             }
             switch (e.kind) {
                 case Event::Kind::Message:
@@ -334,6 +339,7 @@ class InHandle final : public InputSink {
     std::deque<Event> events_;
     std::deque<MIDIHDR*> buffers_;
     bool started_ = false;
+    bool busy_ = false;  // the thread is handling an event: a callback may be under way
     MMRESULT failure_ = MMSYSERR_NOERROR;
     Clock::time_point startTime_ = Clock::now();
     Barriers barriers_;

@@ -11,6 +11,7 @@
 #include <mmsystem.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -88,6 +89,7 @@ class WinInput final : public RealInput {
             worker_.join();
         if (!opened_)
             return;
+        closing_ = true;         // what the reset hands back is not passed on
         ::midiInReset(handle_);  // hands back every buffer; the worker is gone, nothing re-adds
         for (auto& b : buffers_) {
             if (b.header.dwFlags & MHDR_PREPARED)
@@ -101,39 +103,62 @@ class WinInput final : public RealInput {
         std::array<char, 256> data{};
         MIDIHDR header{};
     };
-    struct Event {
-        UINT msg;
-        DWORD_PTR param;
-    };
 
+    // On the driver's thread, one call at a time: copies what came and hands it on at once;
+    // the buffer goes to the worker, which gives it back to the driver (a callback may not).
     static void CALLBACK Callback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
         auto* self = reinterpret_cast<WinInput*>(instance);
-        if (msg != MIM_DATA && msg != MIM_ERROR && msg != MIM_LONGDATA && msg != MIM_LONGERROR)
+        if (self->closing_)
             return;
-        {
-            std::lock_guard lock(self->mutex_);
-            self->events_.push_back(Event{msg, p1});
+        if (msg == MIM_DATA || msg == MIM_ERROR) {
+            Incoming m;
+            m.kind = msg == MIM_DATA ? Incoming::Kind::Short : Incoming::Kind::InvalidShort;
+            m.word = static_cast<uint32_t>(p1);
+            self->sink_.Deliver(std::move(m));
+        } else if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
+            auto* h = reinterpret_cast<MIDIHDR*>(p1);
+            self->Join(msg, h);
+            {
+                std::lock_guard lock(self->mutex_);
+                self->returned_.push_back(h);
+            }
+            self->wake_.notify_one();
         }
-        self->wake_.notify_one();
+    }
+
+    // Joins the pieces of a System Exclusive message up to its F7.
+    void Join(UINT msg, const MIDIHDR* h) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(h->lpData);
+        sysex_.insert(sysex_.end(), bytes, bytes + h->dwBytesRecorded);
+        if (msg == MIM_LONGERROR) {
+            sink_.Deliver(Incoming{Incoming::Kind::BrokenSysEx, std::move(sysex_), 0});
+            sysex_.clear();
+        } else if (!sysex_.empty() && sysex_.back() == 0xF7) {
+            sink_.Deliver(Incoming{Incoming::Kind::SysEx, std::move(sysex_), 0});
+            sysex_.clear();
+        } else if (sysex_.size() > kMaxSysEx) {
+            sysex_.clear();  // no reply of ours is this long: a stuck line costs no memory
+        }
     }
 
     void Run() {
         for (;;) {
-            Event e{};
+            MIDIHDR* h = nullptr;
             {
                 std::unique_lock lock(mutex_);
                 if (!wake_.wait_for(lock, kHealthInterval,
-                                    [this] { return stop_ || !events_.empty(); })) {
+                                    [this] { return stop_ || !returned_.empty(); })) {
                     lock.unlock();
                     CheckDevice();
                     continue;
                 }
                 if (stop_)
                     return;
-                e = events_.front();
-                events_.pop_front();
+                h = returned_.front();
+                returned_.pop_front();
             }
-            Handle(e);
+            if (const MMRESULT r = ::midiInAddBuffer(handle_, h, sizeof(MIDIHDR)); r != 0)
+                Fail(r);
         }
     }
 
@@ -151,30 +176,6 @@ class WinInput final : public RealInput {
         }
     }
 
-    void Handle(const Event& e) {
-        if (e.msg == MIM_DATA || e.msg == MIM_ERROR) {
-            Incoming m;
-            m.kind = e.msg == MIM_DATA ? Incoming::Kind::Short : Incoming::Kind::InvalidShort;
-            m.word = static_cast<uint32_t>(e.param);
-            sink_.Deliver(std::move(m));
-            return;
-        }
-        auto* h = reinterpret_cast<MIDIHDR*>(e.param);
-        const auto* bytes = reinterpret_cast<const uint8_t*>(h->lpData);
-        sysex_.insert(sysex_.end(), bytes, bytes + h->dwBytesRecorded);
-        if (e.msg == MIM_LONGERROR) {
-            sink_.Deliver(Incoming{Incoming::Kind::BrokenSysEx, std::move(sysex_), 0});
-            sysex_.clear();
-        } else if (!sysex_.empty() && sysex_.back() == 0xF7) {
-            sink_.Deliver(Incoming{Incoming::Kind::SysEx, std::move(sysex_), 0});
-            sysex_.clear();
-        } else if (sysex_.size() > kMaxSysEx) {
-            sysex_.clear();  // no reply of ours is this long: a stuck line costs no memory
-        }
-        if (const MMRESULT r = ::midiInAddBuffer(handle_, h, sizeof(MIDIHDR)); r != 0)
-            Fail(r);
-    }
-
     static constexpr std::size_t kMaxSysEx = 64 * 1024;
     InputSink& sink_;
     HMIDIIN handle_ = nullptr;
@@ -183,10 +184,11 @@ class WinInput final : public RealInput {
     // Enough that a driver handing back a few bytes per buffer cannot use them all up even if
     // the worker is held up for a whole reply: 528 bytes in three-byte pieces take 176.
     std::array<Buffer, 256> buffers_;
-    std::vector<uint8_t> sysex_;
+    std::vector<uint8_t> sysex_;  // the driver's thread's
+    std::atomic<bool> closing_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Event> events_;
+    std::deque<MIDIHDR*> returned_;  // for the worker to give back to the driver
     bool stop_ = false;
     std::thread worker_;
 };
