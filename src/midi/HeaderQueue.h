@@ -45,8 +45,14 @@ class HeaderQueue {
     // The worker's release: a header the driver has not returned is never freed, so a stale
     // signal releases nothing.
     bool ReleaseOldestIfDone() {
+        return ReleaseOldestIf([](const Header& h) { return h.IsDone(); });
+    }
+
+    // Releases the oldest header when ready(header) holds (or it is null).
+    template <typename Ready>
+    bool ReleaseOldestIf(Ready ready) {
         std::lock_guard lock(mutex_);
-        if (queue_.empty() || (queue_.front() && !queue_.front()->IsDone())) {
+        if (queue_.empty() || (queue_.front() && !ready(*queue_.front()))) {
             return false;
         }
         queue_.pop_front();

@@ -111,6 +111,7 @@ void CMIDIInDevice::Start() {
         return;
     }
     m_State = Started;
+    m_Event->Reset();  // a signal left from an earlier exchange releases nothing
     const MMRESULT result = midiInStart(m_hMidiIn);
     if (result != MMSYSERR_NOERROR) {
         m_State = Opened;
@@ -170,12 +171,13 @@ void CMIDIInDevice::MidiInCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_
         case MIM_LONGDATA:
         case MIM_LONGERROR:
             if (self->m_State == Started) {
-                const auto* header = reinterpret_cast<const MIDIHDR*>(param1);
+                auto* header = reinterpret_cast<MIDIHDR*>(param1);
                 if (msg == MIM_LONGDATA) {
                     receiver->OnLongMessage(header->lpData, header->dwBytesRecorded, stamp);
                 } else {
                     receiver->OnLongMessageError(header->lpData, header->dwBytesRecorded, stamp);
                 }
+                InBufferHeader::MarkHandedOn(header);
                 self->m_Event->Set();
             }
             break;
@@ -191,7 +193,10 @@ void CMIDIInDevice::ReleaseThreadProc() {
             return;
         }
         if (m_State == Started) {
-            m_HdrQueue.ReleaseOldestIfDone();
+            // Only a buffer the receiver has finished with: a signal left from an earlier
+            // exchange must not free one whose callback is still running.
+            m_HdrQueue.ReleaseOldestIf(
+                [](const InBufferHeader& h) { return h.IsDone() && h.HandedOn(); });
         }
     }
 }

@@ -29,6 +29,16 @@ class InBufferHeader : public BufferHeader {
     explicit InBufferHeader(mm::HMIDIIN handle);
     ~InBufferHeader();
 
+    // Marked by the callback once the receiver has finished with the returned buffer; until
+    // then the worker may not free it, even though the driver has marked it done.
+    static void MarkHandedOn(mm::MIDIHDR* header) {
+        std::atomic_ref<mm::DWORD_PTR>(header->dwUser).store(1);
+    }
+    bool HandedOn() const {
+        return std::atomic_ref<mm::DWORD_PTR>(const_cast<mm::DWORD_PTR&>(m_MIDIHdr.dwUser))
+                   .load() == 1;
+    }
+
   private:
     mm::HMIDIIN m_hMidiIn;
 };

@@ -134,7 +134,10 @@ class WinInput final : public RealInput {
             sink_.Deliver(Incoming{Incoming::Kind::BrokenSysEx, std::move(sysex_), 0});
             sysex_.clear();
         } else if (!sysex_.empty() && sysex_.back() == 0xF7) {
-            sink_.Deliver(Incoming{Incoming::Kind::SysEx, std::move(sysex_), 0});
+            // A message whose start found no buffer is passed on as broken, not as a reply.
+            const auto kind =
+                sysex_.front() == 0xF0 ? Incoming::Kind::SysEx : Incoming::Kind::BrokenSysEx;
+            sink_.Deliver(Incoming{kind, std::move(sysex_), 0});
             sysex_.clear();
         } else if (sysex_.size() > kMaxSysEx) {
             sysex_.clear();  // no reply of ours is this long: a stuck line costs no memory
