@@ -17,7 +17,12 @@ class AssistantActions::DialogUpgradeUi : public UpgradeUi {
     explicit DialogUpgradeUi(AssistantActions& a) : a_(a) {}
     std::string FirmwarePath() override { return a_.m_strFirmwarePath; }
     bool FileExists(const std::string& path) override { return a_.controls_.FileExists(path); }
-    void SetUpgradeEnabled(bool enabled) override { a_.controls_.SetUpgradeEnabled(enabled); }
+    void SetUpgradeEnabled(bool enabled) override {
+        disabled_ = disabled_ || !enabled;
+        a_.controls_.SetUpgradeEnabled(enabled);
+    }
+    // The run disabled the button, which sent the focus on to the next control.
+    bool Disabled() const { return disabled_; }
     void UpdateData(bool save) override { a_.UpdateData(save); }
     int InSelection() override { return a_.controls_.ListSelection(PortList::In); }
     int OutSelection() override { return a_.controls_.ListSelection(PortList::Out); }
@@ -27,6 +32,7 @@ class AssistantActions::DialogUpgradeUi : public UpgradeUi {
 
   private:
     AssistantActions& a_;
+    bool disabled_ = false;
 };
 
 AssistantActions::AssistantActions(DialogControls& controls) : controls_(controls) {
@@ -188,6 +194,9 @@ void AssistantActions::Upgrade() {
     UpgradeOptions options;
     options.timings = timings_;
     RunUpgrade(ui, options);
+    if (ui.Disabled()) {
+        controls_.FocusUpgrade();  // so that the next Enter repeats nothing and never quits
+    }
 }
 
 }  // namespace vantro::assistant

@@ -39,6 +39,8 @@ class DialogControls {
     virtual void SetProgressRange(int low, int high) = 0;
     virtual void SetProgressPos(int position) = 0;
     virtual void SetUpgradeEnabled(bool enabled) = 0;
+    // Gives the keyboard focus to the Upgrade button (disabling it handed the focus on).
+    virtual void FocusUpgrade() = 0;
 
     virtual bool FileExists(const std::string& path) = 0;
     // The open-file dialog for "(*.hex)"; nothing when it was cancelled.

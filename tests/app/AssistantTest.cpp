@@ -18,6 +18,7 @@
 #include <chrono>
 
 #include "../midi/MidiTestSupport.h"
+#include "HexFiles.h"
 #include "app/qt/AboutDlg.h"
 #include "app/qt/DialogUnits.h"
 #include "app/qt/QtMessageSeam.h"
@@ -98,8 +99,10 @@ TEST_F(AssistantTest, StartState) {
     for (CStaticEx* step : {dlg->m_lblStep1, dlg->m_lblStep2, dlg->m_lblStep3, dlg->m_lblStep4,
                             dlg->m_lblStep5, dlg->m_lblStep6}) {
         EXPECT_EQ(step->font().weight(), QFont::DemiBold) << step->text().toStdString();
+        EXPECT_EQ(step->font().pointSize(), 8);  // the dialog's size, not the desktop's
         EXPECT_FALSE(step->font().italic());
     }
+
     EXPECT_EQ(dlg->m_lblStep6->text(), "Step 6.");
     EXPECT_FALSE(dlg->Control(IDC_REFRESH)->isVisible());
     EXPECT_FALSE(dlg->Control(IDC_RESET)->isVisible());
@@ -199,9 +202,20 @@ TEST_F(AssistantTest, TheSixStepsByClicks) {
         EXPECT_FALSE(enabledDuringRun[i]) << i;
     }
     EXPECT_TRUE(dlg->Control(IDC_UPGRADE)->isEnabled());
+    // The focus is back on the button the run disabled: the next Enter does not quit.
+    EXPECT_EQ(dlg->focusWidget(), dlg->Control(IDC_UPGRADE));
 
     Click(*dlg, IDC_VERIFY);  // a second Verify keeps the path
     EXPECT_EQ(Edit(*dlg, IDC_FIRMWARE_PATH)->text().toStdString(), kExample);
+
+    // A file with nothing above the boot area: an empty plan is an empty bar, not Qt's busy
+    // animation of an empty range.
+    testutil::TempFile low(testutil::Lines({testutil::Data(0x0000, {1, 2, 3, 4}), testutil::kEof}));
+    chosen_ = QString::fromStdString(low.Path());
+    Click(*dlg, IDC_BROWSE);
+    Click(*dlg, IDC_UPGRADE);
+    EXPECT_LT(dlg->m_ctlProgress->minimum(), dlg->m_ctlProgress->maximum());
+    EXPECT_LE(dlg->m_ctlProgress->value(), dlg->m_ctlProgress->minimum());
 }
 
 TEST_F(AssistantTest, SilentUnitGivesErrorAndBrowseIsRefused) {
@@ -643,10 +657,17 @@ TEST(StaticEx, ColoursAreTakenOnceAndBoldTwiceLeavesOneFont) {
     EXPECT_EQ(label.TextColour(), text);  // later changes do not reach the label
     QApplication::setPalette(original);
 
+    // On a dialog, bold is the dialog's 8-point font made bold, whatever the desktop's size.
+    QWidget dialog;
+    QFont eight = QApplication::font();
+    eight.setPointSize(8);
+    dialog.setFont(eight);
+    label.setParent(&dialog);
     label.MakeBold();
     label.MakeBold();
     EXPECT_EQ(label.font().weight(), 600);
-    EXPECT_EQ(label.font().pointSizeF(), QApplication::font().pointSizeF());
+    EXPECT_EQ(label.font().pointSize(), 8);
+    label.setParent(nullptr);  // the label is the test's, not the dialog's
     EXPECT_FALSE(label.font().italic());
     EXPECT_EQ(label.font(), label.OwnFont());
 

@@ -137,6 +137,7 @@ TEST_F(Win32DialogTest, TheSixStepsByClicks) {
     Click(hwnd, IDC_BROWSE);
     EXPECT_EQ(fileDialogs_, 1);
     EXPECT_EQ(Text(hwnd, IDC_FIRMWARE_PATH), kExample);
+    SetFocus(GetDlgItem(hwnd, IDC_UPGRADE));  // as a click or Tab leaves it
     Click(hwnd, IDC_UPGRADE);
     EXPECT_EQ(messages_.Texts().back(), "VANTRO Update is completed and OK!\r\nRestart VANTRO?");
     EXPECT_EQ(unit.Core().Requests(code::kWriteBlock), 104);
@@ -144,6 +145,8 @@ TEST_F(Win32DialogTest, TheSixStepsByClicks) {
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(hwnd, IDC_UPGRADE)));
     EXPECT_EQ(SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_GETPOS, 0, 0), 0);
     EXPECT_EQ(SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0), 104);
+    // The focus is back on the button the run disabled: the next Enter does not quit.
+    EXPECT_EQ(GetFocus(), GetDlgItem(hwnd, IDC_UPGRADE));
 }
 
 TEST_F(Win32DialogTest, PortFailureIsShownAndTheDialogStaysUsable) {

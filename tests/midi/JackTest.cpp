@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "MidiTestSupport.h"
 #include "midi/MidiInDevice.h"
@@ -61,6 +63,26 @@ TEST_F(JackTest, SysExBothWaysWithASecondClient) {
     in.Stop();
     in.ClosePort();
     out.ClosePort();
+}
+
+TEST_F(JackTest, TheLastMessageLeavesBeforeThePortCloses) {
+    std::mutex m;
+    std::vector<Bytes> heard;
+    platform::PublishedPortPair unit("vantro-last-message", [&](const uint8_t* b, std::size_t n) {
+        std::lock_guard lock(m);
+        heard.emplace_back(b, b + n);
+    });
+    int outId = -1;
+    ASSERT_TRUE(Eventually([&] { return (outId = FindOutput("vantro-last-message")) >= 0; }));
+    midi::CMIDIOutDevice out;
+    out.OpenPort(static_cast<UINT>(outId));
+    const Bytes restart = {0xF0, 0x6F, 0x10, 0x00, 0x11, 0x00, 0x00, 0xF7};
+    out.SendSysEx(reinterpret_cast<const char*>(restart.data()), 8);
+    out.ClosePort();  // at once, as a run does after its restart frame
+    EXPECT_TRUE(Eventually([&] {
+        std::lock_guard lock(m);
+        return heard.size() == 1 && heard[0] == restart;
+    }));
 }
 
 TEST_F(JackTest, DeviceChangeSeesAClientComeAndGo) {

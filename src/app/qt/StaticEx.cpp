@@ -15,8 +15,9 @@ CStaticEx::CStaticEx(const QString& text, QWidget* parent)
 
 void CStaticEx::MakeBold() {
     m_bBold = true;
-    // Made afresh from the default GUI font, so calling it twice leaves one font.
-    QFont font = QApplication::font();
+    // Made afresh from the dialog's own font (8 points), so calling it twice leaves one font
+    // and a desktop with a larger default size does not cut the caption in its box.
+    QFont font = parentWidget() != nullptr ? parentWidget()->font() : QApplication::font();
     if (m_bBold)
         font.setWeight(QFont::DemiBold);  // 600
     if (m_bItalic)

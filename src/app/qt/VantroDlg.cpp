@@ -1,5 +1,7 @@
 #include "app/qt/VantroDlg.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
@@ -437,7 +439,8 @@ void CVANTRODlg::SetPathText(const std::string& text) {
 }
 
 void CVANTRODlg::SetProgressRange(int low, int high) {
-    m_ctlProgress->setRange(low, high);
+    // Qt shows an empty range (an empty plan) as a busy animation; the dialog shows an empty bar.
+    m_ctlProgress->setRange(low, std::max(high, low + 1));
 }
 
 void CVANTRODlg::SetProgressPos(int position) {
@@ -446,6 +449,10 @@ void CVANTRODlg::SetProgressPos(int position) {
 
 void CVANTRODlg::SetUpgradeEnabled(bool enabled) {
     upgrade_->setEnabled(enabled);
+}
+
+void CVANTRODlg::FocusUpgrade() {
+    upgrade_->setFocus(Qt::OtherFocusReason);
 }
 
 bool CVANTRODlg::FileExists(const std::string& path) {

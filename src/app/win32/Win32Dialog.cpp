@@ -327,6 +327,11 @@ void CVANTRODlg::SetUpgradeEnabled(bool enabled) {
     EnableWindow(Item(IDC_UPGRADE), enabled ? TRUE : FALSE);
 }
 
+void CVANTRODlg::FocusUpgrade() {
+    // As the dialog manager moves focus: the default-button look follows.
+    SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_UPGRADE)), TRUE);
+}
+
 bool CVANTRODlg::FileExists(const std::string& path) {
     return PathFileExistsA(path.c_str()) != FALSE;
 }

@@ -85,6 +85,7 @@ class CVANTRODlg : private assistant::DialogControls {
     void SetProgressRange(int low, int high) override;
     void SetProgressPos(int position) override;
     void SetUpgradeEnabled(bool enabled) override;
+    void FocusUpgrade() override;
     bool FileExists(const std::string& path) override;
     std::optional<std::string> ChooseHexFile() override;
     MessageSeam& Messages() override { return *messages_; }
