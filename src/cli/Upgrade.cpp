@@ -180,53 +180,69 @@ class ConsoleUpgradeUi : public UpgradeUi {
 
 }  // namespace
 
-int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+struct UpgradeArgs {
     LinkOptions link;
     Answer answer = Answer::Ask;
     bool readBack = false;
+    bool help = false;
     std::optional<std::string> path;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            out << kUpgradeUsage << LinkOptionsHelp();
+};
+
+// The command's own options besides the link's; false with a reason when one is wrong.
+bool TakeUpgradeOption(const std::string& a, UpgradeArgs& parsed, std::string& error) {
+    if (a == "--readback") {
+        parsed.readBack = true;
+    } else if (a == "--yes" || a == "--no") {
+        const Answer given = a == "--yes" ? Answer::Yes : Answer::No;
+        if (parsed.answer != Answer::Ask && parsed.answer != given) {
+            error = "--yes and --no exclude each other";
+            return false;
+        }
+        parsed.answer = given;
+    } else if (a.size() > 1 && a[0] == '-') {
+        error = "unknown option '" + a + "'";
+        return false;
+    } else if (parsed.path) {
+        error = "more than one HEX file given";
+        return false;
+    } else {
+        parsed.path = a;
+    }
+    return true;
+}
+
+// kExitOk when parsed (or --help asked), kExitUsage after saying why not.
+int ParseUpgradeArgs(const std::vector<std::string>& args, UpgradeArgs& parsed, std::ostream& err) {
+    std::string error;
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            parsed.help = true;
             return kExitOk;
         }
-        std::string error;
-        switch (ParseLinkOption(args, i, link, error)) {
+        switch (ParseLinkOption(args, i, parsed.link, error)) {
             case OptionResult::Consumed:
-                continue;
             case OptionResult::Error:
-                err << "vantro-cli upgrade: " << error << '\n';
-                return kExitUsage;
+                continue;
             case OptionResult::NotMine:
+                TakeUpgradeOption(args[i], parsed, error);
                 break;
         }
-        if (a == "--readback") {
-            readBack = true;
-        } else if (a == "--yes" || a == "--no") {
-            const Answer given = a == "--yes" ? Answer::Yes : Answer::No;
-            if (answer != Answer::Ask && answer != given) {
-                err << "vantro-cli upgrade: --yes and --no exclude each other\n";
-                return kExitUsage;
-            }
-            answer = given;
-        } else if (a.size() > 1 && a[0] == '-') {
-            err << "vantro-cli upgrade: unknown option '" << a << "'\n";
-            return kExitUsage;
-        } else if (path) {
-            err << "vantro-cli upgrade: more than one HEX file given\n";
-            return kExitUsage;
-        } else {
-            path = a;
-        }
     }
-    if (!path) {
-        err << "vantro-cli upgrade: no HEX file given\n";
+    if (error.empty() && !parsed.path) {
+        error = "no HEX file given";
+    }
+    if (!error.empty()) {
+        err << "vantro-cli upgrade: " << error << '\n';
         return kExitUsage;
     }
+    return kExitOk;
+}
 
+int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream& err) {
     int status = kExitOk;
-    auto session = LinkSession::Start(link, err, status);
+    auto session = LinkSession::Start(parsed.link, err, status);
     if (!session) {
         return status;
     }
@@ -245,13 +261,13 @@ int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, s
             break;  // the run says "Invalid device selected"
     }
 
-    UpgradeConsole messages(out, answer);
+    UpgradeConsole messages(out, parsed.answer);
     ProgressBar bar(err, &err == &std::cerr && platform::IsTerminal(platform::Stream::Err));
-    ConsoleUpgradeUi ui(*path, inSel, outSel, messages, bar);
+    ConsoleUpgradeUi ui(*parsed.path, inSel, outSel, messages, bar);
     UpgradeOptions options;
     options.timings = session->Timings();
     options.trace = session->Trace();
-    options.readBack = readBack;
+    options.readBack = parsed.readBack;
     const UpgradeOutcome outcome = RunUpgrade(ui, options);
     bar.Finish();
     switch (outcome) {
@@ -262,6 +278,20 @@ int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, s
         default:
             return session->Finish(kExitFailed);
     }
+}
+
+}  // namespace
+
+int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    UpgradeArgs parsed;
+    if (const int status = ParseUpgradeArgs(args, parsed, err); status != kExitOk) {
+        return status;
+    }
+    if (parsed.help) {
+        out << kUpgradeUsage << LinkOptionsHelp();
+        return kExitOk;
+    }
+    return RunParsedUpgrade(parsed, out, err);
 }
 
 }  // namespace vantro::cli

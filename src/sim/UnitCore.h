@@ -109,6 +109,12 @@ class UnitCore {
     std::vector<uint32_t> WrittenWords() const;
 
   private:
+    // The unit's answer to a sound request, with mutex_ held; false when it gives none.
+    bool Answer(uint8_t command, const uint8_t* f, std::size_t n, UnitResponse& r);
+    bool AnswerRead(const uint8_t* f, std::size_t n, UnitResponse& r);
+    bool AnswerWrite(const uint8_t* f, std::size_t n, UnitResponse& r);
+    bool AnswerErase(const uint8_t* f, std::size_t n, UnitResponse& r);
+    void ApplyFaults(uint8_t command, UnitResponse& r);
     bool Chance(FaultKind kind);
     void EraseFrom(std::size_t byteAddress, unsigned pages);
     void WriteAt(std::size_t byteAddress, const uint8_t* data);

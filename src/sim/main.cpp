@@ -37,21 +37,20 @@ constexpr const char* kUsage =
     "  --help                show this text\n"
     "  --version             show the version\n";
 
-}  // namespace
+enum class Parsed { Run, Exit, Error };
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    vantro::sim::SimCommandLine line;
-    std::string name = vantro::sim::kUnitPortName;
+// The command line; Exit after --help or --version, Error after saying what is wrong.
+Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLine& line,
+                 std::string& name) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
-            return 0;
+            return Parsed::Exit;
         }
         if (arg == "--version") {
             std::cout << "vantro-unit-sim " VANTRO_VERSION "\n";
-            return 0;
+            return Parsed::Exit;
         }
         if (arg == "--name" && i + 1 < args.size()) {
             name = args[++i];
@@ -63,18 +62,19 @@ int main(int argc, char** argv) {
                 continue;
             case vantro::sim::SimArg::Error:
                 std::cerr << "vantro-unit-sim: " << error << '\n';
-                return 2;
+                return Parsed::Error;
             case vantro::sim::SimArg::NotMine:
                 std::cerr << "vantro-unit-sim: "
                           << (arg == "--name" ? "missing value for " : "unknown option ") << arg
                           << " (see --help)\n";
-                return 2;
+                return Parsed::Error;
         }
     }
-    const vantro::sim::SimOptions& options = line.options;
-    const std::string& flashIn = line.flashIn;
-    const std::string& flashOut = line.flashOut;
+    return Parsed::Run;
+}
 
+// Publishes the unit until SIGINT or SIGTERM, then writes its flash dump when asked to.
+int Serve(const vantro::sim::SimCommandLine& line, const std::string& name) {
     // Every thread started from here on leaves the two signals to sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -83,19 +83,19 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
-        vantro::sim::PublishedUnit unit(options, name);
+        vantro::sim::PublishedUnit unit(line.options, name);
         std::string error;
-        if (!flashIn.empty() && !unit.Core().LoadFlashFile(flashIn, error)) {
-            std::cerr << "vantro-unit-sim: cannot use '" << flashIn << "' as flash dump: " << error
-                      << '\n';
+        if (!line.flashIn.empty() && !unit.Core().LoadFlashFile(line.flashIn, error)) {
+            std::cerr << "vantro-unit-sim: cannot use '" << line.flashIn
+                      << "' as flash dump: " << error << '\n';
             return 2;
         }
         std::cout << "vantro-unit-sim: '" << name << "' ready on " << platform::RealMidiApi()
                   << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        if (!flashOut.empty() && !unit.Core().SaveFlashFile(flashOut, error)) {
-            std::cerr << "vantro-unit-sim: could not write the flash dump '" << flashOut
+        if (!line.flashOut.empty() && !unit.Core().SaveFlashFile(line.flashOut, error)) {
+            std::cerr << "vantro-unit-sim: could not write the flash dump '" << line.flashOut
                       << "': " << error << '\n';
             return 1;
         }
@@ -104,4 +104,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vantro::sim::SimCommandLine line;
+    std::string name = vantro::sim::kUnitPortName;
+    switch (ParseArgs(std::vector<std::string>(argv + 1, argv + argc), line, name)) {
+        case Parsed::Exit:
+            return 0;
+        case Parsed::Error:
+            return 2;
+        case Parsed::Run:
+            break;
+    }
+    return Serve(line, name);
 }

@@ -153,6 +153,40 @@ void Report(MidiPortPair& pair, UpgradeUi& ui, const Tally& tally, bool failed) 
     }
 }
 
+// From the data exchange on: the pair, the load, the plan, the programming and the report.
+// resetProgress is set once the progress bar must go back to 0 at the end.
+UpgradeOutcome RunOnPorts(UpgradeUi& ui, const UpgradeOptions& options, bool& resetProgress) {
+    ui.UpdateData(true);
+    auto pair = std::make_unique<MidiPortPair>(&ui.Messages(), options.timings, options.trace);
+    const int in = ui.InSelection();
+    const int out = ui.OutSelection();
+    if (in < 0 || out < 0) {
+        ui.Messages().Show("Invalid device selected", MessageButtons::Ok);
+        return UpgradeOutcome::Refused;
+    }
+    resetProgress = true;
+    pair->OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
+
+    auto profile = std::make_unique<DeviceProfile>();
+    profile->DescribePic24FJ64GB002();
+    auto image = std::make_unique<FirmwareImage>();
+    if (!LoadHexFile(*profile, ui.FirmwarePath(), *image, ui.Messages())) {
+        return UpgradeOutcome::Refused;  // nothing erased or written from a failed load
+    }
+    const ProgrammingPlan plan = BuildProgrammingPlan(*image);
+    ui.SetProgressRange(0, TotalBlockCount(plan));
+
+    Tally tally;
+    Program(*pair, ui, *image, plan, options.readBack, tally);
+    bool failed = tally.errors != 0;
+    if (!failed && !SendVerifyOK(*pair)) {
+        tally.lines.push_back("Error: Sending VerifyOK failed.");
+        failed = true;
+    }
+    Report(*pair, ui, tally, failed);
+    return failed ? UpgradeOutcome::Failed : UpgradeOutcome::Completed;
+}
+
 }  // namespace
 
 UpgradeOutcome RunUpgrade(UpgradeUi& ui, const UpgradeOptions& options) {
@@ -183,36 +217,7 @@ UpgradeOutcome RunUpgrade(UpgradeUi& ui, const UpgradeOptions& options) {
             }
         } putBack{ui};
         try {
-            ui.UpdateData(true);
-            auto pair =
-                std::make_unique<MidiPortPair>(&ui.Messages(), options.timings, options.trace);
-            const int in = ui.InSelection();
-            const int out = ui.OutSelection();
-            if (in < 0 || out < 0) {
-                ui.Messages().Show("Invalid device selected", MessageButtons::Ok);
-                return UpgradeOutcome::Refused;
-            }
-            putBack.resetProgress = true;
-            pair->OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
-
-            auto profile = std::make_unique<DeviceProfile>();
-            profile->DescribePic24FJ64GB002();
-            auto image = std::make_unique<FirmwareImage>();
-            if (!LoadHexFile(*profile, ui.FirmwarePath(), *image, ui.Messages())) {
-                return UpgradeOutcome::Refused;  // nothing erased or written from a failed load
-            }
-            const ProgrammingPlan plan = BuildProgrammingPlan(*image);
-            ui.SetProgressRange(0, TotalBlockCount(plan));
-
-            Tally tally;
-            Program(*pair, ui, *image, plan, options.readBack, tally);
-            bool failed = tally.errors != 0;
-            if (!failed && !SendVerifyOK(*pair)) {
-                tally.lines.push_back("Error: Sending VerifyOK failed.");
-                failed = true;
-            }
-            Report(*pair, ui, tally, failed);
-            outcome = failed ? UpgradeOutcome::Failed : UpgradeOutcome::Completed;
+            outcome = RunOnPorts(ui, options, putBack.resetProgress);
         } catch (const std::exception& e) {
             portError = e.what();
             putBack.resetProgress = true;

@@ -87,6 +87,8 @@ class CVANTRODlg : public QDialog, private assistant::DialogControls {
     class NormalCursorSeam;
 
     void BuildControls();
+    // The members that name controls, and the buttons' handlers.
+    void WireControls();
     bool OnInitDialog();
     QComboBox* List(assistant::PortList list) const;
 

@@ -24,6 +24,7 @@
 
 #include "platform/RealBackend.h"
 #include "platform/RealPorts.h"
+#include "platform/rtmidi/PortWatch.h"
 #include "platform/winmm.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
@@ -201,6 +202,14 @@ class Backend {
     std::unique_ptr<RtMidiOut> listOut_;
 };
 
+}  // namespace
+
+std::vector<std::string> SystemPortNames(bool inputs) {
+    return Backend::Get().Names(inputs);
+}
+
+namespace {
+
 template <typename Port>
 int FindPort(Port& port, const std::string& name) {
     const unsigned count = port.getPortCount();
@@ -211,70 +220,6 @@ int FindPort(Port& port, const std::string& name) {
     }
     return -1;
 }
-
-// Looks, while a port is open, whether the system still lists the port it is connected to:
-// neither ALSA nor JACK tells an RtMidi port that its other end has gone (interface pulled,
-// client or server gone). onGone is called once, on the watch's thread.
-class PortWatch {
-  public:
-    static constexpr auto kInterval = std::chrono::milliseconds(250);
-
-    PortWatch(std::string name, bool input, std::function<void()> onGone)
-        : name_(std::move(name)),
-          input_(input),
-          onGone_(std::move(onGone)),
-          thread_([this] { Run(); }) {}
-    ~PortWatch() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    PortWatch(const PortWatch&) = delete;
-    PortWatch& operator=(const PortWatch&) = delete;
-
-    bool Gone() const { return gone_.load(); }
-
-  private:
-    void Run() {
-        std::unique_lock lock(mutex_);
-        while (!wake_.wait_for(lock, kInterval, [this] { return stop_; })) {
-            lock.unlock();
-            const auto names = Backend::Get().Names(input_);
-            lock.lock();
-            if (ServerStopped() || std::find(names.begin(), names.end(), name_) == names.end()) {
-                gone_ = true;
-                lock.unlock();
-                if (onGone_)
-                    onGone_();
-                return;
-            }
-        }
-    }
-
-    // A stopped JACK server may still show its last port list to a client.
-    bool ServerStopped() const {
-#if defined(__linux__)
-        return JackOutput::Shutdowns() != shutdownsAtStart_;
-#else
-        return false;
-#endif
-    }
-
-    const std::string name_;
-    const bool input_;
-    const std::function<void()> onGone_;
-#if defined(__linux__)
-    const uint64_t shutdownsAtStart_ = JackOutput::Shutdowns();
-#endif
-    std::atomic<bool> gone_{false};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;  // last: it runs on everything above
-};
 
 class RtInput final : public RealInput {
   public:
@@ -346,34 +291,6 @@ class RtOutput final : public RealOutput {
     std::string name;
     std::unique_ptr<PortWatch> watch;
 };
-
-#if defined(__linux__)
-// Our JACK output to another client's port, failing once that port has gone.
-class WatchedJackOutput final : public RealOutput {
-  public:
-    explicit WatchedJackOutput(const std::string& destination)
-        : port_("vantro-assistant-out", "out", true),
-          name_(destination),
-          watch_(destination, false, nullptr) {}
-
-    bool Connect() { return port_.Connect(name_); }
-
-    PortFailure Send(const uint8_t* bytes, std::size_t length) override {
-        if (watch_.Gone()) {
-            return PortGone(name_);
-        }
-        if (port_.ServerGone()) {
-            return PortGone(name_, "the JACK server has stopped.");
-        }
-        return port_.Send(bytes, length);
-    }
-
-  private:
-    JackOutput port_;
-    const std::string name_;
-    PortWatch watch_;
-};
-#endif
 
 // Opens the named port on a client of our own; configure runs before the port opens.
 template <typename Port, typename Result, typename Make, typename Configure>
@@ -466,7 +383,7 @@ unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& ou
             return MMSYSERR_BADDEVICEID;
         }
         try {
-            auto port = std::make_unique<WatchedJackOutput>(name);
+            auto port = std::make_unique<ConnectedJackOutput>(name);
             if (!port->Connect()) {
                 return MIDIERR_NODEVICE;
             }
