@@ -11,8 +11,9 @@
 
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
-#include "platform/RealPorts.h"
+#include "platform/MidiApi.h"
 #include "platform/VirtualMidi.h"
+#include "platform/rtmidi/PublishedPortPair.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 

@@ -5,6 +5,7 @@
 #include "bootloader/Commands.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
+#include "midi/PortNames.h"
 #include "upgrade/UpgradeRun.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
@@ -96,11 +97,7 @@ void Fill(DialogControls& c, PortList list, const Port& port) {
     c.ClearList(list);
     const UINT count = port.PortCount();
     c.ShowNoPortsHint(list, count == 0);
-    for (UINT i = 0; i < count; ++i) {
-        Caps caps{};
-        port.GetPortCaps(i, caps);
-        c.AddToList(list, caps.szPname);
-    }
+    midi::ForEachPortName<Caps>(port, [&](UINT, const char* name) { c.AddToList(list, name); });
     if (count != 0)
         c.SetListSelection(list, static_cast<int>(count) - 1);
 }
@@ -130,7 +127,7 @@ bool AssistantActions::OpenSelectedPorts(MidiPortPair& pair) {
     const int in = controls_.ListSelection(PortList::In);
     const int out = controls_.ListSelection(PortList::Out);
     if (in == -1 || out == -1) {
-        controls_.Messages().Show("Invalid device selected", MessageButtons::Ok);
+        controls_.Messages().Show(kInvalidDeviceSelected, MessageButtons::Ok);
         return false;
     }
     pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
@@ -151,7 +148,7 @@ void AssistantActions::Verify() {
     if (QueryVersions(pair, blMajor, blMinor, fwMajor, fwMinor)) {
         m_strStatus = VersionStatus(blMajor, blMinor, fwMajor, fwMinor);
     } else {
-        m_strStatus = "ERROR!";
+        m_strStatus = kVerifyFailed;
     }
     UpdateData(false);
 }

@@ -28,6 +28,9 @@ void BuildAddressRequest(uint8_t frame[kAddressRequest], uint8_t commandCode, ui
 void BuildWriteRequest(uint8_t frame[kWriteRequest], const uint8_t block[256],
                        uint32_t wordAddress);
 
+// What the Verify action shows when the unit gives no valid answer.
+inline constexpr const char* kVerifyFailed = "ERROR!";
+
 // What the Verify action shows for a successful identify.
 std::string VersionStatus(uint8_t blMajor, uint8_t blMinor, uint8_t fwMajor, uint8_t fwMinor);
 

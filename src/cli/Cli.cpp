@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "Version.h"
+#include "platform/MidiApi.h"
 
 namespace vantro::cli {
 
@@ -44,6 +45,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "--version") {
         out << "vantro-cli " VANTRO_VERSION "\n";
         return kExitOk;
+    }
+    if (std::string error; !platform::CheckMidiApiSetting(error)) {
+        err << "vantro-cli: " << error << '\n';
+        return kExitUsage;
     }
     if (command == "inspect") {
         return RunInspect(rest, out, err);

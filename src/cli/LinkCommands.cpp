@@ -6,6 +6,7 @@
 #include "cli/Cli.h"
 #include "cli/ConsoleMessages.h"
 #include "cli/LinkOptions.h"
+#include "upgrade/UpgradeRun.h"
 
 namespace vantro::cli {
 
@@ -57,7 +58,7 @@ int WithOpenPair(const std::string& command, const Parsed& parsed, std::ostream&
             std::string why;
             switch (session->SelectPorts(in, outPort, why)) {
                 case LinkSession::Selection::NoSelection:
-                    messages.Show("Invalid device selected", MessageButtons::Ok);
+                    messages.Show(kInvalidDeviceSelected, MessageButtons::Ok);
                     return kExitFailed;
                 case LinkSession::Selection::NoSuchPort:
                     err << "vantro-cli " << command << ": " << why << '\n';
@@ -98,7 +99,7 @@ int RunVerify(const std::vector<std::string>& args, std::ostream& out, std::ostr
             o << VersionStatus(blMajor, blMinor, fwMajor, fwMinor) << '\n';
             return kExitOk;
         }
-        o << "ERROR!\n";
+        o << kVerifyFailed << '\n';
         return kExitFailed;
     });
 }

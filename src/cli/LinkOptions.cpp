@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "cli/Cli.h"
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 

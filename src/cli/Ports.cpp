@@ -3,6 +3,7 @@
 #include "cli/Cli.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
+#include "midi/PortNames.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -19,30 +20,17 @@ int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kExitUsage;
     }
     // The same queries the dialog's lists make, through closed port objects.
-    midi::CMIDIInDevice in;
-    midi::CMIDIOutDevice outPort;
-    const UINT inCount = in.PortCount();
-    out << "IN ports:";
-    if (inCount == 0) {
-        out << " none (no MIDI input port found)";
-    }
-    out << '\n';
-    for (UINT i = 0; i < inCount; ++i) {
-        MIDIINCAPSA caps{};
-        in.GetPortCaps(i, caps);
-        out << "  " << i << ": " << caps.szPname << '\n';
-    }
-    const UINT outCount = outPort.PortCount();
-    out << "OUT ports:";
-    if (outCount == 0) {
-        out << " none (no MIDI output port found)";
-    }
-    out << '\n';
-    for (UINT i = 0; i < outCount; ++i) {
-        MIDIOUTCAPSA caps{};
-        outPort.GetPortCaps(i, caps);
-        out << "  " << i << ": " << caps.szPname << '\n';
-    }
+    const auto list = [&out](const char* heading, const char* none, const auto& port, auto caps) {
+        out << heading;
+        if (port.PortCount() == 0) {
+            out << none;
+        }
+        out << '\n';
+        midi::ForEachPortName<decltype(caps)>(
+            port, [&out](UINT i, const char* name) { out << "  " << i << ": " << name << '\n'; });
+    };
+    list("IN ports:", " none (no MIDI input port found)", midi::CMIDIInDevice(), MIDIINCAPSA{});
+    list("OUT ports:", " none (no MIDI output port found)", midi::CMIDIOutDevice(), MIDIOUTCAPSA{});
     return kExitOk;
 }
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 namespace midi {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <utility>
 
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 namespace midi {
 

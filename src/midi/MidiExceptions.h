@@ -3,7 +3,7 @@
 #include <exception>
 #include <new>
 
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 namespace midi {
 

@@ -11,7 +11,7 @@
 #include "midi/DeviceFailure.h"
 #include "midi/HeaderQueue.h"
 #include "midi/MidiReceiver.h"
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 namespace midi {
 

@@ -4,20 +4,11 @@
 #include <system_error>
 
 #include "midi/MidiExceptions.h"
+#include "platform/SendBound.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace midi {
-
-namespace {
-
-// How long a close lets queued messages leave: their wire time at 31,250 baud (320 us a
-// byte) twice over, and a fixed margin for the driver.
-std::chrono::milliseconds DrainBound(std::size_t bytes) {
-    return std::chrono::milliseconds(250 + bytes * 64 / 100);
-}
-
-}  // namespace
 
 OutBufferHeader::OutBufferHeader(HMIDIOUT handle, const char* bytes, DWORD length)
     // The driver only reads output data.
@@ -78,7 +69,8 @@ void CMIDIOutDevice::WaitUntilSent() noexcept {
         return;
     }
     // Woken by each completion; no loop of short sleeps (coarse on Windows).
-    const auto deadline = std::chrono::steady_clock::now() + DrainBound(m_HdrQueue.HeldBytes());
+    const auto deadline =
+        std::chrono::steady_clock::now() + platform::SendBound(m_HdrQueue.HeldBytes());
     std::unique_lock lock(m_SentMutex);
     if (!m_Sent.wait_until(lock, deadline, [this] { return !m_HdrQueue.AnyHeldByDriver(); })) {
         lock.unlock();

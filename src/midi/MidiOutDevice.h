@@ -14,7 +14,7 @@
 #include "midi/DeviceFailure.h"
 #include "midi/HeaderQueue.h"
 #include "midi/MidiInDevice.h"
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 namespace midi {
 

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 

@@ -1,8 +1,8 @@
 #pragma once
 // The texts of the MIDI seam's result codes.
 
+#include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
-#include "platform/winmm.h"
 
 namespace platform::detail {
 

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "platform/ErrorTexts.h"
+#include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
-#include "platform/winmm.h"
+#include "platform/SendBound.h"
 
 namespace platform::detail {
 
@@ -24,8 +25,9 @@ using namespace mm;  // the winmm-shaped MIDI seam, whose handles these are
 
 using Clock = std::chrono::steady_clock;
 
-// Longest a close or reset waits for the handle's thread to finish what it was given.
-constexpr auto kDrainBound = std::chrono::seconds(5);
+// Longest a close or reset waits for the handle's thread to finish what it was given: a message
+// of up to an input buffer's length may still be leaving.
+const auto kDrainBound = SendBound(4096);
 
 void SetFlags(MIDIHDR* h, DWORD set, DWORD clear) {
     std::atomic_ref<DWORD> flags(h->dwFlags);

@@ -13,8 +13,8 @@
 
 #include "platform/DeviceChange.h"
 #include "platform/MidiHandles.h"
+#include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
-#include "platform/winmm.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 

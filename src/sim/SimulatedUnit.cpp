@@ -1,5 +1,7 @@
 #include "sim/SimulatedUnit.h"
 
+#include "platform/MidiApi.h"
+
 namespace vantro::sim {
 
 SimulatedUnit::SimulatedUnit(const SimOptions& options, UnitWire& wire)
@@ -148,6 +150,9 @@ WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCo
         error = "--sim-flash-in and --sim-flash-out need --simulated-unit";
         return WindowArgs::Error;
     }
+    if (!platform::CheckMidiApiSetting(error)) {
+        return WindowArgs::Error;
+    }
     return WindowArgs::Run;
 }
 
@@ -163,22 +168,6 @@ std::unique_ptr<InProcessUnit> StartWindowUnit(const SimCommandLine& line, std::
         unit = std::make_unique<InProcessUnit>(erased);
     }
     return unit;
-}
-
-PublishedUnit::PublishedUnit(const SimOptions& options, const std::string& name)
-    : unit_(std::make_unique<SimulatedUnit>(options, wire_)) {
-    ports_ = std::make_unique<platform::PublishedPortPair>(
-        name, [this](const uint8_t* bytes, std::size_t n) { unit_->OnRequest(bytes, n); });
-    wire_.ports = ports_.get();
-}
-
-}  // namespace vantro::sim
-
-namespace vantro::sim {
-
-PublishedUnit::~PublishedUnit() {
-    unit_->Stop();   // nothing is sent on the ports from here on
-    ports_.reset();  // and nothing arrives from them
 }
 
 }  // namespace vantro::sim

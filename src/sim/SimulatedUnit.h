@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/RealPorts.h"
 #include "platform/VirtualMidi.h"
 #include "sim/UnitCore.h"
 
@@ -129,37 +128,5 @@ WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCo
 // The unit a window starts from its command line. A flash dump that cannot be used does not
 // stop the window: problem then says why (for a message box) and the unit starts erased.
 std::unique_ptr<InProcessUnit> StartWindowUnit(const SimCommandLine& line, std::string& problem);
-
-// The unit on real MIDI ports published by this process (ALSA or JACK).
-class PublishedUnit {
-  public:
-    explicit PublishedUnit(const SimOptions& options, const std::string& name = kUnitPortName);
-    ~PublishedUnit();
-    PublishedUnit(const PublishedUnit&) = delete;
-    PublishedUnit& operator=(const PublishedUnit&) = delete;
-    UnitCore& Core() { return unit_->Core(); }
-
-  private:
-    struct Wire : UnitWire {
-        void SendSysEx(const uint8_t* bytes, std::size_t length) override {
-            if (ports)
-                ports->Send(bytes, length);
-        }
-        void SendInvalidShort() override {
-            const uint8_t stray = 0x42;  // a data byte with no status
-            if (ports)
-                ports->Send(&stray, 1);
-        }
-        void Unplug() override {
-            if (ports)
-                ports->Close();
-        }
-        platform::PublishedPortPair* ports = nullptr;
-    };
-
-    Wire wire_;
-    std::unique_ptr<SimulatedUnit> unit_;
-    std::unique_ptr<platform::PublishedPortPair> ports_;
-};
 
 }  // namespace vantro::sim

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "Version.h"
-#include "platform/RealPorts.h"
-#include "sim/SimulatedUnit.h"
+#include "platform/MidiApi.h"
+#include "sim/PublishedUnit.h"
 
 namespace {
 
@@ -69,6 +69,10 @@ Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLi
                           << " (see --help)\n";
                 return Parsed::Error;
         }
+    }
+    if (std::string error; !platform::CheckMidiApiSetting(error)) {
+        std::cerr << "vantro-unit-sim: " << error << '\n';
+        return Parsed::Error;
     }
     return Parsed::Run;
 }

@@ -161,7 +161,7 @@ UpgradeOutcome RunOnPorts(UpgradeUi& ui, const UpgradeOptions& options, bool& re
     const int in = ui.InSelection();
     const int out = ui.OutSelection();
     if (in < 0 || out < 0) {
-        ui.Messages().Show("Invalid device selected", MessageButtons::Ok);
+        ui.Messages().Show(kInvalidDeviceSelected, MessageButtons::Ok);
         return UpgradeOutcome::Refused;
     }
     resetProgress = true;

@@ -7,6 +7,9 @@
 
 namespace vantro {
 
+// Shown when either port list has no selection, by every action that talks to the unit.
+inline constexpr const char* kInvalidDeviceSelected = "Invalid device selected";
+
 // What the upgrade run needs of the dialog: its members, controls and data exchange.
 class UpgradeUi {
   public:

@@ -7,6 +7,7 @@
 #endif
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -142,6 +143,21 @@ TEST(VerifyCli, BadArgumentsAreUsageErrors) {
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("--simulated-unit"));
     EXPECT_THAT(help.out, HasSubstr("--trace FILE"));
+
+    // A MIDI system the program does not know is a usage error that names the valid ones.
+    const std::string before = std::getenv("VANTRO_MIDI_API") ? std::getenv("VANTRO_MIDI_API") : "";
+    const auto set = [](const std::string& v) {
+#if defined(_WIN32)
+        _putenv_s("VANTRO_MIDI_API", v.c_str());
+#else
+        setenv("VANTRO_MIDI_API", v.c_str(), 1);
+#endif
+    };
+    set("bogus");
+    const CliRun unknown = Cli({"ports"});
+    set(before);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_THAT(unknown.err, HasSubstr("VANTRO_MIDI_API is 'bogus'; it takes none, "));
 }
 
 TEST(VerifyCli, FlashDumpInAndOut) {

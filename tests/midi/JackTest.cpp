@@ -12,7 +12,8 @@
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
 #include "platform/DeviceChange.h"
-#include "platform/RealPorts.h"
+#include "platform/MidiApi.h"
+#include "platform/rtmidi/PublishedPortPair.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "midi/MidiReceiver.h"
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 namespace testutil {
 

@@ -11,7 +11,7 @@
 
 #include "HexFiles.h"
 #include "Process.h"
-#include "platform/RealPorts.h"
+#include "platform/MidiApi.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 
+#include "HexFiles.h"
 #include "UnitOnTheModel.h"
 #include "cli/Cli.h"
 
@@ -53,8 +54,23 @@ struct ModelChecked : UnitOnTheModel {
     }
 };
 
+// Eight blocks from the start of the application area: an upgrade of a few seconds when the
+// stand-in's wire runs at 31,250 baud.
+std::string EightBlocks() {
+    std::string lines;
+    for (unsigned a = 0x2800; a < 0x3000; a += 16) {
+        std::vector<uint8_t> bytes(16);
+        for (unsigned i = 0; i < 16; ++i)
+            bytes[i] = static_cast<uint8_t>((a + i) % 4 == 3 ? 0 : a + 7 * i);
+        lines += testutil::Data(a, bytes) + "\r\n";
+    }
+    return lines + testutil::kEof + "\r\n";
+}
+
 TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
-    ModelChecked unit;
+    // The stand-in's wire at 31,250 baud, as a driver hands back what arrives on a cable.
+    ModelChecked unit({}, 31250);
+    const testutil::TempFile hex(EightBlocks());
     const CliRun ports = Cli({"ports"});
     EXPECT_THAT(ports.out, HasSubstr("IN ports:\n  0: VANTRO USB MIDI\n"));
     EXPECT_THAT(ports.out,
@@ -68,7 +84,7 @@ TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
     // matches, and no byte is lost for want of a buffer.
     for (const unsigned piece : {0u, 3u, 7u}) {
         unit.Model().setPiece(unit.In(), piece);
-        const CliRun r = Cli({"upgrade", "--readback", "--no", kExample}, kUnitPorts);
+        const CliRun r = Cli({"upgrade", "--readback", "--no", hex.Path()}, kUnitPorts);
         EXPECT_EQ(r.status, 0) << piece << r.out << r.err;
         EXPECT_EQ(r.out, "VANTRO Update is completed and OK!\nRestart VANTRO? No\n") << piece;
         EXPECT_EQ(unit.Model().lostBytes(unit.In()), 0u) << piece;
@@ -76,7 +92,7 @@ TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
 
     // A driver still busy with earlier data is asked again.
     unit.Model().failLongMsg(unit.Out(), 1, MIDIERR_NOTREADY);
-    const CliRun busy = Cli({"upgrade", "--yes", kExample}, kUnitPorts);
+    const CliRun busy = Cli({"upgrade", "--yes", hex.Path()}, kUnitPorts);
     EXPECT_EQ(busy.status, 0) << busy.out << busy.err;
     EXPECT_FALSE(unit.PortsOpen());
 }

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "platform/winmm.h"
+#include "platform/MidiSeam.h"
 
 namespace platform::detail {
 

@@ -22,10 +22,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/MidiApi.h"
+#include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
-#include "platform/RealPorts.h"
 #include "platform/rtmidi/PortWatch.h"
-#include "platform/winmm.h"
+#include "platform/rtmidi/PublishedPortPair.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -169,8 +170,7 @@ class Backend {
         probed_ = true;
         lastProbe_ = now;
 
-        const char* forced = std::getenv("VANTRO_MIDI_API");
-        const std::string want = forced ? forced : "";
+        const std::string want = RequestedMidiApi();
         if (want == "none") {
             return api_;  // only the in-process ports
         }
@@ -324,21 +324,6 @@ MMRESULT OpenOwnPort(const std::string& name, const char* client, const char* po
 }
 
 }  // namespace
-
-Incoming Classify(const uint8_t* bytes, std::size_t length) {
-    Incoming m;
-    if (length > 0 && bytes[0] == 0xF0) {
-        m.kind = bytes[length - 1] == 0xF7 ? Incoming::Kind::SysEx : Incoming::Kind::BrokenSysEx;
-        m.bytes.assign(bytes, bytes + length);
-        return m;
-    }
-    for (std::size_t i = 0; i < length && i < 3; ++i) {
-        m.word |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-    }
-    const bool valid = length > 0 && length <= 3 && bytes[0] >= 0x80;
-    m.kind = valid ? Incoming::Kind::Short : Incoming::Kind::InvalidShort;
-    return m;
-}
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/DeviceChange.h"
+#include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
 #include "platform/VirtualMidi.h"
-#include "platform/winmm.h"
 
 namespace platform {
 

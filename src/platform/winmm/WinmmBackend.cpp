@@ -22,8 +22,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/MidiApi.h"
 #include "platform/RealBackend.h"
-#include "platform/RealPorts.h"
+#include "platform/SendBound.h"
 
 namespace platform {
 
@@ -32,8 +33,7 @@ namespace detail {
 namespace {
 
 bool Disabled() {
-    const char* api = std::getenv("VANTRO_MIDI_API");
-    return api != nullptr && std::string(api) == "none";
+    return RequestedMidiApi() == "none";
 }
 
 bool ParseId(const std::string& id, UINT& device) {
@@ -43,12 +43,6 @@ bool ParseId(const std::string& id, UINT& device) {
         return false;
     device = static_cast<UINT>(v);
     return true;
-}
-
-// Without a completion in this time a message is taken back: its wire time at 31,250 baud
-// and a margin.
-std::chrono::milliseconds SendBound(std::size_t length) {
-    return std::chrono::milliseconds(2000 + length * 10 / 31);
 }
 
 // How long a driver may say it is still busy (MIDIERR_NOTREADY) before that is a failure.
@@ -335,18 +329,5 @@ bool SystemErrorText(unsigned code, std::string& text) {
 std::string RealMidiApi() {
     return detail::Disabled() ? "" : "winmm";
 }
-
-// winmm has no way to offer ports to other programs.
-struct PublishedPortPair::Impl {};
-
-PublishedPortPair::PublishedPortPair(const std::string&, Handler) {
-    throw std::runtime_error("winmm cannot publish MIDI ports to other programs");
-}
-
-PublishedPortPair::~PublishedPortPair() = default;
-
-void PublishedPortPair::Send(const uint8_t*, std::size_t) {}
-
-void PublishedPortPair::Close() {}
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #pragma once
+// Linux and macOS: winmm has no way to offer ports to other programs.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,10 +8,6 @@
 #include <string>
 
 namespace platform {
-
-// Which real MIDI system carries the real ports: "alsa", "jack", "coremidi", or "" when none
-// can open.
-std::string RealMidiApi();
 
 // A pair of real MIDI ports published by this process for other programs (a virtual port pair
 // on ALSA or JACK): its output shows in others' input lists, its input in their output lists.
