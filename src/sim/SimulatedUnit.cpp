@@ -136,6 +136,9 @@ WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCo
             line.simulated = true;
             continue;
         }
+        if (a == "--restarted") {
+            continue;  // started again by the system's restart manager (Windows)
+        }
         switch (ParseSimArgument(args, i, "--sim-", line.sim, error)) {
             case SimArg::Consumed:
                 continue;

@@ -8,6 +8,8 @@
 // windows.h first
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "app/win32/resource.h"
 #include "bootloader/Frame.h"
 #include "midi/MidiInDevice.h"
@@ -147,6 +149,51 @@ TEST_F(Win32DialogTest, TheSixStepsByClicks) {
     EXPECT_EQ(SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0), 104);
     // The focus is back on the button the run disabled: the next Enter does not quit.
     EXPECT_EQ(GetFocus(), GetDlgItem(hwnd, IDC_UPGRADE));
+}
+
+TEST_F(Win32DialogTest, PlacedAndAnsweredAsTheFrameworkDoes) {
+    sim::InProcessUnit unit;
+    CVANTRODlg dlg(&messages_);
+    const HWND hwnd = Open(dlg);
+    // Centred on the work area, as a dialog whose template gives no position.
+    RECT area{}, r{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    GetWindowRect(hwnd, &r);
+    EXPECT_NEAR((r.left + r.right) / 2, (area.left + area.right) / 2, 1);
+    EXPECT_NEAR((r.top + r.bottom) / 2, (area.top + area.bottom) / 2, 1);
+    // A device change is answered through the dialog's message result.
+    EXPECT_EQ(SendMessageA(hwnd, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0), TRUE);
+    // The dropped list is as wide as the longest port name.
+    const HWND in = GetDlgItem(hwnd, IDC_IN_PORTS);
+    const HDC dc = GetDC(in);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(in, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, sim::kUnitPortName, static_cast<int>(strlen(sim::kUnitPortName)),
+                          &extent);
+    ReleaseDC(in, dc);
+    EXPECT_GT(SendMessageA(in, CB_GETDROPPEDWIDTH, 0, 0), extent.cx);
+}
+
+// A box that waits for the user shows the arrow over the window, also in the middle of a run.
+TEST_F(Win32DialogTest, ABoxWaitsWithTheArrowCursor) {
+    sim::InProcessUnit unit;
+    struct CursorSeam : MessageSeam {
+        MessageAnswer Show(const std::string&, MessageButtons) override {
+            waitCursorForced.push_back(SendMessageA(hwnd, WM_SETCURSOR,
+                                                    reinterpret_cast<WPARAM>(hwnd),
+                                                    MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)) != FALSE);
+            return MessageAnswer::No;
+        }
+        HWND hwnd = nullptr;
+        std::vector<bool> waitCursorForced;
+    } boxes;
+    CVANTRODlg dlg(&boxes);
+    const HWND hwnd = Open(dlg);
+    boxes.hwnd = hwnd;
+    Click(hwnd, IDC_VERIFY);
+    Click(hwnd, IDC_BROWSE);
+    Click(hwnd, IDC_UPGRADE);  // the report's box comes while the run is busy
+    EXPECT_THAT(boxes.waitCursorForced, ElementsAre(false));
 }
 
 TEST_F(Win32DialogTest, PortFailureIsShownAndTheDialogStaysUsable) {

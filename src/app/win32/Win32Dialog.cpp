@@ -1,5 +1,8 @@
 #include "app/win32/Win32Dialog.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shlwapi.h>
@@ -16,7 +19,7 @@ namespace {
 // Posted by the device watch (the in-process ports, which raise no WM_DEVICECHANGE).
 constexpr UINT kPortsChanged = WM_APP + 1;
 
-std::optional<std::string> AskForHexFile() {
+std::optional<std::string> AskForHexFile(HWND owner) {
     // The flags of the open dialog; resizing where the system is newer than 4.0.
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
@@ -30,6 +33,7 @@ std::optional<std::string> AskForHexFile() {
     std::vector<char> name(65535, '\0');
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;  // modal to the assistant, centred over it, no taskbar button of its own
     ofn.lpstrFilter = "(*.hex)\0*.hex\0";
     ofn.lpstrFile = name.data();
     ofn.nMaxFile = 0x7FFF;
@@ -40,10 +44,29 @@ std::optional<std::string> AskForHexFile() {
     return std::string(name.data());
 }
 
+// Centres window over the owner's rectangle, or over the work area without an owner, as the
+// framework places a dialog whose template gives no position; kept inside the work area.
+void CentreOver(HWND window, HWND owner) {
+    RECT area{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT over = area;
+    if (owner != nullptr)
+        GetWindowRect(owner, &over);
+    RECT r{};
+    GetWindowRect(window, &r);
+    const LONG w = r.right - r.left, h = r.bottom - r.top;
+    LONG x = (over.left + over.right - w) / 2, y = (over.top + over.bottom - h) / 2;
+    x = std::max(area.left, std::min(x, area.right - w));
+    y = std::max(area.top, std::min(y, area.bottom - h));
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // CAboutDlg: no members, no handlers of its own; OK, Escape and the close box end it.
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
-    if (msg == WM_INITDIALOG)
+    if (msg == WM_INITDIALOG) {
+        CentreOver(hwnd, GetWindow(hwnd, GW_OWNER));
         return TRUE;
+    }
     if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
         EndDialog(hwnd, LOWORD(wParam));
         return TRUE;
@@ -84,7 +107,10 @@ MessageAnswer Win32MessageSeam::Show(const std::string& text, MessageButtons but
 }
 
 CVANTRODlg::CVANTRODlg(MessageSeam* messages)
-    : messages_(messages), chooseFile_(&AskForHexFile), actions_(*this) {
+    : messages_(messages),
+      chooseFile_([this] { return AskForHexFile(m_hWnd); }),
+      normalCursor_(*this),
+      actions_(*this) {
     if (messages_ == nullptr) {
         ownSeam_ = std::make_unique<Win32MessageSeam>(&m_hWnd);
         messages_ = ownSeam_.get();
@@ -140,6 +166,7 @@ BOOL CVANTRODlg::OnInitDialog() {
     }
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
+    CentreOver(m_hWnd, nullptr);
     actions_.RefreshPortLists();
     const HWND hwnd = m_hWnd;
     watch_ = std::make_unique<platform::DeviceChangeWatch>(
@@ -158,6 +185,7 @@ INT_PTR CVANTRODlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_DEVICECHANGE:
         case kPortsChanged:
             actions_.OnDeviceChange();
+            SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, TRUE);  // a dialog answers through it
             return TRUE;
         case WM_CTLCOLORSTATIC: {
             const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
@@ -267,8 +295,20 @@ void CVANTRODlg::ClearList(assistant::PortList list) {
 }
 
 void CVANTRODlg::AddToList(assistant::PortList list, const std::string& name) {
-    SendDlgItemMessageA(m_hWnd, ListId(list), CB_ADDSTRING, 0,
-                        reinterpret_cast<LPARAM>(name.c_str()));
+    const HWND combo = Item(ListId(list));
+    SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    // The dropped list as wide as its longest name, as the Qt window's is.
+    const HDC dc = GetDC(combo);
+    const auto font = reinterpret_cast<HFONT>(SendMessageA(combo, WM_GETFONT, 0, 0));
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, name.c_str(), static_cast<int>(name.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(combo, dc);
+    const LONG wanted =
+        extent.cx + 2 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL);
+    if (wanted > SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0))
+        SendMessageA(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(wanted), 0);
 }
 
 int CVANTRODlg::ListCount(assistant::PortList list) {
@@ -338,6 +378,18 @@ bool CVANTRODlg::FileExists(const std::string& path) {
 
 std::optional<std::string> CVANTRODlg::ChooseHexFile() {
     return chooseFile_();
+}
+
+MessageAnswer CVANTRODlg::NormalCursorSeam::Show(const std::string& text, MessageButtons buttons) {
+    // While the box waits for the user the window shows the arrow, not the busy cursor.
+    const int wait = std::exchange(dialog_.waitCursor_, 0);
+    if (wait > 0)
+        SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+    const MessageAnswer answer = dialog_.messages_->Show(text, buttons);
+    dialog_.waitCursor_ = wait;
+    if (wait > 0)
+        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    return answer;
 }
 
 void CVANTRODlg::EnterBusy(bool talksToUnit) {

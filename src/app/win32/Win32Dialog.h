@@ -88,7 +88,7 @@ class CVANTRODlg : private assistant::DialogControls {
     void FocusUpgrade() override;
     bool FileExists(const std::string& path) override;
     std::optional<std::string> ChooseHexFile() override;
-    MessageSeam& Messages() override { return *messages_; }
+    MessageSeam& Messages() override { return normalCursor_; }
     void EnterBusy(bool talksToUnit) override;
     void LeaveBusy(bool talksToUnit) override;
     void KeepPainting() override;
@@ -100,6 +100,15 @@ class CVANTRODlg : private assistant::DialogControls {
     std::unique_ptr<MessageSeam> ownSeam_;
     MessageSeam* messages_;
     FileChooser chooseFile_;
+    // Every box of the assistant goes through it: the arrow cursor while it waits.
+    class NormalCursorSeam : public MessageSeam {
+      public:
+        explicit NormalCursorSeam(CVANTRODlg& dialog) : dialog_(dialog) {}
+        MessageAnswer Show(const std::string& text, MessageButtons buttons) override;
+
+      private:
+        CVANTRODlg& dialog_;
+    } normalCursor_;
     std::function<void()> runAbout_;
     assistant::AssistantActions actions_;
     std::unique_ptr<platform::DeviceChangeWatch> watch_;

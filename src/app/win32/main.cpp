@@ -38,6 +38,17 @@ void Tell(const std::string& text) {
                 MB_OK | MB_ICONEXCLAMATION);
 }
 
+// The system's restart manager may start the program again (after an update, a hang or a
+// crash) with the arguments it had, marked as such; no recovery, no autosave.
+void RegisterForRestart(const std::vector<std::string>& args) {
+    std::wstring line = L"--restarted";
+    for (const auto& a : args) {
+        if (a != "--restarted")
+            line += L" \"" + std::wstring(a.begin(), a.end()) + L"\"";
+    }
+    RegisterApplicationRestart(line.c_str(), 0);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -59,6 +70,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             break;
     }
 
+    RegisterForRestart(args);
     INITCOMMONCONTROLSEX controls{8, 0xFF};  // ICC_WIN95_CLASSES: the progress bar among them
     InitCommonControlsEx(&controls);
 
