@@ -11,23 +11,37 @@
 namespace vantro::app {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-    const DialogUnits du(PrepareDialog(*this, "IDD_ABOUT", "About VANTRO"));
-
-    auto* icon = new QLabel(this);  // owned by the dialog
-    icon->setPixmap(QIcon(":/vantro/icon.png").pixmap(du.X(20), du.Y(20)));
-    icon->setGeometry(du.Rect(14, 14, 20, 20));
-
-    auto* text = new QLabel("VANTRO, Version 1.1", this);
-    text->setTextFormat(Qt::PlainText);
-    text->setGeometry(du.Rect(42, 14, 114, 8));
-
-    auto* ok = new QPushButton("OK", this);
-    ok->setObjectName("IDOK");
-    ok->setDefault(true);
-    ok->setGeometry(du.Rect(113, 41, 50, 14));
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-
-    setFixedSize(du.X(170), du.Y(62));
+    const DialogUnits du(PrepareDialog(*this, "IDD_ABOUT", ABOUT_CAPTION));
+    struct Control {
+        enum Kind { Icon, Text, DefaultButton } kind;
+        const char* text;
+        int id, x, y, w, h;
+    };
+    const Control controls[] = {
+#define ABOUT_CONTROL(kind, text, id, x, y, w, h) {Control::kind, text, id, x, y, w, h},
+#include "assistant/Template100.def"
+#undef ABOUT_CONTROL
+    };
+    for (const Control& c : controls) {
+        QWidget* w = nullptr;  // each owned by the dialog
+        if (c.kind == Control::Icon) {
+            auto* icon = new QLabel(this);
+            icon->setPixmap(QIcon(":/vantro/icon.png").pixmap(du.X(c.w), du.Y(c.h)));
+            w = icon;
+        } else if (c.kind == Control::Text) {
+            auto* text = new QLabel(c.text, this);
+            text->setTextFormat(Qt::PlainText);
+            w = text;
+        } else {
+            auto* ok = new QPushButton(c.text, this);
+            ok->setObjectName("IDOK");
+            ok->setDefault(true);
+            connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+            w = ok;
+        }
+        w->setGeometry(du.Rect(c.x, c.y, c.w, c.h));
+    }
+    setFixedSize(du.X(ABOUT_WIDTH), du.Y(ABOUT_HEIGHT));
 }
 
 }  // namespace vantro::app

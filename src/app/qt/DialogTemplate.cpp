@@ -16,53 +16,12 @@
 
 namespace vantro::app {
 
-// Template 102, in template order (which is the tab order).
+// Template 102, from the one place its controls are given.
 const ControlSpec kTemplate[] = {
-    {IDOK, Kind::DefaultButton, "Quit", 601, 255, 50, 14, true},
-    {IDC_IN_PORTS, Kind::Combo, nullptr, 334, 50, 75, 120, true},
-    {IDC_STATIC, Kind::Text,
-     "To upgrade your VANTRO unit you need a USB to 5-pin MIDI converter (ex: Roland UM-ONE "
-     "Mk2) and connect it to the VANTRO 5-pin MIDI connectors.",
-     370, 5, 279, 20, true},
-    {IDC_STATIC, Kind::Text, "Select the correct MIDI device connection here .", 370, 30, 156, 8,
-     true},
-    {IDC_STATIC, Kind::Text, "IN", 334, 40, 8, 8, true},
-    {IDC_OUT_PORTS, Kind::Combo, nullptr, 424, 50, 73, 115, true},
-    {IDC_STATIC, Kind::Text, "OUT", 424, 40, 15, 8, true},
-    {IDC_REFRESH, Kind::Button, "<< Refresh", 514, 50, 45, 14, false},
-    {IDC_VERIFY, Kind::Button, "<< Verify", 444, 121, 45, 14, true},
-    {IDC_STATUS, Kind::Edit, nullptr, 334, 121, 100, 14, true},
-    {IDC_STATIC, Kind::EtchedLine, nullptr, 330, 250, 322, 1, true},
-    {IDC_FIRMWARE_PATH, Kind::Edit, nullptr, 335, 165, 260, 14, true},
-    {IDC_BROWSE, Kind::Button, "<< Browse...", 600, 165, 55, 14, true},
-    {IDC_UPGRADE, Kind::Button, "Upgrade VANTRO", 335, 205, 260, 20, true},
-    {IDC_STATIC, Kind::Text, "Status:", 334, 111, 24, 8, true},
-    {IDC_STATIC, Kind::Text, "Select the firmware file you wish to download.", 370, 150, 148, 8,
-     true},
-    {IDC_STATIC, Kind::Text, "Verify connection. Status should say OK and version number.", 370,
-     100, 197, 8, true},
-    {IDC_STATIC, Kind::Text,
-     "Remove power from VANTRO, and then connect power again and immediately turn the Merge "
-     "switch up and down quickly a few times until all LED's flashing.",
-     370, 75, 274, 17, true},
-    {IDC_STATIC, Kind::BlackRule, nullptr, 332, 25, 330, 1, true},
-    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 140, 330, 1, true},
-    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 70, 330, 1, true},
-    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 95, 330, 1, true},
-    {IDC_STATIC, Kind::Text,
-     "Press the upgrade button, and wait until completed. In case of error, goto step 3", 370, 190,
-     261, 8, true},
-    {IDC_STATIC, Kind::BlackRule, nullptr, 330, 185, 330, 1, true},
-    {IDC_STATIC, Kind::Text, "Progress:", 335, 230, 32, 8, true},
-    {IDC_PROGRESS, Kind::Progress, nullptr, 385, 230, 209, 10, true},
-    {IDC_STATIC, Kind::Bitmap, nullptr, 5, 5, 318, 251, true},
-    {IDC_RESET, Kind::Button, "Reset", 481, 255, 50, 14, false},
-    {IDC_STEP1, Kind::Step, "Step 1.", 335, 5, 30, 8, true},
-    {IDC_STEP1 + 1, Kind::Step, "Step 2.", 335, 30, 30, 8, true},
-    {IDC_STEP1 + 2, Kind::Step, "Step 3.", 335, 75, 30, 8, true},
-    {IDC_STEP1 + 3, Kind::Step, "Step 4.", 335, 100, 30, 8, true},
-    {IDC_STEP1 + 4, Kind::Step, "Step 5.", 335, 150, 30, 8, true},
-    {IDC_STEP1 + 5, Kind::Step, "Step 6.", 335, 190, 30, 8, true},
+#define TEMPLATE_CONTROL(kind, text, id, x, y, w, h, visible) \
+    {id, Kind::kind, text, x, y, w, h, (visible) != 0},
+#include "assistant/Template102.def"
+#undef TEMPLATE_CONTROL
 };
 
 const std::size_t kTemplateSize = std::size(kTemplate);

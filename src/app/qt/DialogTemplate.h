@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "app/qt/DialogUnits.h"
+#include "assistant/DialogIds.h"
 
 namespace vantro::app {
 
@@ -33,8 +34,8 @@ struct ControlSpec {
 extern const ControlSpec kTemplate[];
 extern const std::size_t kTemplateSize;
 
-inline constexpr int kDialogWidth = 665;
-inline constexpr int kDialogHeight = 274;
+inline constexpr int kDialogWidth = ASSISTANT_WIDTH;
+inline constexpr int kDialogHeight = ASSISTANT_HEIGHT;
 
 // The control's widget on parent; r (the template's rectangle in pixels) is adjusted where the
 // widget's own shape differs (a closed drop-down list, a rule).

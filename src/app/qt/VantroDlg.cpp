@@ -120,7 +120,7 @@ void CVANTRODlg::WireControls() {
 }
 
 void CVANTRODlg::BuildControls() {
-    const DialogUnits du(PrepareDialog(*this, "IDD_ASSISTANT", "VANTRO Assistant V1.1"));
+    const DialogUnits du(PrepareDialog(*this, "IDD_ASSISTANT", ASSISTANT_CAPTION));
 
     QWidget* previousTab = nullptr;
     CStaticEx** steps[] = {&m_lblStep1, &m_lblStep2, &m_lblStep3,

@@ -1,31 +1,5 @@
-// Resource and control identifiers of the Win32 assistant; read by the resource compiler and
-// by the code alike.
+// Resource and control identifiers of the Win32 assistant, as both windows know them; read by
+// the resource compiler and by the code alike.
 #pragma once
 
-#define IDD_ABOUT 100
-#define IDS_ABOUT_ITEM 101
-#define IDD_ASSISTANT 102
-#define IDI_APP 128
-#define IDB_CONNECTIONS 129
-#define IDM_ABOUT 0x0010
-
-#define IDC_IN_PORTS 1000
-#define IDC_OUT_PORTS 1001
-#define IDC_REFRESH 1002
-#define IDC_VERIFY 1003
-#define IDC_STATUS 1004
-#define IDC_FIRMWARE_PATH 1005
-#define IDC_BROWSE 1006
-#define IDC_UPGRADE 1007
-#define IDC_PROGRESS 1008
-#define IDC_RESET 1009
-#define IDC_STEP1 1010
-#define IDC_STEP2 1011
-#define IDC_STEP3 1012
-#define IDC_STEP4 1013
-#define IDC_STEP5 1014
-#define IDC_STEP6 1015
-
-#ifndef IDC_STATIC
-#define IDC_STATIC (-1)
-#endif
+#include "assistant/DialogIds.h"
