@@ -41,6 +41,22 @@ void BuildWriteRequest(uint8_t frame[kWriteRequest], const uint8_t block[256],
     SealFrame(frame, kWriteRequest);
 }
 
+namespace {
+
+// One exchange; the length of the valid reply frame now in reply, 0 when none came.
+std::size_t Exchange(MidiPortPair& pair, const uint8_t* request, std::size_t n, uint8_t* reply) {
+    std::size_t length = 0;
+    return Transact(pair, request, n, reply, length) ? length : 0;
+}
+
+// An exchange whose answer is the request's own code echoed: nothing else is looked at.
+int32_t Acknowledged(MidiPortPair& pair, const uint8_t* request, std::size_t n) {
+    uint8_t reply[kFrameArea] = {};
+    return Exchange(pair, request, n, reply) != 0 && reply[5] == request[5] ? 1 : 0;
+}
+
+}  // namespace
+
 void SendRestart(MidiPortPair& pair) {
     // Nothing waits for this frame, and the port reads it after Send returns: it must not
     // live on this function's stack. The pair's closing lets it leave first.
@@ -57,10 +73,7 @@ int32_t QueryVersions(MidiPortPair& pair, uint8_t& blMajor, uint8_t& blMinor, ui
     uint8_t request[kShortRequest];
     BuildShortRequest(request, code::kIdentify);
     uint8_t reply[kFrameArea] = {};
-    std::size_t length = 0;
-    if (!Transact(pair, request, kShortRequest, reply, length)) {
-        return 0;
-    }
+    const std::size_t length = Exchange(pair, request, kShortRequest, reply);
     // The four values sit at 6..13: a shorter reply does not carry them.
     if (reply[5] != code::kIdentify || length < 16) {
         return 0;
@@ -80,11 +93,8 @@ int32_t ReadBlock(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]) 
     uint8_t request[kAddressRequest];
     BuildAddressRequest(request, code::kReadBlock, kBlockCount, wordAddress);
     uint8_t reply[kFrameArea] = {};
-    std::size_t length = 0;
-    if (!Transact(pair, request, kAddressRequest, reply, length)) {
-        return 0;
-    }
-    if (reply[5] != code::kReadBlock || GetNibbles(reply + 6, 2) != kBlockCount ||
+    const std::size_t length = Exchange(pair, request, kAddressRequest, reply);
+    if (length == 0 || reply[5] != code::kReadBlock || GetNibbles(reply + 6, 2) != kBlockCount ||
         GetNibbles(reply + 8, 6) != wordAddress || length < kFrameArea) {
         return 0;
     }
@@ -98,31 +108,20 @@ int32_t ReadBlock(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]) 
 int32_t WriteBlock(MidiPortPair& pair, const uint8_t block[256], uint32_t wordAddress) {
     uint8_t request[kWriteRequest];
     BuildWriteRequest(request, block, wordAddress);
-    uint8_t reply[kFrameArea] = {};
-    std::size_t length = 0;
-    if (!Transact(pair, request, kWriteRequest, reply, length)) {
-        return 0;
-    }
-    return reply[5] == code::kWriteBlock ? 1 : 0;
+    return Acknowledged(pair, request, kWriteRequest);
 }
 
 int32_t ErasePages(MidiPortPair& pair, uint8_t pageCount, uint32_t wordAddress) {
     uint8_t request[kAddressRequest];
     BuildAddressRequest(request, code::kErasePages, pageCount, wordAddress);
-    uint8_t reply[kFrameArea] = {};
-    std::size_t length = 0;
-    if (!Transact(pair, request, kAddressRequest, reply, length)) {
-        return 0;
-    }
-    return reply[5] == code::kErasePages ? 1 : 0;
+    return Acknowledged(pair, request, kAddressRequest);
 }
 
 int32_t SendVerifyOK(MidiPortPair& pair) {
     uint8_t request[kShortRequest];
     BuildShortRequest(request, code::kVerifyOK);
     uint8_t reply[kFrameArea] = {};
-    std::size_t length = 0;
-    if (!Transact(pair, request, kShortRequest, reply, length)) {
+    if (Exchange(pair, request, kShortRequest, reply) == 0) {
         return 1;  // a silent unit counts as having accepted it
     }
     return reply[5] == code::kVerifyOK ? 1 : 0;

@@ -292,6 +292,18 @@ class RtOutput final : public RealOutput {
     std::unique_ptr<PortWatch> watch;
 };
 
+// Runs an open and turns what it throws into a winmm code: no memory, or otherwise.
+template <typename Open>
+MMRESULT Guarded(MMRESULT otherwise, Open open) {
+    try {
+        return open();
+    } catch (const std::bad_alloc&) {
+        return MMSYSERR_NOMEM;
+    } catch (const std::exception&) {
+        return otherwise;
+    }
+}
+
 // Opens the named port on a client of our own; configure runs before the port opens.
 template <typename Port, typename Result, typename Make, typename Configure>
 MMRESULT OpenOwnPort(const std::string& name, const char* client, const char* portName, Make make,
@@ -300,7 +312,7 @@ MMRESULT OpenOwnPort(const std::string& name, const char* client, const char* po
     if (api == RtMidi::UNSPECIFIED) {
         return MIDIERR_NODEVICE;
     }
-    try {
+    return Guarded(MMSYSERR_ERROR, [&]() -> MMRESULT {
         std::unique_ptr<Port> port = make();
         port->rt = std::make_unique<typename Port::Rt>(api, client);
         port->rt->setErrorCallback(&OnRtMidiError, &port->errors);
@@ -316,11 +328,7 @@ MMRESULT OpenOwnPort(const std::string& name, const char* client, const char* po
         port->Watch(name);
         out = std::move(port);
         return MMSYSERR_NOERROR;
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    } catch (const std::exception&) {
-        return MMSYSERR_ERROR;
-    }
+    });
 }
 
 }  // namespace
@@ -367,18 +375,14 @@ unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& ou
         if (std::find(names.begin(), names.end(), name) == names.end()) {
             return MMSYSERR_BADDEVICEID;
         }
-        try {
+        return Guarded(MIDIERR_NODEVICE, [&]() -> MMRESULT {
             auto port = std::make_unique<ConnectedJackOutput>(name);
             if (!port->Connect()) {
                 return MIDIERR_NODEVICE;
             }
             out = std::move(port);
             return MMSYSERR_NOERROR;
-        } catch (const std::bad_alloc&) {
-            return MMSYSERR_NOMEM;
-        } catch (const std::exception&) {
-            return MIDIERR_NODEVICE;
-        }
+        });
     }
 #endif
     return OpenOwnPort<RtOutput>(
