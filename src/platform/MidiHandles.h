@@ -27,16 +27,16 @@ using Clock = std::chrono::steady_clock;
 
 // Longest a close or reset waits for the handle's thread to finish what it was given: a message
 // of up to an input buffer's length may still be leaving.
-const auto kDrainBound = SendBound(4096);
+inline const auto kDrainBound = SendBound(4096);
 
-void SetFlags(MIDIHDR* h, DWORD set, DWORD clear) {
+inline void SetFlags(MIDIHDR* h, DWORD set, DWORD clear) {
     std::atomic_ref<DWORD> flags(h->dwFlags);
     DWORD old = flags.load();
     while (!flags.compare_exchange_weak(old, (old | set) & ~clear)) {
     }
 }
 
-DWORD Flags(MIDIHDR* h) {
+inline DWORD Flags(MIDIHDR* h) {
     return std::atomic_ref<DWORD>(h->dwFlags).load();
 }
 

@@ -84,17 +84,82 @@ bool IsSimOption(const std::string& name) {
            name == "flash-start";
 }
 
+namespace {
+
+// fault KIND:RATE, or one of the faults that take a count.
+bool ApplyFault(const std::string& value, SimOptions& options, std::string& error) {
+    if (const CountFaultKind* kind = CountFault(value)) {
+        uint32_t k = 0;
+        const std::string what(kind->name);
+        if (!ParseInRange<uint32_t>(what, value.substr(what.size() + 1), kind->min, 1'000'000, k,
+                                    error))
+            return false;
+        options.*kind->field = k;
+        return true;
+    }
+    const auto colon = value.find(':');
+    FaultKind kind{};
+    if (colon == std::string::npos || !ParseFaultName(value.substr(0, colon), kind)) {
+        error =
+            "fault must be KIND:RATE with KIND one of drop, corrupt, wrong-echo, late, "
+            "silent-verify, ff-as-00, short-noise, or cut-after:K, unplug-after:K, "
+            "max-sysex:N";
+        return false;
+    }
+    const std::string rateText = value.substr(colon + 1);
+    char* end = nullptr;
+    const double rate = std::strtod(rateText.c_str(), &end);
+    if (rateText.empty() || end != rateText.c_str() + rateText.size() || !(rate >= 0.0) ||
+        rate > 1.0) {
+        error = "fault rate must be a number from 0 to 1";
+        return false;
+    }
+    options.faults[kind] = rate;
+    return true;
+}
+
+// versions A.B.C.D, four numbers from 0 to 255.
+bool ApplyVersions(const std::string& value, SimOptions& options, std::string& error) {
+    std::array<uint8_t, 4> v{};
+    std::size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t dot = value.find('.', start);
+        const bool last = i == 3;
+        unsigned n = 0;
+        if (last != (dot == std::string::npos) ||
+            !ParseNumber(value.substr(start, last ? std::string::npos : dot - start), n) ||
+            n > 255) {
+            error = "versions must be A.B.C.D, four numbers from 0 to 255";
+            return false;
+        }
+        v[i] = static_cast<uint8_t>(n);
+        start = dot + 1;
+    }
+    options.versions = v;
+    return true;
+}
+
+}  // namespace
+
 bool ApplySimOption(const std::string& name, const std::string& value, SimOptions& options,
                     std::string& error) {
+    if (name == "fault") {
+        return ApplyFault(value, options, error);
+    }
+    if (name == "versions") {
+        return ApplyVersions(value, options, error);
+    }
     if (name == "baud") {
-        if (!ParseInRange<uint32_t>(name, value, 0, 1'000'000, options.baud, error))
-            return false;
-    } else if (name == "seed") {
+        return ParseInRange<uint32_t>(name, value, 0, 1'000'000, options.baud, error);
+    }
+    if (name == "seed") {
         if (!ParseNumber(value, options.seed)) {
             error = "seed must be a whole number";
             return false;
         }
-    } else if (name == "page-erase-us" || name == "row-write-us" || name == "late-ms") {
+        return true;
+    }
+    if (name == "page-erase-us" || name == "row-write-us" || name == "late-ms") {
         uint32_t n = 0;
         const uint32_t max = name == "late-ms" ? 600'000 : 10'000'000;
         if (!ParseInRange<uint32_t>(name, value, 0, max, n, error))
@@ -105,64 +170,18 @@ bool ApplySimOption(const std::string& name, const std::string& value, SimOption
             options.rowWriteTime = std::chrono::microseconds(n);
         if (name == "late-ms")
             options.lateDelay = std::chrono::milliseconds(n);
-    } else if (name == "flash-start") {
+        return true;
+    }
+    if (name == "flash-start") {
         if (value != "previous" && value != "erased") {
             error = "flash-start must be previous (an older firmware, the default) or erased";
             return false;
         }
         options.startErased = value == "erased";
-    } else if (name == "fault" && CountFault(value) != nullptr) {
-        const CountFaultKind& kind = *CountFault(value);
-        uint32_t k = 0;
-        const std::string what(kind.name);
-        if (!ParseInRange<uint32_t>(what, value.substr(what.size() + 1), kind.min, 1'000'000, k,
-                                    error))
-            return false;
-        options.*kind.field = k;
-    } else if (name == "fault") {
-        const auto colon = value.find(':');
-        FaultKind kind{};
-        if (colon == std::string::npos || !ParseFaultName(value.substr(0, colon), kind)) {
-            error =
-                "fault must be KIND:RATE with KIND one of drop, corrupt, wrong-echo, late, "
-                "silent-verify, ff-as-00, short-noise, or cut-after:K, unplug-after:K, "
-                "max-sysex:N";
-            return false;
-        }
-        const std::string rateText = value.substr(colon + 1);
-        char* end = nullptr;
-        const double rate = std::strtod(rateText.c_str(), &end);
-        if (rateText.empty() || end != rateText.c_str() + rateText.size() || !(rate >= 0.0) ||
-            rate > 1.0) {
-            error = "fault rate must be a number from 0 to 1";
-            return false;
-        }
-        options.faults[kind] = rate;
-    } else if (name == "versions") {
-        std::array<uint8_t, 4> v{};
-        std::size_t start = 0;
-        for (int i = 0; i < 4; ++i) {
-            const std::size_t dot = value.find('.', start);
-            const bool last = i == 3;
-            if (last != (dot == std::string::npos)) {
-                error = "versions must be A.B.C.D, four numbers from 0 to 255";
-                return false;
-            }
-            const std::string part = value.substr(start, last ? std::string::npos : dot - start);
-            unsigned n = 0;
-            if (!ParseNumber(part, n) || n > 255) {
-                error = "versions must be A.B.C.D, four numbers from 0 to 255";
-                return false;
-            }
-            v[i] = static_cast<uint8_t>(n);
-            start = dot + 1;
-        }
-        options.versions = v;
-    } else {
-        error = "unknown option " + name;
-        return false;
+        return true;
     }
-    return true;
+    error = "unknown option " + name;
+    return false;
 }
 
 SimArg ParseSimArgument(const std::vector<std::string>& args, std::size_t& i,

@@ -40,6 +40,22 @@ class BlackRule : public QWidget {
     }
 };
 
+// The picture fills the template's rectangle, scaled to fit and centred, with the sunken edge
+// around the whole rectangle.
+QWidget* MakePicture(const QRect& r, QWidget* parent) {
+    auto* picture = new QLabel(parent);
+    picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    picture->setLineWidth(1);
+    picture->setAlignment(Qt::AlignCenter);
+    const QSize inside = r.size() - QSize(2, 2);
+    const qreal dpr = parent->devicePixelRatioF();
+    QPixmap pixmap = QPixmap(":/vantro/connections.png")
+                         .scaled(inside * dpr, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    pixmap.setDevicePixelRatio(dpr);
+    picture->setPixmap(pixmap);
+    return picture;
+}
+
 }  // namespace
 
 QWidget* MakeControl(const ControlSpec& c, const DialogUnits& du, QRect& r, QWidget* parent) {
@@ -93,22 +109,8 @@ QWidget* MakeControl(const ControlSpec& c, const DialogUnits& du, QRect& r, QWid
             bar->setTextVisible(false);
             return bar;
         }
-        case Kind::Bitmap: {
-            // The picture fills the template's rectangle, scaled to fit and centred, with
-            // the sunken edge around the whole rectangle.
-            auto* picture = new QLabel(parent);
-            picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            picture->setLineWidth(1);
-            picture->setAlignment(Qt::AlignCenter);
-            const QSize inside = r.size() - QSize(2, 2);
-            const qreal dpr = parent->devicePixelRatioF();
-            QPixmap pixmap =
-                QPixmap(":/vantro/connections.png")
-                    .scaled(inside * dpr, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            pixmap.setDevicePixelRatio(dpr);
-            picture->setPixmap(pixmap);
-            return picture;
-        }
+        case Kind::Bitmap:
+            return MakePicture(r, parent);
         case Kind::Step:
             return new CStaticEx(c.text, parent);
     }
