@@ -1,8 +1,5 @@
 #include "midi/MidiInDevice.h"
 
-#include <new>
-#include <system_error>
-
 #include "midi/MidiExceptions.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
@@ -11,39 +8,15 @@ namespace midi {
 
 char InputDataArea[kInputDataAreaSize];
 
-InBufferHeader::InBufferHeader(HMIDIIN handle)
-    : BufferHeader(InputDataArea, kInputDataAreaSize), m_hMidiIn(handle) {
-    const MMRESULT result = midiInPrepareHeader(m_hMidiIn, &m_MIDIHdr, sizeof(MIDIHDR));
-    if (result != MMSYSERR_NOERROR) {
-        throw CMIDIInException(result);
-    }
-}
-
-InBufferHeader::~InBufferHeader() {
-    // Never free a buffer the driver still holds: have it handed back first.
-    if (HeldByDriver()) {
-        midiInReset(m_hMidiIn);
-    }
-    midiInUnprepareHeader(m_hMidiIn, &m_MIDIHdr, sizeof(MIDIHDR));
-}
-
-CMIDIInDevice::CMIDIInDevice() {
-    try {
-        m_Event = std::make_unique<AutoResetEvent>();
-    } catch (const std::exception&) {
-        throw CMIDIInEventFailure();
-    }
-}
-
 CMIDIInDevice::~CMIDIInDevice() {
     // Never throws, and never leaves the device open with a callback into a dead object.
     try {
         Stop();
         if (m_State == Opened) {
-            if (midiInClose(m_hMidiIn) != MMSYSERR_NOERROR) {
-                midiInReset(m_hMidiIn);
+            if (midiInClose(m_Handle) != MMSYSERR_NOERROR) {
+                midiInReset(m_Handle);
                 m_HdrQueue.ReleaseAll();
-                midiInClose(m_hMidiIn);
+                midiInClose(m_Handle);
             }
             m_State = Closed;
         }
@@ -54,56 +27,11 @@ CMIDIInDevice::~CMIDIInDevice() {
 
 void CMIDIInDevice::OpenPort(UINT deviceId) {
     ClosePort();
-    m_Failure.Clear();  // before the open: the new device may fail at once
-    const MMRESULT result =
-        midiInOpen(&m_hMidiIn, deviceId, reinterpret_cast<DWORD_PTR>(&MidiInCallback),
-                   reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-    if (result != MMSYSERR_NOERROR) {
-        throw CMIDIInException(result);
-    }
-    m_State = Opened;
-    // One worker for as long as the port is open, idle while input is stopped: a thread made
-    // and ended for every exchange costs milliseconds on some systems.
-    m_WorkerEnds = false;
-    m_Event->Reset();
-    try {
-        m_Worker = std::thread(&CMIDIInDevice::ReleaseThreadProc, this);
-    } catch (const std::system_error&) {
-        midiInClose(m_hMidiIn);
-        m_State = Closed;
-        throw CMIDIInException(MMSYSERR_NOMEM);
-    }
-}
-
-void CMIDIInDevice::EndWorker() {
-    if (m_Worker.joinable()) {
-        m_WorkerEnds = true;
-        m_Event->Set();
-        m_Worker.join();
-    }
-}
-
-void CMIDIInDevice::ThrowIfFailed() const {
-    if (const MMRESULT code = m_Failure.Code()) {
-        throw CMIDIInException(code);
-    }
+    Open(deviceId, &MidiInCallback, this, &CMIDIInDevice::ReleaseHandedOn);
 }
 
 void CMIDIInDevice::QueueBuffer() {
-    std::unique_ptr<InBufferHeader> header;
-    try {
-        header = std::make_unique<InBufferHeader>(m_hMidiIn);
-    } catch (const std::bad_alloc&) {
-        throw CMIDIInMemFailure();
-    }
-    // In the queue before the driver has it, so its return can never find it missing.
-    InBufferHeader* raw = header.get();
-    m_HdrQueue.Append(std::move(header));
-    const MMRESULT result = midiInAddBuffer(m_hMidiIn, raw->Header(), sizeof(MIDIHDR));
-    if (result != MMSYSERR_NOERROR) {
-        m_HdrQueue.TakeBack(raw);
-        throw CMIDIInException(result);
-    }
+    QueueHeader();
 }
 
 void CMIDIInDevice::Start() {
@@ -112,7 +40,7 @@ void CMIDIInDevice::Start() {
     }
     m_State = Started;
     m_Event->Reset();  // a signal left from an earlier exchange releases nothing
-    const MMRESULT result = midiInStart(m_hMidiIn);
+    const MMRESULT result = midiInStart(m_Handle);
     if (result != MMSYSERR_NOERROR) {
         m_State = Opened;
         throw CMIDIInException(result);
@@ -126,26 +54,16 @@ void CMIDIInDevice::Stop() {
     // The worker releases nothing once input is stopped, and only buffers the driver has
     // handed back; the queue's lock keeps it and the release here apart.
     m_State = Opened;
-    midiInReset(m_hMidiIn);
+    midiInReset(m_Handle);
     m_HdrQueue.ReleaseAll();
 }
 
 void CMIDIInDevice::ClosePort() {
     Stop();
     if (m_State == Opened) {
-        const MMRESULT result = midiInClose(m_hMidiIn);
-        if (result != MMSYSERR_NOERROR) {
-            throw CMIDIInException(result);
-        }
+        Check(midiInClose(m_Handle));
         m_State = Closed;
         EndWorker();
-    }
-}
-
-void CMIDIInDevice::GetPortCaps(UINT deviceId, MIDIINCAPSA& caps) const {
-    const MMRESULT result = midiInGetDevCapsA(deviceId, &caps, sizeof(MIDIINCAPSA));
-    if (result != MMSYSERR_NOERROR) {
-        throw CMIDIInException(result);
     }
 }
 
@@ -186,18 +104,12 @@ void CMIDIInDevice::MidiInCallback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_
     }
 }
 
-void CMIDIInDevice::ReleaseThreadProc() {
-    for (;;) {
-        m_Event->Wait();
-        if (m_WorkerEnds) {
-            return;
-        }
-        if (m_State == Started) {
-            // Only a buffer the receiver has finished with: a signal left from an earlier
-            // exchange must not free one whose callback is still running.
-            m_HdrQueue.ReleaseOldestIf(
-                [](const InBufferHeader& h) { return h.IsDone() && h.HandedOn(); });
-        }
+void CMIDIInDevice::ReleaseHandedOn() {
+    if (m_State == Started) {
+        // Only a buffer the receiver has finished with: a signal left from an earlier
+        // exchange must not free one whose callback is still running.
+        m_HdrQueue.ReleaseOldestIf(
+            [](const InBufferHeader& h) { return h.IsDone() && h.HandedOn(); });
     }
 }
 

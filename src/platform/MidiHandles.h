@@ -61,27 +61,162 @@ class Barriers {
     uint64_t passed_ = 0;
 };
 
-// ---- input handles ------------------------------------------------------------------------
+// What a handle's thread is given, in order.
+enum class EventKind {
+    Data,      // in: a message that arrived; out: a message to send
+    Returned,  // headers handed back unused
+    Callback,  // a callback with no more to it than its message and first parameter
+    Barrier,   // passed once everything before it is done
+    Close,     // the last callback: the thread ends
+};
 
-class InHandle final : public InputSink {
+// What an input and an output handle share: the identity their callbacks carry, their thread
+// and its queue of events, and the header calls. Side (the handle) handles Data and Returned,
+// names its open and close messages (kOpen, kClose), and stops the thread in its own
+// destructor: the thread uses Side's members.
+template <typename Side, typename H, typename Payload>
+class MidiHandle {
   public:
-    InHandle(uintptr_t id, MidiInProc callback, DWORD_PTR instance)
-        : id_(id), callback_(callback), instance_(instance) {}
+    using Proc = void (*)(H, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
-    ~InHandle() { StopThread(); }
+    MidiHandle(uintptr_t id, Proc callback, DWORD_PTR instance)
+        : id_(id), callback_(callback), instance_(instance) {}
 
     void StartThread() {
         thread_ = std::thread([this] { Run(); });
-        Post(Event{Event::Kind::Callback, {}, {}, MIM_OPEN, 0, 0});
+        Post(Event{.kind = EventKind::Callback, .msg = Side::kOpen});
     }
 
     void StopThread() {
         if (!thread_.joinable()) {
             return;
         }
-        Post(Event{Event::Kind::Close, {}, {}, 0, 0, 0});
+        Post(Event{.kind = EventKind::Close});
         thread_.join();
     }
+
+    MMRESULT Prepare(MIDIHDR* h) {
+        SetFlags(h, MHDR_PREPARED, 0);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Unprepare(MIDIHDR* h) {
+        if (Flags(h) & MHDR_INQUEUE)
+            return MIDIERR_STILLPLAYING;
+        SetFlags(h, 0, MHDR_PREPARED);
+        return MMSYSERR_NOERROR;
+    }
+
+    uintptr_t Id() const { return id_; }
+
+    std::string realId;  // the registry's key for the port it has open
+
+  protected:
+    struct Event {
+        EventKind kind;
+        Payload data{};      // Data, Returned
+        UINT msg = 0;        // Callback
+        uint64_t param = 0;  // Callback's first parameter, Barrier's number
+    };
+
+    ~MidiHandle() = default;
+
+    void Post(Event e) {
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back(std::move(e));
+        }
+        wake_.notify_all();
+    }
+
+    void Call(UINT msg, DWORD_PTR p1, DWORD_PTR p2 = 0) {
+        if (callback_ != nullptr) {
+            callback_(reinterpret_cast<H>(id_), msg, instance_, p1, p2);
+        }
+    }
+
+    // With mutex_ held: why the header may not be queued, 0 when it may.
+    MMRESULT Refusal(MIDIHDR* h) const {
+        if (failure_ != 0)
+            return failure_;
+        if (!(Flags(h) & MHDR_PREPARED))
+            return MIDIERR_UNPREPARED;
+        if (Flags(h) & MHDR_INQUEUE)
+            return MIDIERR_STILLPLAYING;
+        if (h->lpData == nullptr || h->dwBufferLength == 0)
+            return MMSYSERR_INVALPARAM;
+        return MMSYSERR_NOERROR;
+    }
+
+    // With lock held on mutex_: returns once the thread has handled every event queued so
+    // far, so the caller may free the headers they carry; at once on the thread itself.
+    void Drain(std::unique_lock<std::mutex>& lock) {
+        const uint64_t n = barriers_.Post();
+        events_.push_back(Event{.kind = EventKind::Barrier, .param = n});
+        wake_.notify_all();
+        if (std::this_thread::get_id() != thread_.get_id()) {
+            barriers_.Wait(n, lock, wake_);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Event> events_;
+    bool busy_ = false;  // the thread is handling an event: a callback may be under way
+    MMRESULT failure_ = MMSYSERR_NOERROR;
+
+  private:
+    void Run() {
+        for (;;) {
+            Event e;
+            {
+                std::unique_lock lock(mutex_);
+                busy_ = false;
+                wake_.wait(lock, [this] { return !events_.empty(); });
+                e = std::move(events_.front());
+                events_.pop_front();
+                busy_ = true;
+            }
+            switch (e.kind) {
+                case EventKind::Data:
+                    static_cast<Side*>(this)->OnData(e);
+                    break;
+                case EventKind::Returned:
+                    static_cast<Side*>(this)->OnReturned(e);
+                    break;
+                case EventKind::Callback:
+                    Call(e.msg, static_cast<DWORD_PTR>(e.param));
+                    break;
+                case EventKind::Barrier:
+                    barriers_.Pass(e.param, mutex_, wake_);
+                    break;
+                case EventKind::Close:
+                    Call(Side::kClose, 0);
+                    return;
+            }
+        }
+    }
+
+    const uintptr_t id_;
+    const Proc callback_;
+    const DWORD_PTR instance_;
+    Barriers barriers_;
+    std::thread thread_;
+};
+
+// ---- input handles ------------------------------------------------------------------------
+
+// An input event's load: a message that arrived, or the buffers handed back.
+struct InData {
+    Incoming message;
+    std::vector<MIDIHDR*> headers;
+};
+
+class InHandle final : public InputSink, public MidiHandle<InHandle, HMIDIIN, InData> {
+  public:
+    using MidiHandle::MidiHandle;
+
+    ~InHandle() { StopThread(); }
 
     // What arrives while input is not started is lost, as on a wire.
     void Deliver(Incoming message) override {
@@ -90,7 +225,7 @@ class InHandle final : public InputSink {
             if (!started_ || failure_ != 0) {
                 return;
             }
-            events_.push_back(Event{Event::Kind::Message, std::move(message), {}, 0, 0, 0});
+            events_.push_back(Event{.kind = EventKind::Data, .data = {std::move(message), {}}});
         }
         wake_.notify_all();
     }
@@ -103,21 +238,16 @@ class InHandle final : public InputSink {
                 return;
             }
             failure_ = code;
-            events_.push_back(Event{Event::Kind::Callback, {}, {}, MIM_DEVICEFAILED, code, 0});
+            events_.push_back(
+                Event{.kind = EventKind::Callback, .msg = MIM_DEVICEFAILED, .param = code});
         }
         wake_.notify_all();
     }
 
     MMRESULT AddBuffer(MIDIHDR* h) {
         std::lock_guard lock(mutex_);
-        if (failure_ != 0)
-            return failure_;
-        if (!(Flags(h) & MHDR_PREPARED))
-            return MIDIERR_UNPREPARED;
-        if (Flags(h) & MHDR_INQUEUE)
-            return MIDIERR_STILLPLAYING;
-        if (h->lpData == nullptr || h->dwBufferLength == 0)
-            return MMSYSERR_INVALPARAM;
+        if (const MMRESULT refused = Refusal(h))
+            return refused;
         h->dwBytesRecorded = 0;
         SetFlags(h, MHDR_INQUEUE, MHDR_DONE);
         buffers_.push_back(h);
@@ -154,49 +284,37 @@ class InHandle final : public InputSink {
         for (auto* h : returned) {
             SetFlags(h, MHDR_DONE, MHDR_INQUEUE);
         }
-        events_.push_back(Event{Event::Kind::Returned, {}, std::move(returned), 0, 0, 0});
-        const uint64_t n = barriers_.Post();
-        events_.push_back(Event{Event::Kind::Barrier, {}, {}, 0, n, 0});
-        wake_.notify_all();
-        if (std::this_thread::get_id() != thread_.get_id()) {
-            barriers_.Wait(n, lock, wake_);
-        }
+        events_.push_back(Event{.kind = EventKind::Returned, .data = {{}, std::move(returned)}});
+        Drain(lock);
         return MMSYSERR_NOERROR;
     }
 
-    bool HasBuffers() {
+    // The caller's buffers it still holds: a close must wait for them.
+    bool HoldsHeaders() {
         std::lock_guard lock(mutex_);
         return !buffers_.empty();
     }
 
-    uintptr_t Id() const { return id_; }
+    // Once the registry has forgotten it: the source stops first, as nothing may be delivered
+    // into a handle that is going.
+    void Close() {
+        real.reset();
+        StopThread();
+    }
 
     // The source that feeds this handle; dropped before the handle goes.
     std::unique_ptr<detail::RealInput> real;
-    std::string realId;
 
   private:
-    struct Event {
-        enum class Kind { Message, Returned, Callback, Barrier, Close };
-        Kind kind;
-        Incoming message;
-        std::vector<MIDIHDR*> headers;
-        UINT msg;
-        uint64_t param1;
-        DWORD_PTR param2;
-    };
+    friend class MidiHandle<InHandle, HMIDIIN, InData>;
+    static constexpr UINT kOpen = MIM_OPEN;
+    static constexpr UINT kClose = MIM_CLOSE;
 
-    void Post(Event e) {
-        {
-            std::lock_guard lock(mutex_);
-            events_.push_back(std::move(e));
-        }
-        wake_.notify_all();
-    }
+    void OnData(Event& e) { Receive(e.data.message); }
 
-    void Call(UINT msg, DWORD_PTR p1, DWORD_PTR p2) {
-        if (callback_ != nullptr) {
-            callback_(reinterpret_cast<HMIDIIN>(id_), msg, instance_, p1, p2);
+    void OnReturned(Event& e) {
+        for (auto* h : e.data.headers) {
+            Call(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(h), 0);
         }
     }
 
@@ -204,39 +322,6 @@ class InHandle final : public InputSink {
         return static_cast<DWORD>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - startTime_)
                 .count());
-    }
-
-    void Run() {
-        for (;;) {
-            Event e;
-            {
-                std::unique_lock lock(mutex_);
-                busy_ = false;
-                wake_.wait(lock, [this] { return !events_.empty(); });
-                e = std::move(events_.front());
-                events_.pop_front();
-                busy_ = true;
-            }
-            switch (e.kind) {
-                case Event::Kind::Message:
-                    Receive(e.message);
-                    break;
-                case Event::Kind::Returned:
-                    for (auto* h : e.headers) {
-                        Call(MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(h), 0);
-                    }
-                    break;
-                case Event::Kind::Callback:
-                    Call(e.msg, static_cast<DWORD_PTR>(e.param1), 0);
-                    break;
-                case Event::Kind::Barrier:
-                    barriers_.Pass(e.param1, mutex_, wake_);
-                    break;
-                case Event::Kind::Close:
-                    Call(MIM_CLOSE, 0, 0);
-                    return;
-            }
-        }
     }
 
     // Fills queued buffers one at a time, making each callback before the next buffer is
@@ -278,57 +363,27 @@ class InHandle final : public InputSink {
         }
     }
 
-    const uintptr_t id_;
-    const MidiInProc callback_;
-    const DWORD_PTR instance_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Event> events_;
     std::deque<MIDIHDR*> buffers_;
     bool started_ = false;
-    bool busy_ = false;  // the thread is handling an event: a callback may be under way
-    MMRESULT failure_ = MMSYSERR_NOERROR;
     Clock::time_point startTime_ = Clock::now();
-    Barriers barriers_;
-    std::thread thread_;
 };
 
 // ---- output handles -----------------------------------------------------------------------
 
-class OutHandle {
+class OutHandle final : public MidiHandle<OutHandle, HMIDIOUT, MIDIHDR*> {
   public:
-    OutHandle(uintptr_t id, MidiOutProc callback, DWORD_PTR instance)
-        : id_(id), callback_(callback), instance_(instance) {}
+    using MidiHandle::MidiHandle;
 
     ~OutHandle() { StopThread(); }
-
-    void StartThread() {
-        thread_ = std::thread([this] { Run(); });
-        Post(Event{Event::Kind::Callback, nullptr, MOM_OPEN, 0});
-    }
-
-    void StopThread() {
-        if (!thread_.joinable()) {
-            return;
-        }
-        Post(Event{Event::Kind::Close, nullptr, 0, 0});
-        thread_.join();
-    }
 
     MMRESULT LongMsg(MIDIHDR* h) {
         {
             std::lock_guard lock(mutex_);
-            if (failure_ != 0)
-                return failure_;
-            if (!(Flags(h) & MHDR_PREPARED))
-                return MIDIERR_UNPREPARED;
-            if (Flags(h) & MHDR_INQUEUE)
-                return MIDIERR_STILLPLAYING;
-            if (h->lpData == nullptr || h->dwBufferLength == 0)
-                return MMSYSERR_INVALPARAM;
+            if (const MMRESULT refused = Refusal(h))
+                return refused;
             SetFlags(h, MHDR_INQUEUE, MHDR_DONE);
             ++pending_;
-            events_.push_back(Event{Event::Kind::Send, h, 0, 0});
+            events_.push_back(Event{.kind = EventKind::Data, .data = h});
         }
         wake_.notify_all();
         return MMSYSERR_NOERROR;
@@ -339,76 +394,32 @@ class OutHandle {
     MMRESULT Reset() {
         std::unique_lock lock(mutex_);
         ReturnQueued();
-        const uint64_t n = barriers_.Post();
-        events_.push_back(Event{Event::Kind::Barrier, nullptr, 0, n});
-        wake_.notify_all();
-        if (std::this_thread::get_id() != thread_.get_id()) {
-            barriers_.Wait(n, lock, wake_);
-        }
+        Drain(lock);
         return MMSYSERR_NOERROR;
     }
 
-    bool Busy() {
+    // The caller's messages it still holds: a close must wait for them.
+    bool HoldsHeaders() {
         std::lock_guard lock(mutex_);
         return pending_ > 0;
     }
 
-    uintptr_t Id() const { return id_; }
+    // Once the registry has forgotten it: the thread finishes its callbacks, then the port
+    // goes.
+    void Close() {
+        StopThread();
+        real.reset();
+    }
 
     std::unique_ptr<detail::RealOutput> real;
-    std::string realId;
 
   private:
-    struct Event {
-        enum class Kind { Send, Returned, Callback, Barrier, Close };
-        Kind kind;
-        MIDIHDR* header;
-        UINT msg;
-        uint64_t barrier;
-    };
+    friend class MidiHandle<OutHandle, HMIDIOUT, MIDIHDR*>;
+    static constexpr UINT kOpen = MOM_OPEN;
+    static constexpr UINT kClose = MOM_CLOSE;
 
-    void Post(Event e) {
-        {
-            std::lock_guard lock(mutex_);
-            events_.push_back(e);
-        }
-        wake_.notify_all();
-    }
-
-    void Call(UINT msg, DWORD_PTR p1) {
-        if (callback_ != nullptr) {
-            callback_(reinterpret_cast<HMIDIOUT>(id_), msg, instance_, p1, 0);
-        }
-    }
-
-    void Run() {
-        for (;;) {
-            Event e;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return !events_.empty(); });
-                e = events_.front();
-                events_.pop_front();
-            }
-            switch (e.kind) {
-                case Event::Kind::Send:
-                    Send(e.header);
-                    break;
-                case Event::Kind::Returned:
-                    Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(e.header));
-                    break;
-                case Event::Kind::Callback:
-                    Call(e.msg, 0);
-                    break;
-                case Event::Kind::Barrier:
-                    barriers_.Pass(e.barrier, mutex_, wake_);
-                    break;
-                case Event::Kind::Close:
-                    Call(MOM_CLOSE, 0);
-                    return;
-            }
-        }
-    }
+    void OnData(Event& e) { Send(e.data); }
+    void OnReturned(Event& e) { Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(e.data)); }
 
     // A message the system refuses fails the device: it and everything queued behind it are
     // handed back unsent, and the failure is told right after.
@@ -439,24 +450,15 @@ class OutHandle {
     // With mutex_ held: every message not yet sent goes back, marked done.
     void ReturnQueued() {
         for (auto& e : events_) {
-            if (e.kind == Event::Kind::Send) {
-                e.kind = Event::Kind::Returned;
-                SetFlags(e.header, MHDR_DONE, MHDR_INQUEUE);
+            if (e.kind == EventKind::Data) {
+                e.kind = EventKind::Returned;
+                SetFlags(e.data, MHDR_DONE, MHDR_INQUEUE);
                 --pending_;
             }
         }
     }
 
-    const uintptr_t id_;
-    const MidiOutProc callback_;
-    const DWORD_PTR instance_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Event> events_;
     int pending_ = 0;
-    MMRESULT failure_ = MMSYSERR_NOERROR;
-    Barriers barriers_;
-    std::thread thread_;
 };
 
 }  // namespace platform::detail

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,10 +21,8 @@ using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace platform {
 
-using detail::Flags;
 using detail::InHandle;
 using detail::OutHandle;
-using detail::SetFlags;
 
 namespace {
 
@@ -34,8 +33,13 @@ struct Device {
     detail::RealPort port;
     bool isVirtual;
 };
-using InputDevice = Device;
-using OutputDevice = Device;
+
+// One direction's open handles, and the ports they have open (a port opens once).
+template <typename Handle>
+struct Opened {
+    std::map<uintptr_t, std::shared_ptr<Handle>> handles;
+    std::set<std::string> ports;
+};
 
 class Registry {
   public:
@@ -45,50 +49,53 @@ class Registry {
     }
 
     std::mutex mutex;
-    std::map<uintptr_t, std::shared_ptr<InHandle>> inputs;
-    std::map<uintptr_t, std::shared_ptr<OutHandle>> outputs;
-    std::set<std::string> openRealInputs;
-    std::set<std::string> openRealOutputs;
+    Opened<InHandle> inputs;
+    Opened<OutHandle> outputs;
     uintptr_t nextId = 1;
 
-    std::vector<InputDevice> InputDevices() {
-        std::vector<InputDevice> devices;
-        for (auto& p : detail::RealInputPorts())
+    template <typename Side>
+    std::vector<Device> Devices() {
+        std::vector<Device> devices;
+        for (auto& p : Side::SystemPorts())
             devices.push_back(Device{std::move(p), false});
-        for (auto& p : detail::virtual_ports::Inputs())
+        for (auto& p : Side::VirtualPorts())
             devices.push_back(Device{std::move(p), true});
         return devices;
     }
 
-    std::vector<OutputDevice> OutputDevices() {
-        std::vector<OutputDevice> devices;
-        for (auto& p : detail::RealOutputPorts())
-            devices.push_back(Device{std::move(p), false});
-        for (auto& p : detail::virtual_ports::Outputs())
-            devices.push_back(Device{std::move(p), true});
-        return devices;
-    }
-
-    std::shared_ptr<InHandle> FindInput(HMIDIIN h) {
+    template <typename Side>
+    std::shared_ptr<typename Side::Handle> Find(typename Side::Hmidi h) {
         std::lock_guard lock(mutex);
-        auto it = inputs.find(reinterpret_cast<uintptr_t>(h));
-        return it == inputs.end() ? nullptr : it->second;
-    }
-
-    std::shared_ptr<OutHandle> FindOutput(HMIDIOUT h) {
-        std::lock_guard lock(mutex);
-        auto it = outputs.find(reinterpret_cast<uintptr_t>(h));
-        return it == outputs.end() ? nullptr : it->second;
+        const auto& handles = Side::Of(*this).handles;
+        auto it = handles.find(reinterpret_cast<uintptr_t>(h));
+        return it == handles.end() ? nullptr : it->second;
     }
 };
 
-std::string NameOf(const Device& d) {
-    return d.port.name;
-}
+// What the two directions differ in.
+struct InputSide {
+    using Handle = InHandle;
+    using Hmidi = HMIDIIN;  // the winmm-shaped handle
+    static Opened<InHandle>& Of(Registry& r) { return r.inputs; }
+    static std::vector<detail::RealPort> SystemPorts() { return detail::RealInputPorts(); }
+    static std::vector<detail::RealPort> VirtualPorts() { return detail::virtual_ports::Inputs(); }
+    static MMRESULT OpenPort(const Device& d, InHandle& h) {
+        return d.isVirtual ? detail::virtual_ports::OpenInput(d.port.id, h, h.real)
+                           : detail::OpenRealInput(d.port.id, h, h.real);
+    }
+};
 
-MMRESULT CapsErrorOf(const Device& d) {
-    return d.port.capsError;
-}
+struct OutputSide {
+    using Handle = OutHandle;
+    using Hmidi = HMIDIOUT;
+    static Opened<OutHandle>& Of(Registry& r) { return r.outputs; }
+    static std::vector<detail::RealPort> SystemPorts() { return detail::RealOutputPorts(); }
+    static std::vector<detail::RealPort> VirtualPorts() { return detail::virtual_ports::Outputs(); }
+    static MMRESULT OpenPort(const Device& d, OutHandle& h) {
+        return d.isVirtual ? detail::virtual_ports::OpenOutput(d.port.id, h.real)
+                           : detail::OpenRealOutput(d.port.id, h.real);
+    }
+};
 
 void FillName(CHAR (&target)[MAXPNAMELEN], const std::string& name) {
     std::memset(target, 0, sizeof target);
@@ -99,109 +106,98 @@ bool ValidOpenFlags(DWORD flags) {
     return flags == CALLBACK_FUNCTION || flags == CALLBACK_NULL;
 }
 
-}  // namespace
-}  // namespace platform
-
-namespace platform {
-namespace {
-
-MMRESULT Prepare(bool validHandle, LPMIDIHDR header, UINT size) {
-    if (!validHandle)
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
+template <typename Side, typename Caps>
+MMRESULT GetDevCaps(UINT_PTR deviceId, Caps* caps, UINT size) {
+    if (caps == nullptr || size < sizeof(Caps))
         return MMSYSERR_INVALPARAM;
-    SetFlags(header, MHDR_PREPARED, 0);
+    const auto devices = Registry::Get().Devices<Side>();
+    if (deviceId >= devices.size())
+        return MMSYSERR_BADDEVICEID;
+    const detail::RealPort& port = devices[deviceId].port;
+    if (const MMRESULT error = port.capsError)
+        return error;
+    std::memset(caps, 0, sizeof *caps);
+    FillName(caps->szPname, port.name);
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT Unprepare(bool validHandle, LPMIDIHDR header, UINT size) {
-    if (!validHandle)
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    if (Flags(header) & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    SetFlags(header, 0, MHDR_PREPARED);
-    return MMSYSERR_NOERROR;
-}
-
-// What opening differs in between the two directions.
-struct InputSide {
-    using Handle = InHandle;
-    using Proc = MidiInProc;
-    static std::vector<InputDevice> Devices(Registry& r) { return r.InputDevices(); }
-    static std::set<std::string>& OpenReal(Registry& r) { return r.openRealInputs; }
-    static std::map<uintptr_t, std::shared_ptr<InHandle>>& Handles(Registry& r) { return r.inputs; }
-    static MMRESULT OpenPort(const Device& d, InHandle& h) {
-        return d.isVirtual ? detail::virtual_ports::OpenInput(d.port.id, h, h.real)
-                           : detail::OpenRealInput(d.port.id, h, h.real);
-    }
-};
-
-struct OutputSide {
-    using Handle = OutHandle;
-    using Proc = MidiOutProc;
-    static std::vector<OutputDevice> Devices(Registry& r) { return r.OutputDevices(); }
-    static std::set<std::string>& OpenReal(Registry& r) { return r.openRealOutputs; }
-    static std::map<uintptr_t, std::shared_ptr<OutHandle>>& Handles(Registry& r) {
-        return r.outputs;
-    }
-    static MMRESULT OpenPort(const Device& d, OutHandle& h) {
-        return d.isVirtual ? detail::virtual_ports::OpenOutput(d.port.id, h.real)
-                           : detail::OpenRealOutput(d.port.id, h.real);
-    }
-};
-
-template <typename Side, typename HandleOut>
-MMRESULT Open(HandleOut* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
+template <typename Side>
+MMRESULT Open(typename Side::Hmidi* handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
               DWORD flags) {
     if (handle == nullptr)
         return MMSYSERR_INVALPARAM;
     if (!ValidOpenFlags(flags))
         return MMSYSERR_INVALFLAG;
     auto& r = Registry::Get();
-    const auto devices = Side::Devices(r);
+    const auto devices = r.Devices<Side>();
     if (deviceId >= devices.size())
         return MMSYSERR_BADDEVICEID;
 
-    std::shared_ptr<typename Side::Handle> h;
+    using Handle = typename Side::Handle;
+    std::shared_ptr<Handle> h;
     {
         std::lock_guard lock(r.mutex);
-        const auto proc =
-            flags == CALLBACK_FUNCTION ? reinterpret_cast<typename Side::Proc>(callback) : nullptr;
-        h = std::make_shared<typename Side::Handle>(r.nextId++, proc, instance);
+        const auto proc = flags == CALLBACK_FUNCTION
+                              ? reinterpret_cast<typename Handle::Proc>(callback)
+                              : nullptr;
+        h = std::make_shared<Handle>(r.nextId++, proc, instance);
     }
     const auto& device = devices[deviceId];
     const std::string key = (device.isVirtual ? "virtual:" : "system:") + device.port.id;
     {
         std::lock_guard lock(r.mutex);
-        if (!Side::OpenReal(r).insert(key).second)
+        if (!Side::Of(r).ports.insert(key).second)
             return MMSYSERR_ALLOCATED;
     }
     const MMRESULT result = Side::OpenPort(device, *h);
     if (result != MMSYSERR_NOERROR) {
         std::lock_guard lock(r.mutex);
-        Side::OpenReal(r).erase(key);
+        Side::Of(r).ports.erase(key);
         return result;
     }
     h->realId = key;
     h->StartThread();
     {
         std::lock_guard lock(r.mutex);
-        Side::Handles(r)[h->Id()] = h;
+        Side::Of(r).handles[h->Id()] = h;
     }
-    *handle = reinterpret_cast<HandleOut>(h->Id());
+    *handle = reinterpret_cast<typename Side::Hmidi>(h->Id());
     return MMSYSERR_NOERROR;
 }
 
-// Forgets the handle; its source and thread are stopped by the caller.
 template <typename Side>
-void Unregister(typename Side::Handle& h) {
-    auto& r = Registry::Get();
-    std::lock_guard lock(r.mutex);
-    Side::Handles(r).erase(h.Id());
-    if (!h.realId.empty())
-        Side::OpenReal(r).erase(h.realId);
+MMRESULT Close(typename Side::Hmidi handle) {
+    auto h = Registry::Get().Find<Side>(handle);
+    if (!h)
+        return MMSYSERR_INVALHANDLE;
+    if (h->HoldsHeaders())
+        return MIDIERR_STILLPLAYING;
+    {
+        auto& r = Registry::Get();
+        std::lock_guard lock(r.mutex);
+        Side::Of(r).handles.erase(h->Id());
+        if (!h->realId.empty())
+            Side::Of(r).ports.erase(h->realId);
+    }
+    h->Close();
+    return MMSYSERR_NOERROR;
+}
+
+// op(handle object) for a handle that is one.
+template <typename Side, typename Op>
+MMRESULT WithHandle(typename Side::Hmidi handle, Op op) {
+    auto h = Registry::Get().Find<Side>(handle);
+    return h ? std::invoke(op, *h) : MMSYSERR_INVALHANDLE;
+}
+
+// op(handle object, header) for a handle that is one and a header that is whole.
+template <typename Side, typename Op>
+MMRESULT WithHeader(typename Side::Hmidi handle, LPMIDIHDR header, UINT size, Op op) {
+    return WithHandle<Side>(handle, [&](typename Side::Handle& h) {
+        if (header == nullptr || size < sizeof(MIDIHDR))
+            return MMSYSERR_INVALPARAM;
+        return std::invoke(op, h, header);
+    });
 }
 
 }  // namespace
@@ -211,42 +207,31 @@ void Unregister(typename Side::Handle& h) {
 
 namespace mm {
 
+using platform::InputSide;
+using platform::OutputSide;
 using platform::Registry;
+using platform::detail::InHandle;
+using platform::detail::OutHandle;
 
 UINT midiInGetNumDevs() {
-    return static_cast<UINT>(Registry::Get().InputDevices().size());
+    return static_cast<UINT>(Registry::Get().Devices<InputSide>().size());
 }
 
 UINT midiOutGetNumDevs() {
-    return static_cast<UINT>(Registry::Get().OutputDevices().size());
+    return static_cast<UINT>(Registry::Get().Devices<OutputSide>().size());
 }
 
 MMRESULT midiInGetDevCapsA(UINT_PTR deviceId, MIDIINCAPSA* caps, UINT size) {
-    if (caps == nullptr || size < sizeof(MIDIINCAPSA))
-        return MMSYSERR_INVALPARAM;
-    const auto devices = Registry::Get().InputDevices();
-    if (deviceId >= devices.size())
-        return MMSYSERR_BADDEVICEID;
-    if (const MMRESULT error = platform::CapsErrorOf(devices[deviceId]))
-        return error;
-    std::memset(caps, 0, sizeof *caps);
-    platform::FillName(caps->szPname, platform::NameOf(devices[deviceId]));
-    return MMSYSERR_NOERROR;
+    return platform::GetDevCaps<InputSide>(deviceId, caps, size);
 }
 
 MMRESULT midiOutGetDevCapsA(UINT_PTR deviceId, MIDIOUTCAPSA* caps, UINT size) {
-    if (caps == nullptr || size < sizeof(MIDIOUTCAPSA))
-        return MMSYSERR_INVALPARAM;
-    const auto devices = Registry::Get().OutputDevices();
-    if (deviceId >= devices.size())
-        return MMSYSERR_BADDEVICEID;
-    if (const MMRESULT error = platform::CapsErrorOf(devices[deviceId]))
-        return error;
-    std::memset(caps, 0, sizeof *caps);
-    platform::FillName(caps->szPname, platform::NameOf(devices[deviceId]));
-    caps->wTechnology = 1;  // a hardware port
-    caps->wChannelMask = 0xFFFF;
-    return MMSYSERR_NOERROR;
+    const MMRESULT result = platform::GetDevCaps<OutputSide>(deviceId, caps, size);
+    if (result == MMSYSERR_NOERROR) {
+        caps->wTechnology = 1;  // a hardware port
+        caps->wChannelMask = 0xFFFF;
+    }
+    return result;
 }
 
 MMRESULT midiInGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
@@ -259,91 +244,60 @@ MMRESULT midiOutGetErrorTextA(MMRESULT error, LPSTR text, UINT size) {
 
 MMRESULT midiInOpen(LPHMIDIIN handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
                     DWORD flags) {
-    return platform::Open<platform::InputSide>(handle, deviceId, callback, instance, flags);
-}
-
-MMRESULT midiInClose(HMIDIIN handle) {
-    auto h = Registry::Get().FindInput(handle);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    if (h->HasBuffers())
-        return MIDIERR_STILLPLAYING;
-    platform::Unregister<platform::InputSide>(*h);
-    // Stop the source first: nothing may be delivered into a handle that is going.
-    h->real.reset();
-    h->StopThread();
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT midiInPrepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
-    return platform::Prepare(Registry::Get().FindInput(handle) != nullptr, header, size);
-}
-
-MMRESULT midiInUnprepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
-    return platform::Unprepare(Registry::Get().FindInput(handle) != nullptr, header, size);
-}
-
-MMRESULT midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {
-    auto h = Registry::Get().FindInput(handle);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    return h->AddBuffer(header);
-}
-
-MMRESULT midiInStart(HMIDIIN handle) {
-    auto h = Registry::Get().FindInput(handle);
-    return h ? h->Start() : MMSYSERR_INVALHANDLE;
-}
-
-MMRESULT midiInStop(HMIDIIN handle) {
-    auto h = Registry::Get().FindInput(handle);
-    return h ? h->Stop() : MMSYSERR_INVALHANDLE;
-}
-
-MMRESULT midiInReset(HMIDIIN handle) {
-    auto h = Registry::Get().FindInput(handle);
-    return h ? h->Reset() : MMSYSERR_INVALHANDLE;
+    return platform::Open<InputSide>(handle, deviceId, callback, instance, flags);
 }
 
 MMRESULT midiOutOpen(LPHMIDIOUT handle, UINT deviceId, DWORD_PTR callback, DWORD_PTR instance,
                      DWORD flags) {
-    return platform::Open<platform::OutputSide>(handle, deviceId, callback, instance, flags);
+    return platform::Open<OutputSide>(handle, deviceId, callback, instance, flags);
+}
+
+MMRESULT midiInClose(HMIDIIN handle) {
+    return platform::Close<InputSide>(handle);
 }
 
 MMRESULT midiOutClose(HMIDIOUT handle) {
-    auto h = Registry::Get().FindOutput(handle);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    if (h->Busy())
-        return MIDIERR_STILLPLAYING;
-    platform::Unregister<platform::OutputSide>(*h);
-    h->StopThread();
-    h->real.reset();
-    return MMSYSERR_NOERROR;
+    return platform::Close<OutputSide>(handle);
+}
+
+MMRESULT midiInPrepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
+    return platform::WithHeader<InputSide>(handle, header, size, &InHandle::Prepare);
 }
 
 MMRESULT midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    return platform::Prepare(Registry::Get().FindOutput(handle) != nullptr, header, size);
+    return platform::WithHeader<OutputSide>(handle, header, size, &OutHandle::Prepare);
+}
+
+MMRESULT midiInUnprepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
+    return platform::WithHeader<InputSide>(handle, header, size, &InHandle::Unprepare);
 }
 
 MMRESULT midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    return platform::Unprepare(Registry::Get().FindOutput(handle) != nullptr, header, size);
+    return platform::WithHeader<OutputSide>(handle, header, size, &OutHandle::Unprepare);
+}
+
+MMRESULT midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {
+    return platform::WithHeader<InputSide>(handle, header, size, &InHandle::AddBuffer);
 }
 
 MMRESULT midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    auto h = Registry::Get().FindOutput(handle);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || size < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    return h->LongMsg(header);
+    return platform::WithHeader<OutputSide>(handle, header, size, &OutHandle::LongMsg);
+}
+
+MMRESULT midiInStart(HMIDIIN handle) {
+    return platform::WithHandle<InputSide>(handle, &InHandle::Start);
+}
+
+MMRESULT midiInStop(HMIDIIN handle) {
+    return platform::WithHandle<InputSide>(handle, &InHandle::Stop);
+}
+
+MMRESULT midiInReset(HMIDIIN handle) {
+    return platform::WithHandle<InputSide>(handle, &InHandle::Reset);
 }
 
 MMRESULT midiOutReset(HMIDIOUT handle) {
-    auto h = Registry::Get().FindOutput(handle);
-    return h ? h->Reset() : MMSYSERR_INVALHANDLE;
+    return platform::WithHandle<OutputSide>(handle, &OutHandle::Reset);
 }
 
 }  // namespace mm

@@ -95,6 +95,27 @@ std::shared_ptr<Core> Find(const std::vector<std::shared_ptr<Core>>& cores, cons
     return nullptr;
 }
 
+// Puts a new port's core in its list, under an identifier of its own, and tells the watches.
+template <typename Core>
+void Add(std::vector<std::shared_ptr<Core>> Ports::*list, const char* prefix,
+         const std::shared_ptr<Core>& core) {
+    {
+        auto& p = Ports::Get();
+        std::lock_guard lock(p.mutex);
+        core->id = prefix + std::to_string(p.next++);
+        (p.*list).push_back(core);
+    }
+    DeviceChangeWatch::PokeAll();
+}
+
+// Takes a port's core out of its list; false when it was gone already.
+template <typename Core>
+bool Take(std::vector<std::shared_ptr<Core>> Ports::*list, const std::shared_ptr<Core>& core) {
+    auto& p = Ports::Get();
+    std::lock_guard lock(p.mutex);
+    return std::erase(p.*list, core) != 0;
+}
+
 class VirtualInput final : public RealInput {
   public:
     explicit VirtualInput(std::shared_ptr<VirtualInputCore> core) : core_(std::move(core)) {}
@@ -183,13 +204,7 @@ using detail::Incoming;
 VirtualInputPort::VirtualInputPort(std::string name)
     : core_(std::make_shared<detail::VirtualInputCore>()) {
     core_->name = std::move(name);
-    {
-        auto& p = detail::Ports::Get();
-        std::lock_guard lock(p.mutex);
-        core_->id = "in" + std::to_string(p.next++);
-        p.inputs.push_back(core_);
-    }
-    DeviceChangeWatch::PokeAll();
+    detail::Add(&detail::Ports::inputs, "in", core_);
 }
 
 VirtualInputPort::~VirtualInputPort() {
@@ -197,12 +212,8 @@ VirtualInputPort::~VirtualInputPort() {
 }
 
 void VirtualInputPort::Remove() {
-    {
-        auto& p = detail::Ports::Get();
-        std::lock_guard lock(p.mutex);
-        if (std::erase(p.inputs, core_) == 0)
-            return;  // already gone
-    }
+    if (!detail::Take(&detail::Ports::inputs, core_))
+        return;  // already gone
     core_->Vanish();
     DeviceChangeWatch::PokeAll();
 }
@@ -241,13 +252,7 @@ VirtualOutputPort::VirtualOutputPort(std::string name, Handler handler)
     : core_(std::make_shared<detail::VirtualOutputCore>()) {
     core_->name = std::move(name);
     core_->handler = std::move(handler);
-    {
-        auto& p = detail::Ports::Get();
-        std::lock_guard lock(p.mutex);
-        core_->id = "out" + std::to_string(p.next++);
-        p.outputs.push_back(core_);
-    }
-    DeviceChangeWatch::PokeAll();
+    detail::Add(&detail::Ports::outputs, "out", core_);
 }
 
 VirtualOutputPort::~VirtualOutputPort() {
@@ -255,12 +260,8 @@ VirtualOutputPort::~VirtualOutputPort() {
 }
 
 void VirtualOutputPort::Remove() {
-    {
-        auto& p = detail::Ports::Get();
-        std::lock_guard lock(p.mutex);
-        if (std::erase(p.outputs, core_) == 0)
-            return;
-    }
+    if (!detail::Take(&detail::Ports::outputs, core_))
+        return;
     {
         std::lock_guard lock(core_->mutex);  // waits for a handler call in progress
         core_->alive = false;

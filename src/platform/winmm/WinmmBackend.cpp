@@ -264,54 +264,50 @@ class WinOutput final : public RealOutput {
     bool done_ = false;
 };
 
+// The ports winmm lists; one whose capabilities cannot be read is left out.
+template <typename Caps, typename Count, typename GetCaps>
+std::vector<RealPort> ListPorts(Count count, GetCaps getCaps) {
+    std::vector<RealPort> ports;
+    if (Disabled())
+        return ports;
+    const UINT n = count();
+    for (UINT i = 0; i < n; ++i) {
+        Caps caps{};
+        if (getCaps(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
+            ports.push_back(RealPort{std::to_string(i), caps.szPname, 0});
+    }
+    return ports;
+}
+
+// Opens the port make() makes for the device numbered id.
+template <typename Real, typename Make>
+unsigned OpenPort(const std::string& id, std::unique_ptr<Real>& out, Make make) {
+    UINT device = 0;
+    if (Disabled() || !ParseId(id, device))
+        return MMSYSERR_BADDEVICEID;
+    auto port = make();
+    if (const unsigned r = port->Open(device); r != MMSYSERR_NOERROR)
+        return r;
+    out = std::move(port);
+    return MMSYSERR_NOERROR;
+}
+
 }  // namespace
 
 std::vector<RealPort> RealInputPorts() {
-    std::vector<RealPort> ports;
-    if (Disabled())
-        return ports;
-    const UINT n = ::midiInGetNumDevs();
-    for (UINT i = 0; i < n; ++i) {
-        MIDIINCAPSA caps{};
-        if (::midiInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-            ports.push_back(RealPort{std::to_string(i), caps.szPname, 0});
-    }
-    return ports;
+    return ListPorts<MIDIINCAPSA>(::midiInGetNumDevs, ::midiInGetDevCapsA);
 }
 
 std::vector<RealPort> RealOutputPorts() {
-    std::vector<RealPort> ports;
-    if (Disabled())
-        return ports;
-    const UINT n = ::midiOutGetNumDevs();
-    for (UINT i = 0; i < n; ++i) {
-        MIDIOUTCAPSA caps{};
-        if (::midiOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-            ports.push_back(RealPort{std::to_string(i), caps.szPname, 0});
-    }
-    return ports;
+    return ListPorts<MIDIOUTCAPSA>(::midiOutGetNumDevs, ::midiOutGetDevCapsA);
 }
 
 unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out) {
-    UINT device = 0;
-    if (Disabled() || !ParseId(id, device))
-        return MMSYSERR_BADDEVICEID;
-    auto port = std::make_unique<WinInput>(sink);
-    if (const unsigned r = port->Open(device); r != MMSYSERR_NOERROR)
-        return r;
-    out = std::move(port);
-    return MMSYSERR_NOERROR;
+    return OpenPort(id, out, [&sink] { return std::make_unique<WinInput>(sink); });
 }
 
 unsigned OpenRealOutput(const std::string& id, std::unique_ptr<RealOutput>& out) {
-    UINT device = 0;
-    if (Disabled() || !ParseId(id, device))
-        return MMSYSERR_BADDEVICEID;
-    auto port = std::make_unique<WinOutput>();
-    if (const unsigned r = port->Open(device); r != MMSYSERR_NOERROR)
-        return r;
-    out = std::move(port);
-    return MMSYSERR_NOERROR;
+    return OpenPort(id, out, [] { return std::make_unique<WinOutput>(); });
 }
 
 bool SystemErrorText(unsigned code, std::string& text) {
