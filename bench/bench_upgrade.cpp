@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,26 +60,16 @@ class Counter : public vantro::LinkTrace {
     Clock::time_point received_{};
 };
 
-class QuietUi : public vantro::UpgradeUi, public vantro::MessageSeam {
+class QuietUi : public vantro::UpgradeProgress, public vantro::MessageSeam {
   public:
-    explicit QuietUi(std::string path) : path_(std::move(path)) {}
-    std::string FirmwarePath() override { return path_; }
-    bool FileExists(const std::string& p) override { return std::filesystem::exists(p); }
-    void SetUpgradeEnabled(bool) override {}
-    void UpdateData(bool) override {}
-    int InSelection() override { return static_cast<int>(mm::midiInGetNumDevs()) - 1; }
-    int OutSelection() override { return static_cast<int>(mm::midiOutGetNumDevs()) - 1; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    vantro::MessageSeam& Messages() override { return *this; }
+    void Running(bool) override {}
+    void SetTotal(int) override {}
+    void SetDone(int) override {}
     vantro::MessageAnswer Show(const std::string& text, vantro::MessageButtons) override {
         last = text;
         return vantro::MessageAnswer::No;
     }
     std::string last;
-
-  private:
-    std::string path_;
 };
 
 enum class Path { InProcess, ModelUnitTimesWire, ModelTimesWire };
@@ -104,13 +93,15 @@ void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, Path
 #endif
     if (!throughModel)
         inProcess = std::make_unique<vantro::sim::InProcessUnit>(sim);
-    QuietUi ui(hex);
+    QuietUi ui;
+    const vantro::UpgradeRequest request{hex, static_cast<int>(mm::midiInGetNumDevs()) - 1,
+                                         static_cast<int>(mm::midiOutGetNumDevs()) - 1};
     Counter counter;
     vantro::UpgradeOptions options;
     options.trace = &counter;
     options.timings.wakeOnArrival = wakeOnArrival;
     const auto t0 = std::chrono::steady_clock::now();
-    const auto outcome = vantro::RunUpgrade(ui, options);
+    const auto outcome = vantro::RunUpgrade(request, ui, ui, options);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double bound =

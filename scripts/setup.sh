@@ -13,7 +13,7 @@ packages=(
 
 # scripts/setup.sh windows: also what the Windows cross-build and its tests under Wine need.
 if [[ ${1:-} == windows || ${1:-} == packages ]]; then
-    packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb)
+    packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb fonts-wine)
 fi
 # scripts/setup.sh packages: also what makes and checks the packages.
 if [[ ${1:-} == packages ]]; then

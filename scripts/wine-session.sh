@@ -24,6 +24,14 @@ start_wine_session() {
     mkdir -p "$WINEPREFIX"  # a fresh machine has none yet; the first wine call fills it
     wineserver -p
     wine cmd /c exit >/dev/null 2>&1
+    # Debian's Wine looks for its own fonts (fonts-wine: Tahoma, which MS Shell Dlg stands for)
+    # at a path it cannot open, so the dialogs would get DejaVu Sans; from the prefix's Fonts
+    # folder it takes them.
+    local font fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    mkdir -p "$fonts"
+    for font in /usr/share/wine/fonts/*; do
+        if [[ -e $font && ! -e $fonts/${font##*/} ]]; then cp "$font" "$fonts/"; fi
+    done
     # Ended after whatever else the calling script ends on exit.
     local previous
     previous=$(trap -p EXIT | sed -E "s/^trap -- '(.*)' EXIT$/\\1/")

@@ -1,146 +1,239 @@
 #include "assistant/Assistant.h"
 
 #include <exception>
+#include <utility>
 
+#include "assistant/DialogIds.h"
 #include "bootloader/Commands.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
 #include "midi/PortNames.h"
+#include "platform/DeviceChange.h"
 #include "upgrade/UpgradeRun.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace vantro::assistant {
 
-// What the upgrade run needs of the dialog, given by its controls.
-class AssistantActions::DialogUpgradeUi : public UpgradeUi {
-  public:
-    explicit DialogUpgradeUi(AssistantActions& a) : a_(a) {}
-    std::string FirmwarePath() override { return a_.m_strFirmwarePath; }
-    bool FileExists(const std::string& path) override { return a_.controls_.FileExists(path); }
-    void SetUpgradeEnabled(bool enabled) override {
-        disabled_ = disabled_ || !enabled;
-        a_.controls_.SetUpgradeEnabled(enabled);
-    }
-    // The run disabled the button, which sent the focus on to the next control.
-    bool Disabled() const { return disabled_; }
-    void UpdateData(bool save) override { a_.UpdateData(save); }
-    int InSelection() override { return a_.controls_.ListSelection(PortList::In); }
-    int OutSelection() override { return a_.controls_.ListSelection(PortList::Out); }
-    void SetProgressRange(int low, int high) override { a_.controls_.SetProgressRange(low, high); }
-    void SetProgressPos(int position) override { a_.controls_.SetProgressPos(position); }
-    MessageSeam& Messages() override { return a_.controls_.Messages(); }
-
-  private:
-    AssistantActions& a_;
-    bool disabled_ = false;
-};
-
-AssistantActions::AssistantActions(DialogControls& controls) : controls_(controls) {
-    SetLinkTimings(LinkTimings{});
-}
-
-void AssistantActions::SetLinkTimings(const LinkTimings& timings) {
-    timings_ = timings;
-    timings_.idle = [this] { controls_.KeepPainting(); };
-}
-
-void AssistantActions::RunAction(void (AssistantActions::*handler)(), bool talksToUnit) {
-    {
-        const bool was = busy_;
-        busy_ = true;
-        controls_.EnterBusy(talksToUnit);
-        struct Leave {
-            AssistantActions& a;
-            bool was, talksToUnit;
-            ~Leave() {
-                a.controls_.LeaveBusy(talksToUnit);
-                a.busy_ = was;
-            }
-        } leave{*this, was, talksToUnit};
-        try {
-            (this->*handler)();
-        } catch (const std::exception& e) {
-            // The handler's own objects (its port pair above all) are gone by now.
-            controls_.Messages().Show(e.what(), MessageButtons::Ok);
-        }
-    }
-    if (!busy_ && refreshPending_) {
-        refreshPending_ = false;
-        RunAction(&AssistantActions::FillPortLists, false);
-    }
-}
-
-void AssistantActions::UpdateData(bool saveAndValidate) {
-    if (saveAndValidate) {
-        m_nInPortSel = controls_.ListSelection(PortList::In);
-        m_nOutPortSel = controls_.ListSelection(PortList::Out);
-        m_strStatus = controls_.StatusText();
-        m_strFirmwarePath = controls_.PathText();
-    } else {
-        for (const auto& [list, sel] :
-             {std::pair{PortList::In, m_nInPortSel}, std::pair{PortList::Out, m_nOutPortSel}}) {
-            controls_.SetListSelection(list, sel < controls_.ListCount(list) ? sel : -1);
-        }
-        controls_.SetStatusText(m_strStatus);
-        controls_.SetPathText(m_strFirmwarePath);
-    }
-}
-
 namespace {
 
-// Appends every port's product name in device order and selects the last one; an empty list
-// shows its hint. A failing capability query leaves the list as far as it got, nothing
-// selected.
-template <typename Caps, typename Port>
-void Fill(DialogControls& c, PortList list, const Port& port) {
-    c.ClearList(list);
-    const UINT count = port.PortCount();
-    c.ShowNoPortsHint(list, count == 0);
-    midi::ForEachPortName<Caps>(port, [&](UINT, const char* name) { c.AddToList(list, name); });
-    if (count != 0)
-        c.SetListSelection(list, static_cast<int>(count) - 1);
+std::size_t Index(PortList list) {
+    return list == PortList::In ? 0 : 1;
 }
 
 }  // namespace
 
-void AssistantActions::FillPortLists() {
+// The progress bar and the Upgrade button, as the upgrade run shows itself.
+class Assistant::Progress : public UpgradeProgress {
+  public:
+    explicit Progress(DialogControls& c) : c_(c) {}
+    void Running(bool running) override {
+        disabled_ = disabled_ || running;
+        c_.EnableUpgrade(!running);
+    }
+    void SetTotal(int blocks) override {
+        total_ = blocks;
+        c_.ShowProgress(0, total_);
+    }
+    void SetDone(int blocks) override { c_.ShowProgress(blocks, total_); }
+    // The run disabled the button, which sent the focus on to the next control.
+    bool Disabled() const { return disabled_; }
+
+  private:
+    DialogControls& c_;
+    int total_ = 100;  // the bar's range until a plan gives one
+    bool disabled_ = false;
+};
+
+MessageAnswer Assistant::ArrowOverBoxes::Show(const std::string& text, MessageButtons buttons) {
+    // A box that waits for the user shows the arrow over the window, also in a running action.
+    const int wait = std::exchange(a_.waitCursor_, 0);
+    if (wait > 0)
+        a_.window_.ShowWaitCursor(false);
+    struct Back {
+        Assistant& a;
+        int wait;
+        ~Back() {
+            a.waitCursor_ = wait;
+            if (wait > 0)
+                a.window_.ShowWaitCursor(true);
+        }
+    } back{a_, wait};
+    return a_.window_.Messages().Show(text, buttons);
+}
+
+Assistant::Assistant(DialogWindow& window, std::string notice)
+    : window_(window), notice_(std::move(notice)) {
+    SetLinkTimings(LinkTimings{});
+}
+
+Assistant::~Assistant() {
+    Stop();
+}
+
+void Assistant::SetLinkTimings(const LinkTimings& timings) {
+    timings_ = timings;
+    timings_.idle = [this] { window_.KeepPainting(); };
+}
+
+void Assistant::Start() {
+    UpdateData(false);
+    window_.MakeStepCaptionsBold();
+    window_.AddAboutItem(ABOUT_ITEM_TEXT);
+    window_.ShowIcons();
+    RunAction(&Assistant::FillPortLists, false);
+    // The watch calls from its own thread; the lists are the dialog thread's.
+    watch_ = std::make_unique<platform::DeviceChangeWatch>(
+        [this] { window_.RunOnUiThread([this] { OnDeviceChange(); }); });
+    if (!notice_.empty())
+        messages_.Show(std::exchange(notice_, {}), MessageButtons::Ok);
+}
+
+void Assistant::Stop() {
+    watch_.reset();
+}
+
+bool Assistant::OnCommand(int id) {
+    static constexpr struct {
+        int id;
+        void (Assistant::*handler)();
+        bool talksToUnit;
+    } kCommands[] = {
+        {IDC_REFRESH, &Assistant::FillPortLists, false},
+        {IDC_VERIFY, &Assistant::Verify, true},
+        {IDC_BROWSE, &Assistant::Browse, false},
+        {IDC_UPGRADE, &Assistant::Upgrade, true},
+        {IDC_RESET, &Assistant::Reset, true},
+    };
+    if (id == IDOK || id == IDCANCEL) {
+        if (Busy())
+            return true;  // an action runs: the dialog stays
+        if (id == IDOK)
+            UpdateData(true);  // Quit keeps what the dialog shows, as the framework's OK does
+        window_.End(id);
+        return true;
+    }
+    for (const auto& c : kCommands) {
+        if (c.id == id) {
+            if (!Busy())
+                RunAction(c.handler, c.talksToUnit);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Assistant::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0) != IDM_ABOUT)
+        return false;
+    window_.ShowAbout();
+    return true;
+}
+
+bool Assistant::OnClose() {
+    const bool idle = !Busy();
+    OnCommand(IDCANCEL);
+    return idle;
+}
+
+void Assistant::RunAction(void (Assistant::*handler)(), bool talksToUnit) {
+    {
+        ++busyDepth_;
+        if (talksToUnit && waitCursor_++ == 0)
+            window_.ShowWaitCursor(true);
+        struct Leave {
+            Assistant& a;
+            bool talksToUnit;
+            ~Leave() {
+                if (talksToUnit && --a.waitCursor_ == 0)
+                    a.window_.ShowWaitCursor(false);
+                --a.busyDepth_;
+            }
+        } leave{*this, talksToUnit};
+        try {
+            (this->*handler)();
+        } catch (const std::exception& e) {
+            // The handler's own objects (its port pair above all) are gone by now.
+            messages_.Show(e.what(), MessageButtons::Ok);
+        }
+    }
+    if (!Busy() && refreshPending_) {
+        refreshPending_ = false;
+        RunAction(&Assistant::FillPortLists, false);
+    }
+}
+
+void Assistant::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_nInPortSel = window_.SelectedPort(PortList::In);
+        m_nOutPortSel = window_.SelectedPort(PortList::Out);
+        return;  // the edits are read-only: they hold what the assistant wrote
+    }
+    for (const auto& [list, sel] :
+         {std::pair{PortList::In, m_nInPortSel}, std::pair{PortList::Out, m_nOutPortSel}}) {
+        const auto& names = names_[Index(list)];
+        window_.ShowPorts(list, names, sel < static_cast<int>(names.size()) ? sel : -1,
+                          names.empty() ? kNoPortsHint : "");
+    }
+    window_.ShowStatus(m_strStatus);
+    window_.ShowFirmwarePath(m_strFirmwarePath);
+}
+
+void Assistant::ShowPortList(PortList list, std::vector<std::string> names) {
+    const int selected = static_cast<int>(names.size()) - 1;
+    window_.ShowPorts(list, names, selected, names.empty() ? kNoPortsHint : "");
+    names_[Index(list)] = std::move(names);
+}
+
+namespace {
+
+// Every port's product name in device order; a failing capability query shows the list as far
+// as it got, nothing selected, and the failure.
+template <typename Caps, typename Port>
+std::vector<std::string> PortNamesOf(const Port& port, DialogControls& c, PortList list) {
+    std::vector<std::string> names;
+    try {
+        midi::ForEachPortName<Caps>(port, [&](UINT, const char* name) { names.push_back(name); });
+    } catch (...) {
+        c.ShowPorts(list, names, -1, "");
+        throw;
+    }
+    return names;
+}
+
+}  // namespace
+
+void Assistant::FillPortLists() {
+    names_[0].clear();
+    names_[1].clear();
     midi::CMIDIInDevice in;
-    Fill<MIDIINCAPSA>(controls_, PortList::In, in);
+    ShowPortList(PortList::In, PortNamesOf<MIDIINCAPSA>(in, window_, PortList::In));
     midi::CMIDIOutDevice out;
-    Fill<MIDIOUTCAPSA>(controls_, PortList::Out, out);
+    ShowPortList(PortList::Out, PortNamesOf<MIDIOUTCAPSA>(out, window_, PortList::Out));
 }
 
-void AssistantActions::RefreshPortLists() {
-    RunAction(&AssistantActions::FillPortLists, false);
-}
-
-void AssistantActions::OnDeviceChange() {
-    if (busy_) {
+void Assistant::OnDeviceChange() {
+    if (Busy()) {
         refreshPending_ = true;  // never inside a running action
         return;
     }
-    RefreshPortLists();
+    RunAction(&Assistant::FillPortLists, false);
 }
 
-bool AssistantActions::OpenSelectedPorts(MidiPortPair& pair) {
-    const int in = controls_.ListSelection(PortList::In);
-    const int out = controls_.ListSelection(PortList::Out);
+bool Assistant::OpenSelectedPorts(MidiPortPair& pair) {
+    const int in = window_.SelectedPort(PortList::In);
+    const int out = window_.SelectedPort(PortList::Out);
     if (in == -1 || out == -1) {
-        controls_.Messages().Show(kInvalidDeviceSelected, MessageButtons::Ok);
+        messages_.Show(kInvalidDeviceSelected, MessageButtons::Ok);
         return false;
     }
     pair.OpenPorts(static_cast<UINT>(in), static_cast<UINT>(out));
     return true;
 }
 
-void AssistantActions::OnVerify() {
-    RunAction(&AssistantActions::Verify, true);
-}
-
-void AssistantActions::Verify() {
+void Assistant::Verify() {
     UpdateData(true);
-    MidiPortPair pair(&controls_.Messages(), timings_);
+    MidiPortPair pair(&messages_, timings_);
     if (!OpenSelectedPorts(pair)) {
         return;
     }
@@ -153,47 +246,46 @@ void AssistantActions::Verify() {
     UpdateData(false);
 }
 
-void AssistantActions::OnBrowse() {
-    RunAction(&AssistantActions::Browse, false);
-}
-
-void AssistantActions::Browse() {
+void Assistant::Browse() {
     UpdateData(true);
     if (m_strStatus.find("OK") == std::string::npos) {
-        controls_.Messages().Show("Please verify the connection!", MessageButtons::Ok);
+        messages_.Show("Please verify the connection!", MessageButtons::Ok);
         return;
     }
-    if (const auto chosen = controls_.ChooseHexFile()) {
+    if (const auto chosen = window_.ChooseHexFile()) {
         UpdateData(true);
         m_strFirmwarePath = *chosen;
         UpdateData(false);
     }
 }
 
-void AssistantActions::OnReset() {
-    RunAction(&AssistantActions::Reset, true);
-}
-
-void AssistantActions::Reset() {
-    MidiPortPair pair(&controls_.Messages(), timings_);
+void Assistant::Reset() {
+    MidiPortPair pair(&messages_, timings_);
     if (!OpenSelectedPorts(pair)) {
         return;
     }
     SendRestart(pair);
 }
 
-void AssistantActions::OnUpgrade() {
-    RunAction(&AssistantActions::Upgrade, true);
-}
-
-void AssistantActions::Upgrade() {
-    DialogUpgradeUi ui(*this);
+void Assistant::Upgrade() {
+    UpdateData(true);
+    Progress progress(window_);
     UpgradeOptions options;
     options.timings = timings_;
-    RunUpgrade(ui, options);
-    if (ui.Disabled()) {
-        controls_.FocusUpgrade();  // so that the next Enter repeats nothing and never quits
+    RunUpgrade(UpgradeRequest{m_strFirmwarePath, m_nInPortSel, m_nOutPortSel}, progress, messages_,
+               options);
+    if (progress.Disabled()) {
+        window_.FocusUpgrade();  // so that the next Enter repeats nothing and never quits
     }
+}
+
+std::string ProgramTitle(const std::string& executablePath) {
+    std::string name = executablePath;
+    if (const auto slash = name.find_last_of("\\/"); slash != std::string::npos)
+        name.erase(0, slash + 1);
+    if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0)
+        name.erase(dot);
+    return name;
 }
 
 }  // namespace vantro::assistant

@@ -13,6 +13,9 @@
 #ifndef IDOK
 #define IDOK 1
 #endif
+#ifndef IDCANCEL
+#define IDCANCEL 2
+#endif
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

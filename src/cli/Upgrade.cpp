@@ -81,11 +81,16 @@ class UpgradeConsole : public MessageSeam {
 
 // Blocks done of total, percent, bytes per second and time left: redrawn in place on a
 // terminal, a plain line about every two seconds otherwise.
-class ProgressBar {
+class ProgressBar : public UpgradeProgress {
   public:
     explicit ProgressBar(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
 
-    void SetRange(int high) {
+    void Running(bool running) override {
+        if (!running)
+            Finish();
+    }
+
+    void SetTotal(int high) override {
         total_ = high;
         start_ = Clock::now();
         lastLine_ = start_;
@@ -93,7 +98,7 @@ class ProgressBar {
         active_ = high > 0;
     }
 
-    void SetPos(int position) {
+    void SetDone(int position) override {
         if (!active_)
             return;
         if (position == 0 && lastPos_ >= 0) {
@@ -151,31 +156,6 @@ class ProgressBar {
     int lastPos_ = -1;
     Clock::time_point start_{};
     Clock::time_point lastLine_{};
-};
-
-class ConsoleUpgradeUi : public UpgradeUi {
-  public:
-    ConsoleUpgradeUi(std::string path, int in, int out, MessageSeam& messages, ProgressBar& bar)
-        : path_(std::move(path)), in_(in), out_(out), messages_(messages), bar_(bar) {}
-
-    std::string FirmwarePath() override { return path_; }
-    bool FileExists(const std::string& path) override {
-        std::error_code ec;
-        return std::filesystem::exists(path, ec);
-    }
-    void SetUpgradeEnabled(bool) override {}
-    void UpdateData(bool) override {}
-    int InSelection() override { return in_; }
-    int OutSelection() override { return out_; }
-    void SetProgressRange(int, int high) override { bar_.SetRange(high); }
-    void SetProgressPos(int position) override { bar_.SetPos(position); }
-    MessageSeam& Messages() override { return messages_; }
-
-  private:
-    std::string path_;
-    int in_, out_;
-    MessageSeam& messages_;
-    ProgressBar& bar_;
 };
 
 }  // namespace
@@ -248,14 +228,14 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
     }
     unsigned in = 0, outPort = 0;
     std::string why;
-    int inSel = -1, outSel = -1;
+    UpgradeRequest request{*parsed.path};
     switch (session->SelectPorts(in, outPort, why)) {
         case LinkSession::Selection::NoSuchPort:
             err << "vantro-cli upgrade: " << why << '\n';
             return kExitUsage;
         case LinkSession::Selection::Ok:
-            inSel = static_cast<int>(in);
-            outSel = static_cast<int>(outPort);
+            request.inPort = static_cast<int>(in);
+            request.outPort = static_cast<int>(outPort);
             break;
         case LinkSession::Selection::NoSelection:
             break;  // the run says "Invalid device selected"
@@ -263,13 +243,11 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
 
     UpgradeConsole messages(out, parsed.answer);
     ProgressBar bar(err, &err == &std::cerr && platform::IsTerminal(platform::Stream::Err));
-    ConsoleUpgradeUi ui(*parsed.path, inSel, outSel, messages, bar);
     UpgradeOptions options;
     options.timings = session->Timings();
     options.trace = session->Trace();
     options.readBack = parsed.readBack;
-    const UpgradeOutcome outcome = RunUpgrade(ui, options);
-    bar.Finish();
+    const UpgradeOutcome outcome = RunUpgrade(request, bar, messages, options);
     switch (outcome) {
         case UpgradeOutcome::Completed:
             return session->Finish(kExitOk);

@@ -1,7 +1,5 @@
 #include "sim/SimulatedUnit.h"
 
-#include "platform/MidiApi.h"
-
 namespace vantro::sim {
 
 SimulatedUnit::SimulatedUnit(const SimOptions& options, UnitWire& wire)
@@ -110,67 +108,6 @@ InProcessUnit::InProcessUnit(const SimOptions& options)
           unit_.OnRequest(bytes, n);
       }) {
     wire_.requests = &fromHost_;
-}
-
-const char* const kWindowUsage =
-    "usage: VANTRO [--version] [--simulated-unit [--sim-baud N] [--sim-fault KIND:RATE]...\n"
-    "              [--sim-seed N] [--sim-versions A.B.C.D] [--sim-page-erase-us N]\n"
-    "              [--sim-row-write-us N] [--sim-late-ms N] [--sim-flash-start previous|erased]\n"
-    "              [--sim-flash-in FILE] [--sim-flash-out FILE]]\n"
-    "\n"
-    "Opens the VANTRO Assistant. --simulated-unit adds a built-in simulated unit's MIDI ports\n"
-    "after the real ones, so the six steps can be tried without a unit; the --sim-* options\n"
-    "are those of vantro-cli.\n";
-
-WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCommandLine& line,
-                                  std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            return WindowArgs::Help;
-        }
-        if (a == "--version") {
-            return WindowArgs::Version;
-        }
-        if (a == "--simulated-unit") {
-            line.simulated = true;
-            continue;
-        }
-        if (a == "--restarted") {
-            continue;  // started again by the system's restart manager (Windows)
-        }
-        switch (ParseSimArgument(args, i, "--sim-", line.sim, error)) {
-            case SimArg::Consumed:
-                continue;
-            case SimArg::Error:
-                return WindowArgs::Error;
-            case SimArg::NotMine:
-                error = "unknown argument " + a + " (see --help)";
-                return WindowArgs::Error;
-        }
-    }
-    if (!line.simulated && (!line.sim.flashIn.empty() || !line.sim.flashOut.empty())) {
-        error = "--sim-flash-in and --sim-flash-out need --simulated-unit";
-        return WindowArgs::Error;
-    }
-    if (!platform::CheckMidiApiSetting(error)) {
-        return WindowArgs::Error;
-    }
-    return WindowArgs::Run;
-}
-
-std::unique_ptr<InProcessUnit> StartWindowUnit(const SimCommandLine& line, std::string& problem) {
-    auto unit = std::make_unique<InProcessUnit>(line.options);
-    std::string why;
-    if (!line.flashIn.empty() && !unit->Core().LoadFlashFile(line.flashIn, why)) {
-        problem = "Cannot use '" + line.flashIn + "' as flash dump: " + why +
-                  ".\nThe simulated unit starts with its flash erased.";
-        SimOptions erased = line.options;
-        erased.startErased = true;
-        unit.reset();  // its ports go before the new unit's come
-        unit = std::make_unique<InProcessUnit>(erased);
-    }
-    return unit;
 }
 
 }  // namespace vantro::sim

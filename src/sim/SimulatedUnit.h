@@ -110,23 +110,4 @@ class InProcessUnit {
     platform::VirtualOutputPort fromHost_;
 };
 
-// The assistant window's command line (both front-ends): --simulated-unit adds the built-in unit,
-// the --sim-* options set it up.
-struct WindowCommandLine {
-    bool simulated = false;
-    SimCommandLine sim;
-};
-
-enum class WindowArgs { Run, Help, Version, Error };
-
-extern const char* const kWindowUsage;
-
-// Error: error says why, for the user.
-WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCommandLine& line,
-                                  std::string& error);
-
-// The unit a window starts from its command line. A flash dump that cannot be used does not
-// stop the window: problem then says why (for a message box) and the unit starts erased.
-std::unique_ptr<InProcessUnit> StartWindowUnit(const SimCommandLine& line, std::string& problem);
-
 }  // namespace vantro::sim

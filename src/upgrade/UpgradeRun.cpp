@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -99,7 +100,7 @@ bool LinkCarriesBlocks(MidiPortPair& pair, const ProgrammingPlan& plan, Tally& t
 }
 
 // Erases and writes the plan; the first error ends it.
-void Program(MidiPortPair& pair, UpgradeUi& ui, const FirmwareImage& image,
+void Program(MidiPortPair& pair, UpgradeProgress& progress, const FirmwareImage& image,
              const ProgrammingPlan& plan, bool readBack, Tally& tally) {
     if (!LinkCarriesBlocks(pair, plan, tally)) {
         return;
@@ -114,7 +115,7 @@ void Program(MidiPortPair& pair, UpgradeUi& ui, const FirmwareImage& image,
             return;
         }
         for (int32_t k = 0; k < BlockCount(segment); ++k) {
-            ui.SetProgressPos(position);
+            progress.SetDone(position);
             ++position;
             const int32_t valid = FillBlock(image, segment, k, block);
             const int32_t b = segment.start + kBlockSize * k;
@@ -131,12 +132,12 @@ void Program(MidiPortPair& pair, UpgradeUi& ui, const FirmwareImage& image,
     }
 }
 
-void Report(MidiPortPair& pair, UpgradeUi& ui, const Tally& tally, bool failed) {
+void Report(MidiPortPair& pair, MessageSeam& messages, const Tally& tally, bool failed) {
     if (failed) {
         std::string text = "VANTRO Update FAILED:\r\n";
         for (const auto& line : tally.lines)
             text += line + "\r\n";
-        ui.Messages().Show(text, MessageButtons::Ok);
+        messages.Show(text, MessageButtons::Ok);
         return;
     }
     std::string text;
@@ -148,20 +149,27 @@ void Report(MidiPortPair& pair, UpgradeUi& ui, const Tally& tally, bool failed) 
             text += line + "\r\n";
         text += "\r\nRestart VANTRO?";
     }
-    if (ui.Messages().Show(text, MessageButtons::YesNo) == MessageAnswer::Yes) {
+    if (messages.Show(text, MessageButtons::YesNo) == MessageAnswer::Yes) {
         SendRestart(pair);
     }
 }
 
-// From the data exchange on: the pair, the load, the plan, the programming and the report.
+struct Run {
+    const UpgradeRequest& request;
+    UpgradeProgress& progress;
+    MessageSeam& messages;
+    const UpgradeOptions& options;
+};
+
+// From the pair on: the ports, the load, the plan, the programming and the report.
 // resetProgress is set once the progress bar must go back to 0 at the end.
-UpgradeOutcome RunOnPorts(UpgradeUi& ui, const UpgradeOptions& options, bool& resetProgress) {
-    ui.UpdateData(true);
-    auto pair = std::make_unique<MidiPortPair>(&ui.Messages(), options.timings, options.trace);
-    const int in = ui.InSelection();
-    const int out = ui.OutSelection();
+UpgradeOutcome RunOnPorts(const Run& run, bool& resetProgress) {
+    auto pair =
+        std::make_unique<MidiPortPair>(&run.messages, run.options.timings, run.options.trace);
+    const int in = run.request.inPort;
+    const int out = run.request.outPort;
     if (in < 0 || out < 0) {
-        ui.Messages().Show(kInvalidDeviceSelected, MessageButtons::Ok);
+        run.messages.Show(kInvalidDeviceSelected, MessageButtons::Ok);
         return UpgradeOutcome::Refused;
     }
     resetProgress = true;
@@ -170,62 +178,68 @@ UpgradeOutcome RunOnPorts(UpgradeUi& ui, const UpgradeOptions& options, bool& re
     auto profile = std::make_unique<DeviceProfile>();
     profile->DescribePic24FJ64GB002();
     auto image = std::make_unique<FirmwareImage>();
-    if (!LoadHexFile(*profile, ui.FirmwarePath(), *image, ui.Messages())) {
+    if (!LoadHexFile(*profile, run.request.firmwarePath, *image, run.messages)) {
         return UpgradeOutcome::Refused;  // nothing erased or written from a failed load
     }
     const ProgrammingPlan plan = BuildProgrammingPlan(*image);
-    ui.SetProgressRange(0, TotalBlockCount(plan));
+    run.progress.SetTotal(TotalBlockCount(plan));
 
     Tally tally;
-    Program(*pair, ui, *image, plan, options.readBack, tally);
+    Program(*pair, run.progress, *image, plan, run.options.readBack, tally);
     bool failed = tally.errors != 0;
     if (!failed && !SendVerifyOK(*pair)) {
         tally.lines.push_back("Error: Sending VerifyOK failed.");
         failed = true;
     }
-    Report(*pair, ui, tally, failed);
+    Report(*pair, run.messages, tally, failed);
     return failed ? UpgradeOutcome::Failed : UpgradeOutcome::Completed;
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::path(path), ec);
 }
 
 }  // namespace
 
-UpgradeOutcome RunUpgrade(UpgradeUi& ui, const UpgradeOptions& options) {
-    const std::string path = ui.FirmwarePath();
+UpgradeOutcome RunUpgrade(const UpgradeRequest& request, UpgradeProgress& progress,
+                          MessageSeam& messages, const UpgradeOptions& options) {
+    const std::string& path = request.firmwarePath;
     if (path.empty()) {
-        ui.Messages().Show("Please load a file!", MessageButtons::Ok);
+        messages.Show("Please load a file!", MessageButtons::Ok);
         return UpgradeOutcome::Refused;
     }
-    if (!ui.FileExists(path)) {
-        ui.Messages().Show("The file does not exist", MessageButtons::Ok);
+    if (!FileExists(path)) {
+        messages.Show("The file does not exist", MessageButtons::Ok);
         return UpgradeOutcome::Refused;
     }
-    ui.SetUpgradeEnabled(false);
+    progress.Running(true);
 
     UpgradeOutcome outcome = UpgradeOutcome::Refused;
     std::optional<std::string> portError;
     {
-        // Every way out from here enables the button again; once the ports are to be
-        // opened (or a port failed), the progress bar goes back to 0 as well. The run's
-        // objects are released first, the pair last (it closes both ports).
+        // Every way out from here ends the run for whatever shows it; once the ports are to be
+        // opened (or a port failed), the progress goes back to 0 as well. The run's objects
+        // are released first, the pair last (it closes both ports).
         struct PutBack {
-            UpgradeUi& ui;
+            UpgradeProgress& progress;
             bool resetProgress = false;
             ~PutBack() {
-                ui.SetUpgradeEnabled(true);
+                progress.Running(false);
                 if (resetProgress)
-                    ui.SetProgressPos(0);
+                    progress.SetDone(0);
             }
-        } putBack{ui};
+        } putBack{progress};
         try {
-            outcome = RunOnPorts(ui, options, putBack.resetProgress);
+            outcome = RunOnPorts(Run{request, progress, messages, options}, putBack.resetProgress);
         } catch (const std::exception& e) {
             portError = e.what();
             putBack.resetProgress = true;
         }
     }
     if (portError) {
-        // Shown once the ports are closed and the dialog is put back.
-        ui.Messages().Show(*portError, MessageButtons::Ok);
+        // Told once the ports are closed and the dialog is put back.
+        messages.Show(*portError, MessageButtons::Ok);
         return UpgradeOutcome::PortError;
     }
     return outcome;

@@ -10,20 +10,24 @@ namespace vantro {
 // Shown when either port list has no selection, by every action that talks to the unit.
 inline constexpr const char* kInvalidDeviceSelected = "Invalid device selected";
 
-// What the upgrade run needs of the dialog: its members, controls and data exchange.
-class UpgradeUi {
+// What one upgrade is asked to do: the firmware file and the two ports, as chosen.
+struct UpgradeRequest {
+    std::string firmwarePath;
+    // The selected positions of the IN and OUT port lists, -1 where a list has no selection.
+    int inPort = -1;
+    int outPort = -1;
+};
+
+// Whatever shows the run: that it runs (the dialog's Upgrade button is off meanwhile) and how
+// many of its blocks are written.
+class UpgradeProgress {
   public:
-    virtual ~UpgradeUi() = default;
-    virtual std::string FirmwarePath() = 0;
-    virtual bool FileExists(const std::string& path) = 0;
-    virtual void SetUpgradeEnabled(bool enabled) = 0;
-    virtual void UpdateData(bool saveAndValidate) = 0;
-    // The selected position of each port list, -1 when a list has no selection.
-    virtual int InSelection() = 0;
-    virtual int OutSelection() = 0;
-    virtual void SetProgressRange(int low, int high) = 0;
-    virtual void SetProgressPos(int position) = 0;
-    virtual MessageSeam& Messages() = 0;
+    virtual ~UpgradeProgress() = default;
+    // true once the file checks have passed; false when the run has ended and its ports are
+    // closed (before the progress goes back to 0 and a port failure is told).
+    virtual void Running(bool running) = 0;
+    virtual void SetTotal(int blocks) = 0;
+    virtual void SetDone(int blocks) = 0;
 };
 
 struct UpgradeOptions {
@@ -42,7 +46,8 @@ enum class UpgradeOutcome {
 };
 
 // The whole upgrade of one button click: checks, load, erase, write, VerifyOK, report,
-// restart on Yes. Every owned object is released and the dialog put back on every way out.
-UpgradeOutcome RunUpgrade(UpgradeUi& ui, const UpgradeOptions& options = {});
+// restart on Yes. Every owned object is released and the progress put back on every way out.
+UpgradeOutcome RunUpgrade(const UpgradeRequest& request, UpgradeProgress& progress,
+                          MessageSeam& messages, const UpgradeOptions& options = {});
 
 }  // namespace vantro

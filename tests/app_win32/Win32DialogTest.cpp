@@ -1,5 +1,7 @@
-// The Win32 assistant under Wine, driven by its controls' identifiers as the window system
-// would deliver clicks; message boxes, the file chooser and the about box through seams.
+// The Win32 window of the assistant under Wine, driven by its controls' identifiers as the
+// window system would deliver clicks: its start from the template, its placing and answers to
+// window messages, and that its controls and messages reach the assistant. Message boxes, the
+// file chooser and the about box through seams.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -172,44 +174,6 @@ TEST_F(Win32DialogTest, PlacedAndAnsweredAsTheFrameworkDoes) {
                           &extent);
     ReleaseDC(in, dc);
     EXPECT_GT(SendMessageA(in, CB_GETDROPPEDWIDTH, 0, 0), extent.cx);
-}
-
-// A box that waits for the user shows the arrow over the window, also in the middle of a run.
-TEST_F(Win32DialogTest, ABoxWaitsWithTheArrowCursor) {
-    sim::InProcessUnit unit;
-    struct CursorSeam : MessageSeam {
-        MessageAnswer Show(const std::string&, MessageButtons) override {
-            waitCursorForced.push_back(SendMessageA(hwnd, WM_SETCURSOR,
-                                                    reinterpret_cast<WPARAM>(hwnd),
-                                                    MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)) != FALSE);
-            return MessageAnswer::No;
-        }
-        HWND hwnd = nullptr;
-        std::vector<bool> waitCursorForced;
-    } boxes;
-    CVANTRODlg dlg(&boxes);
-    const HWND hwnd = Open(dlg);
-    boxes.hwnd = hwnd;
-    Click(hwnd, IDC_VERIFY);
-    Click(hwnd, IDC_BROWSE);
-    Click(hwnd, IDC_UPGRADE);  // the report's box comes while the run is busy
-    EXPECT_THAT(boxes.waitCursorForced, ElementsAre(false));
-}
-
-TEST_F(Win32DialogTest, PortFailureIsShownAndTheDialogStaysUsable) {
-    sim::InProcessUnit unit;
-    CVANTRODlg dlg(&messages_);
-    const HWND hwnd = Open(dlg);
-    {
-        midi::CMIDIInDevice other;  // someone else holds the unit's port
-        other.OpenPort(static_cast<mm::UINT>(Selection(hwnd, IDC_IN_PORTS)));
-        Click(hwnd, IDC_VERIFY);
-        EXPECT_THAT(messages_.Texts(), ElementsAre(testutil::ErrorText(mm::MMSYSERR_ALLOCATED)));
-        EXPECT_EQ(Text(hwnd, IDC_STATUS), "");
-    }
-    Click(hwnd, IDC_VERIFY);
-    EXPECT_EQ(Text(hwnd, IDC_STATUS), "OK - BL V1.2, FW V3.4");
-    EXPECT_TRUE(IsWindow(hwnd));
 }
 
 TEST_F(Win32DialogTest, DeviceChangeRefreshesAndSelectsTheLastAgain) {

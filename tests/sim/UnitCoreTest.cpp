@@ -241,29 +241,5 @@ TEST(SimOptionsParsing, GoodAndBadValues) {
     }
 }
 
-// Both windows' command line: flash dumps only with the unit, help and version before anything.
-TEST(SimOptionsParsing, TheWindowsCommandLine) {
-    using Args = std::vector<std::string>;
-    std::string error;
-    WindowCommandLine line;
-    EXPECT_EQ(
-        ParseWindowCommandLine(
-            {"--simulated-unit", "--sim-baud", "31250", "--sim-flash-out", "f.bin"}, line, error),
-        WindowArgs::Run);
-    EXPECT_TRUE(line.simulated);
-    EXPECT_EQ(line.sim.options.baud, 31250u);
-    EXPECT_EQ(line.sim.flashOut, "f.bin");
-    for (const Args& args : {Args{"--sim-flash-in", "f.bin"}, Args{"--sim-flash-out", "f.bin"},
-                             Args{"--sim-baud"}, Args{"--bogus"}}) {
-        WindowCommandLine l;
-        error.clear();
-        EXPECT_EQ(ParseWindowCommandLine(args, l, error), WindowArgs::Error) << args[0];
-        EXPECT_FALSE(error.empty()) << args[0];
-    }
-    WindowCommandLine l;
-    EXPECT_EQ(ParseWindowCommandLine({"--version", "--bogus"}, l, error), WindowArgs::Version);
-    EXPECT_EQ(ParseWindowCommandLine({"--simulated-unit", "-h"}, l, error), WindowArgs::Help);
-}
-
 }  // namespace
 }  // namespace vantro::sim

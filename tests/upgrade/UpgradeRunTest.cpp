@@ -35,26 +35,20 @@ std::string Example() {
     return std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
 }
 
-// The dialog as the run sees it, recording what the run does to it.
-class FakeUi : public UpgradeUi {
+// What the run is asked, and whatever shows it, recording what the run does to it.
+class FakeUi : public UpgradeProgress {
   public:
     explicit FakeUi(std::string path) : path(std::move(path)) {}
 
-    std::string FirmwarePath() override { return path; }
-    bool FileExists(const std::string& p) override { return std::filesystem::exists(p); }
-    void SetUpgradeEnabled(bool enabled) override {
-        buttonStates.push_back(enabled);
-        log.push_back(enabled ? "enabled" : "disabled");
+    void Running(bool running) override {
+        buttonStates.push_back(!running);
+        log.push_back(running ? "disabled" : "enabled");
     }
-    void UpdateData(bool save) override { dataExchanges.push_back(save); }
-    int InSelection() override { return in; }
-    int OutSelection() override { return out; }
-    void SetProgressRange(int low, int high) override { ranges.emplace_back(low, high); }
-    void SetProgressPos(int position) override {
+    void SetTotal(int blocks) override { ranges.emplace_back(0, blocks); }
+    void SetDone(int position) override {
         positions.push_back(position);
         log.push_back("pos " + std::to_string(position));
     }
-    MessageSeam& Messages() override { return logged; }
 
     void SelectPortsNamed(const std::string& name) {
         in = testutil::FindInput(name);
@@ -63,14 +57,12 @@ class FakeUi : public UpgradeUi {
 
     std::string path;
     int in = -1, out = -1;
-    std::vector<bool> buttonStates;
-    std::vector<bool> dataExchanges;
+    std::vector<bool> buttonStates;  // the Upgrade button's, as a dialog would set it
     std::vector<std::pair<int, int>> ranges;
     std::vector<int> positions;
     RecordingMessageSeam messages{MessageAnswer::Yes};
     std::vector<std::string> log;  // what the run did to the dialog, in order
 
-  private:
     struct LoggedSeam : MessageSeam {
         explicit LoggedSeam(FakeUi& u) : ui(u) {}
         MessageAnswer Show(const std::string& text, MessageButtons b) override {
@@ -80,6 +72,10 @@ class FakeUi : public UpgradeUi {
         FakeUi& ui;
     } logged{*this};
 };
+
+UpgradeOutcome RunUpgrade(FakeUi& ui, const UpgradeOptions& options = {}) {
+    return vantro::RunUpgrade(UpgradeRequest{ui.path, ui.in, ui.out}, ui, ui.logged, options);
+}
 
 // Records every SysEx message of the run.
 class Recorder : public LinkTrace {
@@ -213,7 +209,6 @@ TEST(UpgradeRun, WholeUpgradeOfTheExampleAndRestartOnYes) {
     for (int k = 0; k < 104; ++k)
         EXPECT_EQ(run.ui.positions[k], k);
     EXPECT_THAT(run.ui.buttonStates, ElementsAre(false, true));
-    EXPECT_THAT(run.ui.dataExchanges, ElementsAre(true));
     run.ExpectPutBack();
 }
 

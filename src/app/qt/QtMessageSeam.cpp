@@ -1,15 +1,17 @@
 #include "app/qt/QtMessageSeam.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMessageBox>
+
+#include "assistant/Assistant.h"
 
 namespace vantro::app {
 
 QString ApplicationTitle() {
     const QString path = QCoreApplication::applicationFilePath();
-    return path.isEmpty() ? QCoreApplication::applicationName()
-                          : QFileInfo(path).completeBaseName();
+    return path.isEmpty()
+               ? QCoreApplication::applicationName()
+               : QString::fromStdString(assistant::ProgramTitle(path.toLocal8Bit().toStdString()));
 }
 
 MessageAnswer QtMessageSeam::Show(const std::string& text, MessageButtons buttons) {

@@ -2,56 +2,48 @@
 
 #include <QApplication>
 #include <cstdio>
-#include <memory>
+#include <optional>
 
 #include "Version.h"
 #include "app/qt/QtMessageSeam.h"
 #include "app/qt/VantroDlg.h"
-#include "sim/SimulatedUnit.h"
+#include "assistant/Session.h"
 
 namespace vantro::app {
 
 CVANTROApp theApp;
 
-int CVANTROApp::InitInstance(int argc, char** argv) {
-    sim::WindowCommandLine options;
-    std::string error;
-    switch (sim::ParseWindowCommandLine(std::vector<std::string>(argv + 1, argv + argc), options,
-                                        error)) {
-        case sim::WindowArgs::Help:
-            std::fputs(sim::kWindowUsage, stdout);
-            return 0;
-        case sim::WindowArgs::Version:
-            std::fputs("VANTRO " VANTRO_VERSION "\n", stdout);  // no window
-            return 0;
-        case sim::WindowArgs::Error:
-            std::fprintf(stderr, "VANTRO: %s\n", error.c_str());
-            return 2;
-        case sim::WindowArgs::Run:
-            break;
-    }
-    QApplication application(argc, argv);
+namespace {
 
-    std::unique_ptr<sim::InProcessUnit> unit;
-    std::string flashInProblem;
-    if (options.simulated) {
-        unit = sim::StartWindowUnit(options.sim, flashInProblem);  // said once the window is up
+// The program on Qt: text for the terminal it was started from, the application object, the
+// dialog.
+class QtProgram : public assistant::WindowProgram {
+  public:
+    QtProgram(int& argc, char** argv) : argc_(argc), argv_(argv) {}
+
+    void Print(const std::string& text, bool error) override {
+        std::fputs(text.c_str(), error ? stderr : stdout);
     }
-    {
-        CVANTRODlg dialog;
-        if (!flashInProblem.empty()) {
-            QtMessageSeam(&dialog).Show(flashInProblem, MessageButtons::Ok);
-        }
-        dialog.exec();  // Quit, Enter, Escape and the close box all end here alike
+    void Prepare(const std::vector<std::string>&) override { application_.emplace(argc_, argv_); }
+    void RunDialog(const std::string& notice) override {
+        CVANTRODlg dialog(nullptr, nullptr, notice);
+        dialog.exec();
     }
-    std::string why;
-    if (unit && !options.sim.flashOut.empty() &&
-        !unit->Core().SaveFlashFile(options.sim.flashOut, why)) {
-        std::fprintf(stderr, "VANTRO: could not write the flash dump '%s': %s\n",
-                     options.sim.flashOut.c_str(), why.c_str());
-        return 1;
-    }
-    return 0;
+    MessageSeam& Messages() override { return boxes_; }
+
+  private:
+    int& argc_;
+    char** argv_;
+    std::optional<QApplication> application_;
+    QtMessageSeam boxes_{nullptr};
+};
+
+}  // namespace
+
+int CVANTROApp::InitInstance(int argc, char** argv) {
+    QtProgram program(argc, argv);
+    return assistant::RunWindowProgram(std::vector<std::string>(argv + 1, argv + argc),
+                                       VANTRO_VERSION, program);
 }
 
 }  // namespace vantro::app

@@ -4,13 +4,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFrame>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,7 +24,6 @@
 #include "app/qt/QtMessageSeam.h"
 #include "app/qt/Resources.h"
 #include "app/qt/StaticEx.h"
-#include "platform/DeviceChange.h"
 
 // The pictures live in a static library: their resource table must be registered by hand.
 static void InitPictures() {
@@ -38,8 +34,6 @@ namespace vantro::app {
 
 namespace {
 
-const QString kNoPortsHint = QStringLiteral("No MIDI ports found");
-
 std::optional<QString> AskForHexFile(QWidget* parent) {
     const QString path = QFileDialog::getOpenFileName(parent, QString(), QString(), "(*.hex)");
     if (path.isEmpty())
@@ -47,37 +41,17 @@ std::optional<QString> AskForHexFile(QWidget* parent) {
     return path;
 }
 
+QString FromLocal(const std::string& text) {
+    return QString::fromLocal8Bit(text.c_str());
+}
+
 }  // namespace
 
-// A message box raised while the busy cursor shows gets the normal one, for as long as it is
-// up.
-class CVANTRODlg::NormalCursorSeam : public MessageSeam {
-  public:
-    explicit NormalCursorSeam(MessageSeam*& inner) : inner_(inner) {}
-    MessageAnswer Show(const std::string& text, MessageButtons buttons) override {
-        const bool busy = QApplication::overrideCursor() != nullptr;
-        if (busy)
-            QApplication::setOverrideCursor(Qt::ArrowCursor);
-        struct Restore {
-            bool busy;
-            ~Restore() {
-                if (busy)
-                    QApplication::restoreOverrideCursor();
-            }
-        } restore{busy};
-        return inner_->Show(text, buttons);
-    }
-
-  private:
-    MessageSeam*& inner_;
-};
-
-CVANTRODlg::CVANTRODlg(MessageSeam* messages, QWidget* parent)
+CVANTRODlg::CVANTRODlg(MessageSeam* messages, QWidget* parent, std::string notice)
     : QDialog(parent),
       messages_(messages),
-      shownMessages_(std::make_unique<NormalCursorSeam>(messages_)),
       chooseFile_(&AskForHexFile),
-      actions_(*this) {
+      assistant_(*this, std::move(notice)) {
     if (messages_ == nullptr) {
         ownSeam_ = std::make_unique<QtMessageSeam>(this);
         messages_ = ownSeam_.get();
@@ -86,15 +60,11 @@ CVANTRODlg::CVANTRODlg(MessageSeam* messages, QWidget* parent)
     runAbout_ = [](QDialog& about) { about.exec(); };
     m_hAppIcon = QIcon(":/vantro/icon.png");
     BuildControls();
-    OnInitDialog();
+    assistant_.Start();
 }
 
 CVANTRODlg::~CVANTRODlg() {
-    watch_.reset();  // no notification may reach a dialog that is going
-}
-
-void CVANTRODlg::SetLinkTimings(const LinkTimings& timings) {
-    actions_.SetLinkTimings(timings);
+    assistant_.Stop();  // no notification may reach a dialog that is going
 }
 
 void CVANTRODlg::WireControls() {
@@ -110,13 +80,12 @@ void CVANTRODlg::WireControls() {
     firmwarePath_ = qobject_cast<QLineEdit*>(Control(IDC_FIRMWARE_PATH));
     upgrade_ = qobject_cast<QPushButton*>(Control(IDC_UPGRADE));
 
-    auto button = [this](int id) { return qobject_cast<QPushButton*>(Control(id)); };
-    connect(button(IDOK), &QPushButton::clicked, this, &QDialog::accept);
-    connect(button(IDC_REFRESH), &QPushButton::clicked, this, &CVANTRODlg::RefreshPortLists);
-    connect(button(IDC_VERIFY), &QPushButton::clicked, this, &CVANTRODlg::OnVerify);
-    connect(button(IDC_BROWSE), &QPushButton::clicked, this, &CVANTRODlg::OnBrowse);
-    connect(button(IDC_UPGRADE), &QPushButton::clicked, this, &CVANTRODlg::OnUpgrade);
-    connect(button(IDC_RESET), &QPushButton::clicked, this, &CVANTRODlg::OnReset);
+    for (const Placed& p : placed_) {
+        if (auto* button = qobject_cast<QPushButton*>(p.widget)) {
+            const int id = p.widget->property("controlId").toInt();
+            connect(button, &QPushButton::clicked, this, [this, id] { assistant_.OnCommand(id); });
+        }
+    }
 }
 
 void CVANTRODlg::BuildControls() {
@@ -159,146 +128,99 @@ QWidget* CVANTRODlg::Control(int id) const {
     return nullptr;
 }
 
-bool CVANTRODlg::OnInitDialog() {
-    actions_.UpdateData(false);
+void CVANTRODlg::MakeStepCaptionsBold() {
     for (CStaticEx* step :
          {m_lblStep1, m_lblStep2, m_lblStep3, m_lblStep4, m_lblStep5, m_lblStep6}) {
         step->MakeBold();
     }
+}
+
+void CVANTRODlg::AddAboutItem(const std::string& text) {
     // The window systems Qt serves give dialogs no system menu: the about item lives in the
     // dialog's context menu, after a separator as it would be there.
-    systemMenu_ = new QMenu(this);
-    const QString aboutText = kAboutItemText;
-    if (!aboutText.isEmpty()) {
-        systemMenu_->addSeparator();
-        QAction* about = systemMenu_->addAction(aboutText);
-        about->setData(IDM_ABOUT);
-        connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUT); });
-    }
+    if (systemMenu_ == nullptr)
+        systemMenu_ = new QMenu(this);
+    systemMenu_->addSeparator();
+    QAction* about = systemMenu_->addAction(FromLocal(text));
+    about->setData(IDM_ABOUT);
+    connect(about, &QAction::triggered, this, [this] { assistant_.OnSysCommand(IDM_ABOUT); });
+}
+
+void CVANTRODlg::ShowIcons() {
     setWindowIcon(m_hAppIcon);
-    actions_.RefreshPortLists();
-    watch_ = std::make_unique<platform::DeviceChangeWatch>([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { OnDeviceChange(); }, Qt::QueuedConnection);
-    });
-    return true;
+}
+
+void CVANTRODlg::ShowAbout() {
+    CAboutDlg about(this);
+    runAbout_(about);
+}
+
+void CVANTRODlg::End(int result) {
+    done(result == IDOK ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void CVANTRODlg::reject() {
+    assistant_.OnCommand(IDCANCEL);  // refused while an action runs
+}
+
+void CVANTRODlg::RunOnUiThread(std::function<void()> f) {
+    // Queued on the dialog: dropped with it if it goes first.
+    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
 }
 
 void CVANTRODlg::contextMenuEvent(QContextMenuEvent* event) {
-    systemMenu_->exec(event->globalPos());
+    if (systemMenu_ != nullptr)
+        systemMenu_->exec(event->globalPos());
 }
 
-void CVANTRODlg::OnSysCommand(unsigned id) {
-    if ((id & 0xFFF0) == IDM_ABOUT) {
-        CAboutDlg about(this);
-        runAbout_(about);
-    }
-}
-
-void CVANTRODlg::UpdateData(bool saveAndValidate) {
-    actions_.UpdateData(saveAndValidate);
-}
-
-void CVANTRODlg::RefreshPortLists() {
-    actions_.RefreshPortLists();
-}
-
-void CVANTRODlg::OnDeviceChange() {
-    actions_.OnDeviceChange();
-}
-
-void CVANTRODlg::OnVerify() {
-    actions_.OnVerify();
-}
-
-void CVANTRODlg::OnBrowse() {
-    actions_.OnBrowse();
-}
-
-void CVANTRODlg::OnReset() {
-    actions_.OnReset();
-}
-
-void CVANTRODlg::OnUpgrade() {
-    actions_.OnUpgrade();
-}
-
-// ---- the controls, as the shared handlers use them ------------------------------------------
+// ---- the controls, as the assistant uses them ---------------------------------------------
 
 QComboBox* CVANTRODlg::List(assistant::PortList list) const {
     return list == assistant::PortList::In ? m_cbInPorts : m_cbOutPorts;
 }
 
-void CVANTRODlg::ClearList(assistant::PortList list) {
-    List(list)->view()->setMinimumWidth(0);
-    List(list)->clear();
-}
-
-void CVANTRODlg::AddToList(assistant::PortList which, const std::string& text) {
+void CVANTRODlg::ShowPorts(assistant::PortList which, const std::vector<std::string>& names,
+                           int selected, const std::string& hint) {
     QComboBox* list = List(which);
-    const int selected = list->currentIndex();
-    const QString name = QString::fromLocal8Bit(text.c_str());
-    list->addItem(name);
-    list->setItemData(list->count() - 1, name, Qt::ToolTipRole);
-    list->setCurrentIndex(selected);  // the toolkit selects the first entry added
+    list->clear();
     // The dropped list is as wide as its longest name needs.
     const QFontMetrics metrics(list->view()->font());
-    list->view()->setMinimumWidth(
-        std::max(list->view()->minimumWidth(),
-                 metrics.horizontalAdvance(name) + 4 * metrics.averageCharWidth()));
+    int width = 0;
+    for (const std::string& text : names) {
+        const QString name = FromLocal(text);
+        list->addItem(name);
+        list->setItemData(list->count() - 1, name, Qt::ToolTipRole);
+        width = std::max(width, metrics.horizontalAdvance(name) + 4 * metrics.averageCharWidth());
+    }
+    list->view()->setMinimumWidth(width);
+    list->setCurrentIndex(selected);
+    list->setPlaceholderText(FromLocal(hint));
 }
 
-int CVANTRODlg::ListCount(assistant::PortList list) {
-    return List(list)->count();
-}
-
-int CVANTRODlg::ListSelection(assistant::PortList list) {
+int CVANTRODlg::SelectedPort(assistant::PortList list) {
     return List(list)->currentIndex();
 }
 
-void CVANTRODlg::SetListSelection(assistant::PortList list, int index) {
-    List(list)->setCurrentIndex(index);
+void CVANTRODlg::ShowStatus(const std::string& text) {
+    status_->setText(FromLocal(text));
 }
 
-void CVANTRODlg::ShowNoPortsHint(assistant::PortList list, bool shown) {
-    List(list)->setPlaceholderText(shown ? kNoPortsHint : QString());
+void CVANTRODlg::ShowFirmwarePath(const std::string& path) {
+    firmwarePath_->setText(FromLocal(path));
 }
 
-std::string CVANTRODlg::StatusText() {
-    return status_->text().toLocal8Bit().toStdString();
-}
-
-void CVANTRODlg::SetStatusText(const std::string& text) {
-    status_->setText(QString::fromLocal8Bit(text.c_str()));
-}
-
-std::string CVANTRODlg::PathText() {
-    return firmwarePath_->text().toLocal8Bit().toStdString();
-}
-
-void CVANTRODlg::SetPathText(const std::string& text) {
-    firmwarePath_->setText(QString::fromLocal8Bit(text.c_str()));
-}
-
-void CVANTRODlg::SetProgressRange(int low, int high) {
+void CVANTRODlg::ShowProgress(int done, int total) {
     // Qt shows an empty range (an empty plan) as a busy animation; the dialog shows an empty bar.
-    m_ctlProgress->setRange(low, std::max(high, low + 1));
+    m_ctlProgress->setRange(0, std::max(total, 1));
+    m_ctlProgress->setValue(done);
 }
 
-void CVANTRODlg::SetProgressPos(int position) {
-    m_ctlProgress->setValue(position);
-}
-
-void CVANTRODlg::SetUpgradeEnabled(bool enabled) {
+void CVANTRODlg::EnableUpgrade(bool enabled) {
     upgrade_->setEnabled(enabled);
 }
 
 void CVANTRODlg::FocusUpgrade() {
     upgrade_->setFocus(Qt::OtherFocusReason);
-}
-
-bool CVANTRODlg::FileExists(const std::string& path) {
-    return QFileInfo::exists(QString::fromLocal8Bit(path.c_str()));
 }
 
 std::optional<std::string> CVANTRODlg::ChooseHexFile() {
@@ -307,28 +229,21 @@ std::optional<std::string> CVANTRODlg::ChooseHexFile() {
     return std::nullopt;
 }
 
-void CVANTRODlg::EnterBusy(bool talksToUnit) {
-    if (busyDepth_++ == 0)
-        qApp->installEventFilter(this);
-    if (talksToUnit)
+void CVANTRODlg::ShowWaitCursor(bool shown) {
+    if (shown)
         QApplication::setOverrideCursor(Qt::WaitCursor);
-}
-
-void CVANTRODlg::LeaveBusy(bool talksToUnit) {
-    if (talksToUnit)
+    else
         QApplication::restoreOverrideCursor();
-    if (--busyDepth_ == 0)
-        qApp->removeEventFilter(this);
 }
 
 void CVANTRODlg::KeepPainting() {
-    // Input meant for the window is dropped by the event filter meanwhile.
+    // Input meant for the window is dropped meanwhile, as a modal action ignores it.
+    qApp->installEventFilter(this);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    qApp->removeEventFilter(this);
 }
 
 bool CVANTRODlg::eventFilter(QObject* watched, QEvent* event) {
-    if (busyDepth_ == 0)
-        return false;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -346,20 +261,6 @@ bool CVANTRODlg::eventFilter(QObject* watched, QEvent* event) {
         default:
             return false;
     }
-}
-
-void CVANTRODlg::closeEvent(QCloseEvent* event) {
-    if (busyDepth_ > 0) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void CVANTRODlg::keyPressEvent(QKeyEvent* event) {
-    if (busyDepth_ > 0)
-        return;
-    QDialog::keyPressEvent(event);
 }
 
 }  // namespace vantro::app

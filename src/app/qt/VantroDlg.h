@@ -18,39 +18,27 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 
-namespace platform {
-class DeviceChangeWatch;
-}
-
 namespace vantro::app {
 
 class CStaticEx;
 
 // The assistant: one fixed-size dialog that leads through the six steps of an upgrade. Its
-// handlers are the shared ones (assistant/); this class shows them with Qt widgets.
-class CVANTRODlg : public QDialog, private assistant::DialogControls {
+// behaviour is the shared one (assistant/); this class draws it with Qt widgets and routes.
+class CVANTRODlg : public QDialog, private assistant::DialogWindow {
     Q_OBJECT
   public:
     using FileChooser = std::function<std::optional<QString>(QWidget* parent)>;
 
-    // messages: where every message box goes (null: real message boxes).
-    explicit CVANTRODlg(MessageSeam* messages = nullptr, QWidget* parent = nullptr);
+    // messages: where every message box goes (null: real message boxes); notice: told once
+    // the dialog has started.
+    explicit CVANTRODlg(MessageSeam* messages = nullptr, QWidget* parent = nullptr,
+                        std::string notice = {});
     ~CVANTRODlg() override;
 
     // Seams for tests and for slow links.
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
-    void SetLinkTimings(const LinkTimings& timings);
+    void SetLinkTimings(const LinkTimings& timings) { assistant_.SetLinkTimings(timings); }
     void SetAboutRunner(std::function<void(QDialog&)> run) { runAbout_ = std::move(run); }
-
-    // The handlers, as the buttons and the window system call them.
-    void RefreshPortLists();
-    void OnDeviceChange();
-    void OnVerify();
-    void OnBrowse();
-    void OnReset();
-    void OnUpgrade();
-    void OnSysCommand(unsigned id);
-    void UpdateData(bool saveAndValidate);
 
     // A control by its template identifier (a static's by its template row, as -row).
     QWidget* Control(int id) const;
@@ -62,10 +50,9 @@ class CVANTRODlg : public QDialog, private assistant::DialogControls {
     };
     const std::vector<Placed>& Controls() const { return placed_; }
     QMenu* SystemMenu() const { return systemMenu_; }
-    bool Busy() const { return actions_.Busy(); }
-    assistant::AssistantActions& Actions() { return actions_; }
+    assistant::Assistant& Assistant() { return assistant_; }
 
-    // Members the actions use.
+    // Members the controls are known by.
     QIcon m_hAppIcon;
     QComboBox* m_cbInPorts = nullptr;
     QComboBox* m_cbOutPorts = nullptr;
@@ -77,56 +64,49 @@ class CVANTRODlg : public QDialog, private assistant::DialogControls {
     CStaticEx* m_lblStep5 = nullptr;
     CStaticEx* m_lblStep6 = nullptr;
 
+  public slots:
+    void reject() override;  // Escape and the close box
+
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    class NormalCursorSeam;
-
     void BuildControls();
-    // The members that name controls, and the buttons' handlers.
+    // The members that name controls, and every button routed to the assistant.
     void WireControls();
-    bool OnInitDialog();
     QComboBox* List(assistant::PortList list) const;
 
-    // assistant::DialogControls
-    void ClearList(assistant::PortList list) override;
-    void AddToList(assistant::PortList list, const std::string& name) override;
-    int ListCount(assistant::PortList list) override;
-    int ListSelection(assistant::PortList list) override;
-    void SetListSelection(assistant::PortList list, int index) override;
-    void ShowNoPortsHint(assistant::PortList list, bool shown) override;
-    std::string StatusText() override;
-    void SetStatusText(const std::string& text) override;
-    std::string PathText() override;
-    void SetPathText(const std::string& text) override;
-    void SetProgressRange(int low, int high) override;
-    void SetProgressPos(int position) override;
-    void SetUpgradeEnabled(bool enabled) override;
+    // assistant::DialogWindow
+    void ShowPorts(assistant::PortList list, const std::vector<std::string>& names, int selected,
+                   const std::string& hint) override;
+    int SelectedPort(assistant::PortList list) override;
+    void ShowStatus(const std::string& text) override;
+    void ShowFirmwarePath(const std::string& path) override;
+    void ShowProgress(int done, int total) override;
+    void EnableUpgrade(bool enabled) override;
     void FocusUpgrade() override;
-    bool FileExists(const std::string& path) override;
     std::optional<std::string> ChooseHexFile() override;
-    MessageSeam& Messages() override { return *shownMessages_; }
-    void EnterBusy(bool talksToUnit) override;
-    void LeaveBusy(bool talksToUnit) override;
+    MessageSeam& Messages() override { return *messages_; }
+    void ShowWaitCursor(bool shown) override;
     void KeepPainting() override;
+    void MakeStepCaptionsBold() override;
+    void AddAboutItem(const std::string& text) override;
+    void ShowIcons() override;
+    void ShowAbout() override;
+    void End(int result) override;
+    void RunOnUiThread(std::function<void()> f) override;
 
     std::unique_ptr<MessageSeam> ownSeam_;
     MessageSeam* messages_;
-    std::unique_ptr<MessageSeam> shownMessages_;  // messages_, with the normal cursor
     FileChooser chooseFile_;
     std::function<void(QDialog&)> runAbout_;
-    int busyDepth_ = 0;
     std::vector<Placed> placed_;
     QLineEdit* status_ = nullptr;
     QLineEdit* firmwarePath_ = nullptr;
     QPushButton* upgrade_ = nullptr;
     QMenu* systemMenu_ = nullptr;
-    assistant::AssistantActions actions_;
-    std::unique_ptr<platform::DeviceChangeWatch> watch_;  // last: stops before the rest goes
+    assistant::Assistant assistant_;  // last: it stops before the controls go
 };
 
 }  // namespace vantro::app

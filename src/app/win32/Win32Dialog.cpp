@@ -5,19 +5,18 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
-#include <shlwapi.h>
 
 #include <vector>
 
+#include "app/win32/StepFit.h"
 #include "app/win32/resource.h"
-#include "platform/DeviceChange.h"
 
 namespace vantro::win32 {
 
 namespace {
 
-// Posted by the device watch (the in-process ports, which raise no WM_DEVICECHANGE).
-constexpr UINT kPortsChanged = WM_APP + 1;
+// Posted when another thread has handed the dialog's thread something to run.
+constexpr UINT kRunQueued = WM_APP + 1;
 
 std::optional<std::string> AskForHexFile(HWND owner) {
     // The flags of the open dialog; resizing where the system is newer than 4.0.
@@ -86,12 +85,7 @@ bool IsInputFor(HWND dialog, const MSG& msg) {
 std::string ApplicationTitle() {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name = path;
-    if (const auto slash = name.find_last_of("\\/"); slash != std::string::npos)
-        name.erase(0, slash + 1);
-    if (const auto dot = name.rfind('.'); dot != std::string::npos)
-        name.erase(dot);
-    return name;
+    return assistant::ProgramTitle(path);
 }
 
 MessageAnswer Win32MessageSeam::Show(const std::string& text, MessageButtons buttons) {
@@ -106,11 +100,10 @@ MessageAnswer Win32MessageSeam::Show(const std::string& text, MessageButtons but
                : MessageAnswer::No;
 }
 
-CVANTRODlg::CVANTRODlg(MessageSeam* messages)
+CVANTRODlg::CVANTRODlg(MessageSeam* messages, std::string notice)
     : messages_(messages),
       chooseFile_([this] { return AskForHexFile(m_hWnd); }),
-      normalCursor_(*this),
-      actions_(*this) {
+      assistant_(*this, std::move(notice)) {
     if (messages_ == nullptr) {
         ownSeam_ = std::make_unique<Win32MessageSeam>(&m_hWnd);
         messages_ = ownSeam_.get();
@@ -123,7 +116,7 @@ CVANTRODlg::CVANTRODlg(MessageSeam* messages)
 }
 
 CVANTRODlg::~CVANTRODlg() {
-    watch_.reset();  // no notification may reach a dialog that is going
+    assistant_.Stop();  // no notification may reach a dialog that is going
     if (m_hWnd != nullptr && !modal_)
         DestroyWindow(m_hWnd);
 }
@@ -145,47 +138,29 @@ INT_PTR CALLBACK CVANTRODlg::DlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
         auto* self = reinterpret_cast<CVANTRODlg*>(lParam);
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
         self->m_hWnd = hwnd;
-        return self->OnInitDialog();
+        CentreOver(hwnd, nullptr);
+        FitStepTexts(hwnd);  // Tahoma sets the template's step texts wider than it allowed
+        self->assistant_.Start();
+        return TRUE;  // the focus goes to the first tab stop, "Quit"
     }
     auto* self = reinterpret_cast<CVANTRODlg*>(GetWindowLongPtrA(hwnd, DWLP_USER));
     return self != nullptr ? self->OnMessage(msg, wParam, lParam) : FALSE;
-}
-
-BOOL CVANTRODlg::OnInitDialog() {
-    actions_.UpdateData(false);
-    for (int i = 0; i < 6; ++i) {
-        m_lblSteps[i].Attach(Item(IDC_STEP1 + i));
-        m_lblSteps[i].MakeBold();
-    }
-    if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
-        char text[64] = {};
-        if (LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUT_ITEM, text, sizeof text) > 0) {
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuA(menu, MF_STRING, IDM_ABOUT, text);
-        }
-    }
-    SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
-    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
-    CentreOver(m_hWnd, nullptr);
-    actions_.RefreshPortLists();
-    const HWND hwnd = m_hWnd;
-    watch_ = std::make_unique<platform::DeviceChangeWatch>(
-        [hwnd] { PostMessageA(hwnd, kPortsChanged, 0, 0); });
-    return TRUE;  // the focus goes to the first tab stop, "Quit"
 }
 
 INT_PTR CVANTRODlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED)
-                OnCommand(LOWORD(wParam));
+                assistant_.OnCommand(LOWORD(wParam));
             return TRUE;
         case WM_SYSCOMMAND:
-            return OnSysCommand(static_cast<UINT>(wParam)) ? TRUE : FALSE;
+            return assistant_.OnSysCommand(static_cast<UINT>(wParam)) ? TRUE : FALSE;
         case WM_DEVICECHANGE:
-        case kPortsChanged:
-            actions_.OnDeviceChange();
+            assistant_.OnDeviceChange();
             SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, TRUE);  // a dialog answers through it
+            return TRUE;
+        case kRunQueued:
+            RunQueued();
             return TRUE;
         case WM_CTLCOLORSTATIC: {
             const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
@@ -195,7 +170,7 @@ INT_PTR CVANTRODlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return FALSE;
         }
         case WM_SETCURSOR:
-            if (waitCursor_ > 0) {
+            if (waitCursor_) {
                 SetCursor(LoadCursorA(nullptr, IDC_WAIT));
                 SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, TRUE);
                 return TRUE;
@@ -210,55 +185,64 @@ INT_PTR CVANTRODlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_QUERYDRAGICON:
             return reinterpret_cast<INT_PTR>(m_hAppIcon);
         case WM_CLOSE:
-            if (busyDepth_ == 0)
-                End(IDCANCEL);
+            assistant_.OnClose();
             return TRUE;
-        case WM_DESTROY:
-            watch_.reset();
+        case WM_DESTROY: {
+            assistant_.Stop();
+            std::lock_guard lock(queueMutex_);
+            queue_.clear();
             for (auto& label : m_lblSteps)
                 label.OnDestroy();
             return FALSE;
+        }
         default:
             return FALSE;
     }
 }
 
-void CVANTRODlg::OnCommand(int id) {
-    if (busyDepth_ > 0)
-        return;  // an action runs: nothing else starts
-    switch (id) {
-        case IDOK:
-            actions_.UpdateData(true);
-            End(IDOK);
-            break;
-        case IDCANCEL:
-            End(IDCANCEL);
-            break;
-        case IDC_REFRESH:
-            actions_.RefreshPortLists();
-            break;
-        case IDC_VERIFY:
-            actions_.OnVerify();
-            break;
-        case IDC_BROWSE:
-            actions_.OnBrowse();
-            break;
-        case IDC_UPGRADE:
-            actions_.OnUpgrade();
-            break;
-        case IDC_RESET:
-            actions_.OnReset();
-            break;
-        default:
-            break;
+void CVANTRODlg::RunQueued() {
+    for (;;) {
+        std::function<void()> f;
+        {
+            std::lock_guard lock(queueMutex_);
+            if (queue_.empty())
+                return;
+            f = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        f();
     }
 }
 
-bool CVANTRODlg::OnSysCommand(UINT id) {
-    if ((id & 0xFFF0) != IDM_ABOUT)
-        return false;  // the default processing: move, close and the rest
+void CVANTRODlg::RunOnUiThread(std::function<void()> f) {
+    std::lock_guard lock(queueMutex_);
+    if (m_hWnd == nullptr)
+        return;
+    queue_.push_back(std::move(f));
+    PostMessageA(m_hWnd, kRunQueued, 0, 0);
+}
+
+void CVANTRODlg::MakeStepCaptionsBold() {
+    for (int i = 0; i < 6; ++i) {
+        m_lblSteps[i].Attach(Item(IDC_STEP1 + i));
+        m_lblSteps[i].MakeBold();
+    }
+}
+
+void CVANTRODlg::AddAboutItem(const std::string& text) {
+    if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
+        AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(menu, MF_STRING, IDM_ABOUT, text.c_str());
+    }
+}
+
+void CVANTRODlg::ShowIcons() {
+    SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
+    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
+}
+
+void CVANTRODlg::ShowAbout() {
     runAbout_();
-    return true;
 }
 
 void CVANTRODlg::OnPaint() {
@@ -275,95 +259,67 @@ void CVANTRODlg::OnPaint() {
     EndPaint(m_hWnd, &ps);
 }
 
-void CVANTRODlg::End(INT_PTR result) {
+void CVANTRODlg::End(int result) {
     if (modal_) {
         EndDialog(m_hWnd, result);
     } else {
         DestroyWindow(m_hWnd);
+        std::lock_guard lock(queueMutex_);
         m_hWnd = nullptr;
     }
 }
 
-// ---- the controls, as the shared handlers use them ------------------------------------------
+// ---- the controls, as the assistant uses them ---------------------------------------------
 
 int CVANTRODlg::ListId(assistant::PortList list) const {
     return list == assistant::PortList::In ? IDC_IN_PORTS : IDC_OUT_PORTS;
 }
 
-void CVANTRODlg::ClearList(assistant::PortList list) {
-    SendDlgItemMessageA(m_hWnd, ListId(list), CB_RESETCONTENT, 0, 0);
-}
-
-void CVANTRODlg::AddToList(assistant::PortList list, const std::string& name) {
+void CVANTRODlg::ShowPorts(assistant::PortList list, const std::vector<std::string>& names,
+                           int selected, const std::string&) {
+    // A drop-down list of the classic controls has no cue banner: an empty list stays empty.
     const HWND combo = Item(ListId(list));
-    SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    // The dropped list as wide as its longest name, as the Qt window's is.
+    SendMessageA(combo, CB_RESETCONTENT, 0, 0);
     const HDC dc = GetDC(combo);
-    const auto font = reinterpret_cast<HFONT>(SendMessageA(combo, WM_GETFONT, 0, 0));
-    const HGDIOBJ old = SelectObject(dc, font);
-    SIZE extent{};
-    GetTextExtentPoint32A(dc, name.c_str(), static_cast<int>(name.size()), &extent);
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(combo, WM_GETFONT, 0, 0)));
+    LONG widest = 0;
+    for (const std::string& name : names) {
+        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        SIZE extent{};
+        GetTextExtentPoint32A(dc, name.c_str(), static_cast<int>(name.size()), &extent);
+        widest = std::max(widest, extent.cx);
+    }
     SelectObject(dc, old);
     ReleaseDC(combo, dc);
-    const LONG wanted =
-        extent.cx + 2 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL);
-    if (wanted > SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0))
-        SendMessageA(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(wanted), 0);
+    // The dropped list as wide as its longest name, as the Qt window's is; never narrower
+    // than the box.
+    RECT box{};
+    GetWindowRect(combo, &box);
+    const LONG wanted = widest + 2 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL);
+    SendMessageA(combo, CB_SETDROPPEDWIDTH,
+                 static_cast<WPARAM>(std::max(wanted, box.right - box.left)), 0);
+    SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-int CVANTRODlg::ListCount(assistant::PortList list) {
-    return static_cast<int>(SendDlgItemMessageA(m_hWnd, ListId(list), CB_GETCOUNT, 0, 0));
-}
-
-int CVANTRODlg::ListSelection(assistant::PortList list) {
+int CVANTRODlg::SelectedPort(assistant::PortList list) {
     return static_cast<int>(SendDlgItemMessageA(m_hWnd, ListId(list), CB_GETCURSEL, 0, 0));
 }
 
-void CVANTRODlg::SetListSelection(assistant::PortList list, int index) {
-    SendDlgItemMessageA(m_hWnd, ListId(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-void CVANTRODlg::ShowNoPortsHint(assistant::PortList, bool) {
-    // A drop-down list of the classic controls has no cue banner: the list stays empty.
-}
-
-namespace {
-
-std::string ItemText(HWND dialog, int id) {
-    const int length = GetWindowTextLengthA(GetDlgItem(dialog, id));
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    GetDlgItemTextA(dialog, id, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
-
-}  // namespace
-
-std::string CVANTRODlg::StatusText() {
-    return ItemText(m_hWnd, IDC_STATUS);
-}
-
-void CVANTRODlg::SetStatusText(const std::string& text) {
+void CVANTRODlg::ShowStatus(const std::string& text) {
     SetDlgItemTextA(m_hWnd, IDC_STATUS, text.c_str());
 }
 
-std::string CVANTRODlg::PathText() {
-    return ItemText(m_hWnd, IDC_FIRMWARE_PATH);
+void CVANTRODlg::ShowFirmwarePath(const std::string& path) {
+    SetDlgItemTextA(m_hWnd, IDC_FIRMWARE_PATH, path.c_str());
 }
 
-void CVANTRODlg::SetPathText(const std::string& text) {
-    SetDlgItemTextA(m_hWnd, IDC_FIRMWARE_PATH, text.c_str());
+void CVANTRODlg::ShowProgress(int done, int total) {
+    SendDlgItemMessageA(m_hWnd, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, total));
+    SendDlgItemMessageA(m_hWnd, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(done), 0);
 }
 
-void CVANTRODlg::SetProgressRange(int low, int high) {
-    SendDlgItemMessageA(m_hWnd, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(low, high));
-}
-
-void CVANTRODlg::SetProgressPos(int position) {
-    SendDlgItemMessageA(m_hWnd, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-void CVANTRODlg::SetUpgradeEnabled(bool enabled) {
+void CVANTRODlg::EnableUpgrade(bool enabled) {
     EnableWindow(Item(IDC_UPGRADE), enabled ? TRUE : FALSE);
 }
 
@@ -372,36 +328,13 @@ void CVANTRODlg::FocusUpgrade() {
     SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_UPGRADE)), TRUE);
 }
 
-bool CVANTRODlg::FileExists(const std::string& path) {
-    return PathFileExistsA(path.c_str()) != FALSE;
-}
-
 std::optional<std::string> CVANTRODlg::ChooseHexFile() {
     return chooseFile_();
 }
 
-MessageAnswer CVANTRODlg::NormalCursorSeam::Show(const std::string& text, MessageButtons buttons) {
-    // While the box waits for the user the window shows the arrow, not the busy cursor.
-    const int wait = std::exchange(dialog_.waitCursor_, 0);
-    if (wait > 0)
-        SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-    const MessageAnswer answer = dialog_.messages_->Show(text, buttons);
-    dialog_.waitCursor_ = wait;
-    if (wait > 0)
-        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    return answer;
-}
-
-void CVANTRODlg::EnterBusy(bool talksToUnit) {
-    ++busyDepth_;
-    if (talksToUnit && waitCursor_++ == 0)
-        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-}
-
-void CVANTRODlg::LeaveBusy(bool talksToUnit) {
-    if (talksToUnit && --waitCursor_ == 0)
-        SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-    --busyDepth_;
+void CVANTRODlg::ShowWaitCursor(bool shown) {
+    waitCursor_ = shown;
+    SetCursor(LoadCursorA(nullptr, shown ? IDC_WAIT : IDC_ARROW));
 }
 
 void CVANTRODlg::KeepPainting() {

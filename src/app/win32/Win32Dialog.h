@@ -2,18 +2,17 @@
 
 #include "platform/Windows.h"
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/win32/StaticEx.h"
 #include "assistant/Assistant.h"
 #include "seam/MessageSeam.h"
-
-namespace platform {
-class DeviceChangeWatch;
-}
 
 namespace vantro::win32 {
 
@@ -31,14 +30,15 @@ class Win32MessageSeam : public MessageSeam {
 // The executable's base name, without its folder and extension.
 std::string ApplicationTitle();
 
-// The assistant on the Windows API alone, from dialog template 102. Its handlers are the
-// shared ones (assistant/); this class shows and routes.
-class CVANTRODlg : private assistant::DialogControls {
+// The assistant on the Windows API alone, from dialog template 102. Its behaviour is the
+// shared one (assistant/); this class draws and routes.
+class CVANTRODlg : private assistant::DialogWindow {
   public:
     using FileChooser = std::function<std::optional<std::string>()>;
 
-    // messages: where every message box goes (null: real message boxes).
-    explicit CVANTRODlg(MessageSeam* messages = nullptr);
+    // messages: where every message box goes (null: real message boxes); notice: told once
+    // the dialog has started.
+    explicit CVANTRODlg(MessageSeam* messages = nullptr, std::string notice = {});
     ~CVANTRODlg() override;
     CVANTRODlg(const CVANTRODlg&) = delete;
     CVANTRODlg& operator=(const CVANTRODlg&) = delete;
@@ -51,11 +51,10 @@ class CVANTRODlg : private assistant::DialogControls {
     // Seams for tests and slow links.
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     void SetAboutRunner(std::function<void()> run) { runAbout_ = std::move(run); }
-    void SetLinkTimings(const LinkTimings& timings) { actions_.SetLinkTimings(timings); }
+    void SetLinkTimings(const LinkTimings& timings) { assistant_.SetLinkTimings(timings); }
 
     HWND Window() const { return m_hWnd; }
-    assistant::AssistantActions& Actions() { return actions_; }
-    bool Busy() const { return actions_.Busy(); }
+    assistant::Assistant& Assistant() { return assistant_; }
 
     HICON m_hAppIcon = nullptr;
     CStaticEx m_lblSteps[6];
@@ -63,55 +62,42 @@ class CVANTRODlg : private assistant::DialogControls {
   private:
     static INT_PTR CALLBACK DlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    BOOL OnInitDialog();
-    void OnCommand(int id);
-    bool OnSysCommand(UINT id);
     void OnPaint();
-    void End(INT_PTR result);
+    void RunQueued();
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
     int ListId(assistant::PortList list) const;
 
-    // assistant::DialogControls
-    void ClearList(assistant::PortList list) override;
-    void AddToList(assistant::PortList list, const std::string& name) override;
-    int ListCount(assistant::PortList list) override;
-    int ListSelection(assistant::PortList list) override;
-    void SetListSelection(assistant::PortList list, int index) override;
-    void ShowNoPortsHint(assistant::PortList list, bool shown) override;
-    std::string StatusText() override;
-    void SetStatusText(const std::string& text) override;
-    std::string PathText() override;
-    void SetPathText(const std::string& text) override;
-    void SetProgressRange(int low, int high) override;
-    void SetProgressPos(int position) override;
-    void SetUpgradeEnabled(bool enabled) override;
+    // assistant::DialogWindow
+    void ShowPorts(assistant::PortList list, const std::vector<std::string>& names, int selected,
+                   const std::string& hint) override;
+    int SelectedPort(assistant::PortList list) override;
+    void ShowStatus(const std::string& text) override;
+    void ShowFirmwarePath(const std::string& path) override;
+    void ShowProgress(int done, int total) override;
+    void EnableUpgrade(bool enabled) override;
     void FocusUpgrade() override;
-    bool FileExists(const std::string& path) override;
     std::optional<std::string> ChooseHexFile() override;
-    MessageSeam& Messages() override { return normalCursor_; }
-    void EnterBusy(bool talksToUnit) override;
-    void LeaveBusy(bool talksToUnit) override;
+    MessageSeam& Messages() override { return *messages_; }
+    void ShowWaitCursor(bool shown) override;
     void KeepPainting() override;
+    void MakeStepCaptionsBold() override;
+    void AddAboutItem(const std::string& text) override;
+    void ShowIcons() override;
+    void ShowAbout() override;
+    void End(int result) override;
+    void RunOnUiThread(std::function<void()> f) override;
 
     HWND m_hWnd = nullptr;
     bool modal_ = false;
-    int busyDepth_ = 0;
-    int waitCursor_ = 0;
+    bool waitCursor_ = false;
     std::unique_ptr<MessageSeam> ownSeam_;
     MessageSeam* messages_;
     FileChooser chooseFile_;
-    // Every box of the assistant goes through it: the arrow cursor while it waits.
-    class NormalCursorSeam : public MessageSeam {
-      public:
-        explicit NormalCursorSeam(CVANTRODlg& dialog) : dialog_(dialog) {}
-        MessageAnswer Show(const std::string& text, MessageButtons buttons) override;
-
-      private:
-        CVANTRODlg& dialog_;
-    } normalCursor_;
     std::function<void()> runAbout_;
-    assistant::AssistantActions actions_;
-    std::unique_ptr<platform::DeviceChangeWatch> watch_;
+    // What other threads handed to the dialog's thread, run when its message comes.
+    std::mutex queueMutex_;
+    std::deque<std::function<void()>> queue_;
+    assistant::Assistant assistant_;  // last: it stops before the rest goes
 };
 
 }  // namespace vantro::win32
