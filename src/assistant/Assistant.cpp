@@ -5,6 +5,7 @@
 
 #include "assistant/DialogIds.h"
 #include "bootloader/Commands.h"
+#include "bootloader/Detect.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
 #include "midi/PortNames.h"
@@ -63,7 +64,7 @@ MessageAnswer Assistant::ArrowOverBoxes::Show(const std::string& text, MessageBu
 }
 
 Assistant::Assistant(DialogWindow& window, std::string notice)
-    : window_(window), notice_(std::move(notice)) {
+    : window_(window), notice_(std::move(notice)), findWait_(kDefaultDetectWait) {
     SetLinkTimings(LinkTimings{});
 }
 
@@ -79,7 +80,9 @@ void Assistant::SetLinkTimings(const LinkTimings& timings) {
 void Assistant::Start() {
     UpdateData(false);
     window_.MakeStepCaptionsBold();
-    window_.AddAboutItem(ABOUT_ITEM_TEXT);
+    window_.AddMenuSeparator();
+    window_.AddMenuItem(IDM_ABOUT, ABOUT_ITEM_TEXT);
+    window_.AddMenuItem(IDM_FIND, FIND_ITEM_TEXT);
     window_.ShowIcons();
     RunAction(&Assistant::FillPortLists, false);
     // The watch calls from its own thread; the lists are the dialog thread's.
@@ -124,10 +127,17 @@ bool Assistant::OnCommand(int id) {
 }
 
 bool Assistant::OnSysCommand(unsigned id) {
-    if ((id & 0xFFF0) != IDM_ABOUT)
-        return false;
-    window_.ShowAbout();
-    return true;
+    switch (id & 0xFFF0) {
+        case IDM_ABOUT:
+            window_.ShowAbout();
+            return true;
+        case IDM_FIND:
+            if (!Busy())
+                RunAction(&Assistant::Find, true);
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool Assistant::OnClose() {
@@ -276,6 +286,28 @@ void Assistant::Upgrade() {
                options);
     if (progress.Disabled()) {
         window_.FocusUpgrade();  // so that the next Enter repeats nothing and never quits
+    }
+}
+
+void Assistant::Find() {
+    FillPortLists();  // the lists number the ports as the search does
+    const DetectResult found = DetectUnits(findWait_, nullptr, [this] { window_.KeepPainting(); });
+    if (found.units.empty()) {
+        messages_.Show(std::string(kNoUnitAnswered) +
+                           ".\r\n\r\nPut the unit into its bootloader (step 3): " STEP3_TEXT,
+                       MessageButtons::Ok);
+        return;
+    }
+    const FoundUnit& unit = found.units.front();
+    m_nInPortSel = static_cast<int>(unit.in);
+    m_nOutPortSel = static_cast<int>(unit.out);
+    m_strStatus = unit.Status();
+    UpdateData(false);  // as a successful Verify shows it: Browse opens
+    if (found.units.size() > 1) {
+        std::string text = "Several VANTRO units answered:\r\n";
+        for (const FoundUnit& u : found.units)
+            text += u.Line() + "\r\n";
+        messages_.Show(text + "\r\nThe first is selected.", MessageButtons::Ok);
     }
 }
 

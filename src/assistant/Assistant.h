@@ -6,6 +6,7 @@
 // front-end (Qt, Win32) creates and draws the controls, implements DialogWindow, and routes its
 // buttons and window messages to Assistant.
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -55,8 +56,10 @@ class DialogControls {
 class DialogWindow : public DialogControls {
   public:
     virtual void MakeStepCaptionsBold() = 0;
-    // Appends a separator and the about item to the window's menu (Win32: the system menu).
-    virtual void AddAboutItem(const std::string& text) = 0;
+    // Appends to the window's menu (Win32: the system menu; Qt: the context menu) a separator,
+    // or an item whose choice comes back as OnSysCommand(id).
+    virtual void AddMenuSeparator() = 0;
+    virtual void AddMenuItem(unsigned id, const std::string& text) = 0;
     virtual void ShowIcons() = 0;
     virtual void ShowAbout() = 0;
     // Ends the dialog's modal loop with IDOK or IDCANCEL.
@@ -80,9 +83,12 @@ class Assistant {
 
     void SetLinkTimings(const LinkTimings& timings);
     const LinkTimings& Timings() const { return timings_; }
+    // How long Find waits on each OUT port.
+    void SetFindWait(std::chrono::milliseconds wait) { findWait_ = wait; }
 
-    // The dialog's start: data exchange, bold step captions, the about item, the icons, the
-    // port lists, the device-change watch (its calls handed to the UI thread), the notice.
+    // The dialog's start: data exchange, bold step captions, the about and find items, the
+    // icons, the port lists, the device-change watch (its calls handed to the UI thread), the
+    // notice.
     void Start();
     // The window is going: the watch stops, nothing reaches the window afterwards.
     void Stop();
@@ -90,7 +96,8 @@ class Assistant {
     // A control's command (its identifier); false for one the dialog does not know. Nothing
     // runs while an action runs.
     bool OnCommand(int id);
-    // A menu command; false when it is not the assistant's (the system handles it).
+    // A menu command (the about box, finding the unit); false when it is not the assistant's
+    // (the system handles it).
     bool OnSysCommand(unsigned id);
     // The close box or Alt+F4 (IDCANCEL); false while an action runs.
     bool OnClose();
@@ -125,6 +132,7 @@ class Assistant {
     void Browse();
     void Reset();
     void Upgrade();
+    void Find();
     bool OpenSelectedPorts(MidiPortPair& pair);
     void ShowPortList(PortList list, std::vector<std::string> names);
 
@@ -132,6 +140,7 @@ class Assistant {
     std::string notice_;
     ArrowOverBoxes messages_{*this};
     LinkTimings timings_;
+    std::chrono::milliseconds findWait_;
     int busyDepth_ = 0;
     int waitCursor_ = 0;
     bool refreshPending_ = false;

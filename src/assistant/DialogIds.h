@@ -39,6 +39,15 @@
 /* String 101, the system menu's about item. */
 #define ABOUT_ITEM_TEXT "&About VANTRO..."
 
+/* The item beside it that looks for the unit on every port pair. */
+#define IDM_FIND 0x0020
+#define FIND_ITEM_TEXT "&Find the VANTRO unit"
+
+/* Step 3, how the unit enters its bootloader: in the template and in what Find tells. */
+#define STEP3_TEXT                                                                           \
+    "Remove power from VANTRO, and then connect power again and immediately turn the Merge " \
+    "switch up and down quickly a few times until all LED's flashing."
+
 /* Template 100's own size (dialog units) and caption. */
 #define ABOUT_WIDTH 170
 #define ABOUT_HEIGHT 62

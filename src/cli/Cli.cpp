@@ -19,6 +19,9 @@ constexpr const char* kUsage =
     "\n"
     "  ports\n"
     "      List the MIDI IN and OUT ports with their numbers.\n"
+    "  detect [--json] [--wait-ms N]\n"
+    "      Find the units in their bootloader on every port pair.\n"
+    "\n"
     "  verify [port choice] [link options]\n"
     "      Ask the unit's bootloader for its versions (as the Verify button).\n"
     "  reset [port choice] [link options]\n"
@@ -64,6 +67,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (command == "ports") {
         return RunPorts(rest, out, err);
+    }
+    if (command == "detect") {
+        return RunDetect(rest, out, err);
     }
     err << "vantro-cli: unknown command '" << command << "' (try 'vantro-cli --help')\n";
     return kExitUsage;

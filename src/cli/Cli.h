@@ -27,6 +27,9 @@ int RunReset(const std::vector<std::string>& args, std::ostream& out, std::ostre
 // vantro-cli upgrade.
 int RunUpgradeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// vantro-cli detect.
+int RunDetect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // vantro-cli ports.
 int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

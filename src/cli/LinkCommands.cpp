@@ -61,8 +61,12 @@ int WithOpenPair(const std::string& command, const Parsed& parsed, std::ostream&
                     messages.Show(kInvalidDeviceSelected, MessageButtons::Ok);
                     return kExitFailed;
                 case LinkSession::Selection::NoSuchPort:
+                case LinkSession::Selection::SeveralUnits:
                     err << "vantro-cli " << command << ": " << why << '\n';
                     return kExitUsage;
+                case LinkSession::Selection::NoUnit:
+                    err << "vantro-cli " << command << ": " << why << '\n';
+                    return kExitFailed;
                 case LinkSession::Selection::Ok:
                     break;
             }

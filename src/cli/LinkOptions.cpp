@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "bootloader/Detect.h"
 #include "cli/Cli.h"
 #include "platform/MidiSeam.h"
 
@@ -32,7 +33,13 @@ const char* LinkOptionsHelp() {
     return "Port choice:\n"
            "  --in N --out N        the MIDI IN and OUT ports (0..65535), by their numbers in\n"
            "                        'vantro-cli ports' (default: the last of each list)\n"
+           "  --unit auto           the one pair on which a unit in its bootloader answers\n"
+           "                        (see 'vantro-cli detect')\n"
            "  --simulated-unit      talk to the built-in simulated unit instead\n"
+           "  --sim-units N         N simulated units (1..16), each with its own ports,\n"
+           "                        versions and flash (implies --simulated-unit)\n"
+           "  --sim-through N       N Through port pairs (0..16) that send back what they are\n"
+           "                        sent, listed before the units\n"
            "  --sim-baud N          its wire speed (0..1000000): 0 instant (default), 31250\n"
            "                        5-pin MIDI\n"
            "  --sim-fault KIND:RATE its faults (repeatable): drop, corrupt, wrong-echo, late,\n"
@@ -91,10 +98,19 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
         if (!number(n, 0, kMaxPort))
             return OptionResult::Error;
         (a == "--in" ? options.in : options.out) = n;
+    } else if (a == "--unit") {
+        if (!value(v))
+            return OptionResult::Error;
+        if (v != "auto") {
+            error = "--unit takes 'auto', not '" + v + "'";
+            return OptionResult::Error;
+        }
+        options.autoUnit = true;
     } else if (a == "--simulated-unit") {
         options.simulated = true;
     } else if (const auto r = sim::ParseSimArgument(args, i, "--sim-", options.sim, error);
                r != sim::SimArg::NotMine) {
+        options.simulated = options.simulated || a == "--sim-units";
         return r == sim::SimArg::Consumed ? OptionResult::Consumed : OptionResult::Error;
     } else if (a == "--trace") {
         if (!value(options.tracePath))
@@ -161,16 +177,24 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
             return nullptr;
         }
     }
-    if (options.simulated) {
+    if (options.autoUnit && (options.in || options.out)) {
+        err << "vantro-cli: --unit auto and --in/--out exclude each other\n";
+        exitCode = kExitUsage;
+        return nullptr;
+    }
+    if (options.simulated || options.sim.throughs > 0) {
         sim::SimOptions simOptions = options.sim.options;
         if (!options.sim.lateGiven) {
             const auto attempt = AttemptWait(options.timings);
             simOptions.lateDelay = attempt + attempt / 20 + std::chrono::milliseconds(10);
         }
-        s->unit_ = std::make_unique<sim::InProcessUnit>(simOptions);
+        s->sim_ = sim::StartSimulatedPorts(simOptions, options.simulated ? options.sim.units : 0,
+                                           options.sim.throughs);
+    }
+    if (options.simulated) {
         std::string why;
         if (!options.sim.flashIn.empty() &&
-            !s->unit_->Core().LoadFlashFile(options.sim.flashIn, why)) {
+            !s->Unit()->Core().LoadFlashFile(options.sim.flashIn, why)) {
             err << "vantro-cli: cannot use '" << options.sim.flashIn << "' as flash dump: " << why
                 << '\n';
             exitCode = kExitUsage;
@@ -190,9 +214,9 @@ int LinkSession::Finish(int status) {
         *err_ << "vantro-cli: could not write the trace file '" << options_.tracePath << "'\n";
         wrote = false;
     }
-    if (unit_ && !options_.sim.flashOut.empty()) {
+    if (Unit() != nullptr && !options_.sim.flashOut.empty()) {
         std::string why;
-        if (!unit_->Core().SaveFlashFile(options_.sim.flashOut, why)) {
+        if (!Unit()->Core().SaveFlashFile(options_.sim.flashOut, why)) {
             *err_ << "vantro-cli: could not write the flash dump '" << options_.sim.flashOut
                   << "': " << why << '\n';
             wrote = false;
@@ -203,6 +227,23 @@ int LinkSession::Finish(int status) {
 
 LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,
                                                 std::string& why) const {
+    if (options_.autoUnit) {
+        const DetectResult found = DetectUnits(kDefaultDetectWait, trace_.get());
+        if (found.units.size() == 1) {
+            in = found.units[0].in;
+            out = found.units[0].out;
+            return Selection::Ok;
+        }
+        if (found.units.empty()) {
+            why = kNoUnitAnswered;
+            return Selection::NoUnit;
+        }
+        why = "several VANTRO units answered:\n";
+        for (const auto& u : found.units)
+            why += "  " + u.Line() + "\n";
+        why += "choose one with --in and --out";
+        return Selection::SeveralUnits;
+    }
     const unsigned inCount = midiInGetNumDevs();
     const unsigned outCount = midiOutGetNumDevs();
     if (inCount == 0 || outCount == 0) {

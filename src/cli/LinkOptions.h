@@ -18,6 +18,7 @@ namespace vantro::cli {
 // and the reply wait.
 struct LinkOptions {
     std::optional<unsigned> in, out;
+    bool autoUnit = false;  // --unit auto: the one pair on which a unit answers
     bool simulated = false;
     sim::SimCommandLine sim;  // without --sim-late-ms, late replies come just after a wait ends
     std::string tracePath;
@@ -64,21 +65,23 @@ class LinkSession {
     // with: the command's own, or kExitNotWritten when it succeeded but an output did not.
     int Finish(int status);
 
-    enum class Selection { Ok, NoSelection, NoSuchPort };
-    // The IN and OUT port numbers to open: as given, or the last of each list as the dialog
-    // selects. NoSelection when a list is empty; NoSuchPort (with why) for a number past the
-    // end of its list.
+    enum class Selection { Ok, NoSelection, NoSuchPort, NoUnit, SeveralUnits };
+    // The IN and OUT port numbers to open: as given, the pair a unit answers on (--unit auto),
+    // or the last of each list as the dialog selects. NoSelection when a list is empty;
+    // NoSuchPort (with why) for a number past the end of its list; NoUnit and SeveralUnits
+    // (with why) when --unit auto finds no unit or more than one.
     Selection SelectPorts(unsigned& in, unsigned& out, std::string& why) const;
 
     LinkTrace* Trace() { return trace_.get(); }
     const LinkTimings& Timings() const { return options_.timings; }
-    sim::InProcessUnit* Unit() { return unit_.get(); }
+    sim::InProcessUnit* Unit() { return sim_.units.empty() ? nullptr : sim_.units[0].get(); }
+    sim::SimulatedPorts& Simulated() { return sim_; }
 
   private:
     explicit LinkSession(const LinkOptions& options) : options_(options) {}
     LinkOptions options_;
     std::unique_ptr<FileTrace> trace_;
-    std::unique_ptr<sim::InProcessUnit> unit_;
+    sim::SimulatedPorts sim_;
     std::ostream* err_ = nullptr;
 };
 

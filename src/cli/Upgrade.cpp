@@ -231,8 +231,12 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
     UpgradeRequest request{*parsed.path};
     switch (session->SelectPorts(in, outPort, why)) {
         case LinkSession::Selection::NoSuchPort:
+        case LinkSession::Selection::SeveralUnits:
             err << "vantro-cli upgrade: " << why << '\n';
             return kExitUsage;
+        case LinkSession::Selection::NoUnit:
+            err << "vantro-cli upgrade: " << why << '\n';
+            return kExitFailed;
         case LinkSession::Selection::Ok:
             request.inPort = static_cast<int>(in);
             request.outPort = static_cast<int>(outPort);
@@ -254,7 +258,7 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
         case UpgradeOutcome::PortError:
             return session->Finish(kExitPortError);
         default:
-            return session->Finish(kExitFailed);
+            return kExitFailed;
     }
 }
 

@@ -30,8 +30,15 @@ void CMIDIInDevice::OpenPort(UINT deviceId) {
     Open(deviceId, &MidiInCallback, this, &CMIDIInDevice::ReleaseHandedOn);
 }
 
+void CMIDIInDevice::UseOwnDataArea() {
+    if (!m_OwnArea) {
+        m_OwnArea = std::make_unique<char[]>(kInputDataAreaSize);
+        m_DataArea = m_OwnArea.get();
+    }
+}
+
 void CMIDIInDevice::QueueBuffer() {
-    QueueHeader();
+    QueueHeader(m_DataArea);
 }
 
 void CMIDIInDevice::Start() {

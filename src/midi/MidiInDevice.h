@@ -25,8 +25,8 @@ extern char InputDataArea[kInputDataAreaSize];
 // destruction.
 class InBufferHeader : public PortBufferHeader<InCalls> {
   public:
-    explicit InBufferHeader(mm::HMIDIIN handle)
-        : PortBufferHeader(handle, InputDataArea, kInputDataAreaSize, 0) {}
+    InBufferHeader(mm::HMIDIIN handle, char* area)
+        : PortBufferHeader(handle, area, kInputDataAreaSize, 0) {}
 
     // Marked by the callback once the receiver has finished with the returned buffer; until
     // then the worker may not free it, even though the driver has marked it done.
@@ -46,6 +46,9 @@ class CMIDIInDevice : public MidiPort<InCalls, InBufferHeader> {
     ~CMIDIInDevice();
 
     void AttachReceiver(CMIDIReceiver* receiver) { m_Receiver.store(receiver); }
+    // Gives the port a data area of its own instead of the shared one, for ports that listen
+    // at the same time as others (several units, or looking for one on every port).
+    void UseOwnDataArea();
     void OpenPort(mm::UINT deviceId);
     void QueueBuffer();
     void Start();
@@ -61,6 +64,8 @@ class CMIDIInDevice : public MidiPort<InCalls, InBufferHeader> {
     void ReleaseHandedOn();
 
     std::atomic<CMIDIReceiver*> m_Receiver{nullptr};
+    std::unique_ptr<char[]> m_OwnArea;
+    char* m_DataArea = InputDataArea;
 };
 
 }  // namespace midi

@@ -190,14 +190,21 @@ SimArg ParseSimArgument(const std::vector<std::string>& args, std::size_t& i,
     if (a.rfind(prefix, 0) != 0)
         return SimArg::NotMine;
     const std::string name = a.substr(prefix.size());
-    if (name != "flash-in" && name != "flash-out" && !IsSimOption(name))
+    const bool count = name == "units" || name == "through";
+    if (name != "flash-in" && name != "flash-out" && !count && !IsSimOption(name))
         return SimArg::NotMine;
     if (i + 1 >= args.size()) {
         error = a + " needs a value";
         return SimArg::Error;
     }
     const std::string& value = args[++i];
-    if (name == "flash-in") {
+    if (count) {
+        uint32_t& n = name == "units" ? line.units : line.throughs;
+        if (!ParseInRange<uint32_t>(name, value, name == "units" ? 1 : 0, 16, n, error)) {
+            error = a + ": " + error;
+            return SimArg::Error;
+        }
+    } else if (name == "flash-in") {
         line.flashIn = value;
     } else if (name == "flash-out") {
         line.flashOut = value;

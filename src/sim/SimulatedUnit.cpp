@@ -103,11 +103,37 @@ void SimulatedUnit::Run() {
     }
 }
 
-InProcessUnit::InProcessUnit(const SimOptions& options)
-    : unit_(options, wire_), fromHost_(kUnitPortName, [this](const uint8_t* bytes, std::size_t n) {
-          unit_.OnRequest(bytes, n);
-      }) {
+InProcessUnit::InProcessUnit(const SimOptions& options, const std::string& name)
+    : toHost_(name),
+      unit_(options, wire_),
+      fromHost_(name, [this](const uint8_t* bytes, std::size_t n) { unit_.OnRequest(bytes, n); }) {
     wire_.requests = &fromHost_;
+}
+
+ThroughPair::ThroughPair(const std::string& name)
+    : toHost_(name), fromHost_(name, [this](const uint8_t* bytes, std::size_t n) {
+          toHost_.SendSysEx(bytes, n);
+      }) {}
+
+std::string UnitPortName(uint32_t k) {
+    std::string name = kUnitPortName;
+    if (k > 0) {
+        name += ' ';
+        name += std::to_string(k + 1);
+    }
+    return name;
+}
+
+SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs) {
+    SimulatedPorts ports;
+    for (uint32_t k = 0; k < throughs; ++k)
+        ports.throughs.push_back(std::make_unique<ThroughPair>("Through " + std::to_string(k + 1)));
+    for (uint32_t k = 0; k < units; ++k) {
+        SimOptions own = options;
+        own.versions[3] = static_cast<uint8_t>(own.versions[3] + k);
+        ports.units.push_back(std::make_unique<InProcessUnit>(own, UnitPortName(k)));
+    }
+    return ports;
 }
 
 }  // namespace vantro::sim

@@ -78,10 +78,10 @@ class SimulatedUnit {
     std::thread thread_;
 };
 
-// The unit on the in-process virtual port pair named kUnitPortName.
+// The unit on an in-process virtual port pair, named kUnitPortName unless told otherwise.
 class InProcessUnit {
   public:
-    explicit InProcessUnit(const SimOptions& options = {});
+    explicit InProcessUnit(const SimOptions& options = {}, const std::string& name = kUnitPortName);
     UnitCore& Core() { return unit_.Core(); }
     // Whether the host has either of the unit's ports open.
     bool PortsOpen() const { return toHost_.IsOpen() || fromHost_.IsOpen(); }
@@ -104,10 +104,32 @@ class InProcessUnit {
     };
 
     // Order matters: the request port goes first, the reply port last.
-    platform::VirtualInputPort toHost_{kUnitPortName};
+    platform::VirtualInputPort toHost_;
     Wire wire_{toHost_};
     SimulatedUnit unit_;
     platform::VirtualOutputPort fromHost_;
 };
+
+// A "Through" port pair, as MIDI interfaces and virtual cables offer: what its OUT port is sent
+// comes back on its IN port.
+class ThroughPair {
+  public:
+    explicit ThroughPair(const std::string& name);
+    bool PortsOpen() const { return toHost_.IsOpen() || fromHost_.IsOpen(); }
+
+  private:
+    platform::VirtualInputPort toHost_;     // the host's IN port
+    platform::VirtualOutputPort fromHost_;  // the host's OUT port
+};
+
+// The simulated units and Through pairs a command line asks for, Through pairs listed first:
+// unit k (from 0) is kUnitPortName followed by " k+1" after the first, and reports a firmware
+// minor version k higher than the options give, so that each can be told apart.
+struct SimulatedPorts {
+    std::vector<std::unique_ptr<ThroughPair>> throughs;
+    std::vector<std::unique_ptr<InProcessUnit>> units;
+};
+std::string UnitPortName(uint32_t k);
+SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs);
 
 }  // namespace vantro::sim

@@ -51,8 +51,10 @@ bool IsSimOption(const std::string& name);
 // The simulated unit as a command line sets it up, in every program that has one.
 struct SimCommandLine {
     SimOptions options;
-    std::string flashIn, flashOut;
-    bool lateGiven = false;  // late-ms was given
+    std::string flashIn, flashOut;  // the first unit's
+    bool lateGiven = false;         // late-ms was given
+    uint32_t units = 1;             // units N (1..16): each with its own ports, versions, flash
+    uint32_t throughs = 0;          // through N (0..16): port pairs that echo what they are sent
 };
 
 enum class SimArg { Consumed, NotMine, Error };

@@ -115,13 +115,17 @@ TEST_F(QtDialogTest, StartState) {
     EXPECT_FALSE(dlg->windowFlags() & Qt::WindowMaximizeButtonHint);
 
     const auto actions = dlg->SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 2);
+    ASSERT_EQ(actions.size(), 3);
     EXPECT_TRUE(actions[0]->isSeparator());
     EXPECT_EQ(actions[1]->text(), "&About VANTRO...");
+    EXPECT_EQ(actions[2]->text(), "&Find the VANTRO unit");
     QString aboutTitle;
     dlg->SetAboutRunner([&](QDialog& about) { aboutTitle = about.windowTitle(); });
     actions[1]->trigger();
     EXPECT_EQ(aboutTitle, "About VANTRO");
+    dlg->SetFindWait(std::chrono::milliseconds(50));
+    actions[2]->trigger();  // the unit is found as Verify would show it
+    EXPECT_EQ(Edit(*dlg, IDC_STATUS)->text(), "OK - BL V1.2, FW V3.4");
     EXPECT_THAT(messages_.Texts(), IsEmpty());
 }
 

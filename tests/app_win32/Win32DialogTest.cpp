@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "app/win32/resource.h"
 #include "bootloader/Frame.h"
@@ -117,16 +118,24 @@ TEST_F(Win32DialogTest, StartStateFromTheTemplate) {
         GetObjectA(font, sizeof lf, &lf);
         EXPECT_EQ(lf.lfWeight, 600) << id;
     }
-    // The about item ends the system menu, after a separator.
+    // The about item and the find item end the system menu, after a separator.
     const HMENU menu = GetSystemMenu(hwnd, FALSE);
     const int items = GetMenuItemCount(menu);
-    ASSERT_GE(items, 2);
-    char item[64] = {};
-    GetMenuStringA(menu, static_cast<UINT>(items - 1), item, sizeof item, MF_BYPOSITION);
-    EXPECT_STREQ(item, "&About VANTRO...");
-    EXPECT_EQ(GetMenuItemID(menu, items - 1), static_cast<UINT>(IDM_ABOUT));
+    ASSERT_GE(items, 3);
+    EXPECT_EQ(GetMenuState(menu, static_cast<UINT>(items - 3), MF_BYPOSITION) & MF_SEPARATOR,
+              static_cast<UINT>(MF_SEPARATOR));
+    for (const auto& [at, id, text] : {std::tuple{2, IDM_ABOUT, "&About VANTRO..."},
+                                       std::tuple{1, IDM_FIND, "&Find the VANTRO unit"}}) {
+        char item[64] = {};
+        GetMenuStringA(menu, static_cast<UINT>(items - at), item, sizeof item, MF_BYPOSITION);
+        EXPECT_STREQ(item, text);
+        EXPECT_EQ(GetMenuItemID(menu, items - at), static_cast<UINT>(id));
+    }
     SendMessageA(hwnd, WM_SYSCOMMAND, IDM_ABOUT | 0x3, 0);
     EXPECT_EQ(aboutBoxes_, 1);
+    dlg.SetFindWait(std::chrono::milliseconds(50));
+    SendMessageA(hwnd, WM_SYSCOMMAND, IDM_FIND, 0);  // found as Verify would show it
+    EXPECT_EQ(Text(hwnd, IDC_STATUS), "OK - BL V1.2, FW V3.4");
     EXPECT_THAT(messages_.Texts(), IsEmpty());
 }
 

@@ -72,7 +72,10 @@ class FakeWindow : public DialogWindow {
             std::exchange(duringAction, nullptr)();
     }
     void MakeStepCaptionsBold() override { log.push_back("bold"); }
-    void AddAboutItem(const std::string& text) override { log.push_back("about item " + text); }
+    void AddMenuSeparator() override { log.push_back("separator"); }
+    void AddMenuItem(unsigned id, const std::string& text) override {
+        log.push_back("item " + std::to_string(id) + " " + text);
+    }
     void ShowIcons() override { log.push_back("icons"); }
     void ShowAbout() override { log.push_back("about box"); }
     void End(int result) override { log.push_back("end " + std::to_string(result)); }
@@ -141,7 +144,8 @@ TEST_F(AssistantTest, StartsInOrderRoutesItsCommandsAndQuitKeepsTheData) {
     sim::InProcessUnit unit;
     platform::VirtualOutputPort other("other out", nullptr);
     Assistant& a = Start(kPatient, "the flash dump could not be used");
-    EXPECT_THAT(window_.log, ElementsAre("bold", "about item &About VANTRO...", "icons"));
+    EXPECT_THAT(window_.log, ElementsAre("bold", "separator", "item 16 &About VANTRO...",
+                                         "item 32 &Find the VANTRO unit", "icons"));
     EXPECT_EQ(window_.status, "");
     EXPECT_EQ(window_.path, "");
     EXPECT_EQ(window_.In(), (FakeWindow::List{{sim::kUnitPortName}, 0, ""}));
@@ -342,6 +346,38 @@ TEST_F(AssistantTest, ARunningActionRefusesEverythingAndBoxesShowTheArrow) {
     a.OnCommand(IDC_BROWSE);
     EXPECT_THAT(window_.boxes.waitCursorOverBox, ElementsAre(false, false));
     EXPECT_FALSE(window_.waitCursor);
+}
+
+TEST_F(AssistantTest, FindSelectsTheFirstUnitsPairAsAVerifyWouldOrSaysHowToEnterTheBootloader) {
+    {
+        auto ports = sim::StartSimulatedPorts({}, 0, 1);  // a Through pair only
+        Assistant& a = Start();
+        a.SetFindWait(std::chrono::milliseconds(50));
+        EXPECT_TRUE(a.OnSysCommand(IDM_FIND));
+        ASSERT_EQ(Texts().size(), 1u);
+        EXPECT_EQ(Texts()[0], std::string("No VANTRO unit answered on any MIDI port pair.\r\n\r\n"
+                                          "Put the unit into its bootloader (step 3): ") +
+                                  STEP3_TEXT);
+        EXPECT_EQ(window_.status, "");
+    }
+    window_.boxes.Clear();
+    auto ports = sim::StartSimulatedPorts({}, 2, 1);  // Through 1, then two units
+    Assistant& a = Start();
+    a.SetFindWait(std::chrono::milliseconds(50));
+    window_.In().selected = window_.Out().selected = 0;
+    bool waitCursorDuring = false;
+    window_.duringAction = [&] { waitCursorDuring = window_.waitCursor; };
+    a.OnSysCommand(IDM_FIND);
+    EXPECT_TRUE(waitCursorDuring);
+    EXPECT_EQ(window_.In().selected, 1);
+    EXPECT_EQ(window_.Out().selected, 1);
+    EXPECT_EQ(window_.status, kVersions);
+    ASSERT_EQ(Texts().size(), 1u);
+    EXPECT_THAT(Texts()[0], ::testing::StartsWith("Several VANTRO units answered:\r\nIN 1 / OUT 1: "
+                                                  "OK - BL V1.2, FW V3.4"));
+    EXPECT_THAT(Texts()[0], ::testing::HasSubstr("IN 2 / OUT 2: OK - BL V1.2, FW V3.5"));
+    a.OnCommand(IDC_BROWSE);  // as after a Verify
+    EXPECT_EQ(window_.fileDialogs, 1);
 }
 
 // The window program, with a toolkit that records.

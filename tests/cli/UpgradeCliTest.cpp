@@ -4,24 +4,19 @@
 #include <fstream>
 #include <sstream>
 
+#include "CliRun.h"
 #include "HexFiles.h"
-#include "cli/Cli.h"
 
 namespace {
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
-struct CliResult {
-    int status;
-    std::string out, err;
-};
+using CliResult = testutil::CliRun;
 
 CliResult Upgrade(std::vector<std::string> args) {
     args.insert(args.begin(), "upgrade");
-    std::ostringstream o, e;
-    const int s = vantro::cli::RunCli(args, o, e);
-    return {s, o.str(), e.str()};
+    return testutil::Cli(args);
 }
 
 const std::string kExample = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";

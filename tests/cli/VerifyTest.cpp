@@ -11,26 +11,17 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
+#include "CliRun.h"
 #include "HexFiles.h"
-#include "cli/Cli.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-    std::ostringstream o, e;
-    const int s = vantro::cli::RunCli(args, o, e);
-    return {s, o.str(), e.str()};
-}
+using testutil::Cli;
+using testutil::CliRun;
 
 const std::vector<std::string> kFast = {"--poll-interval-ms", "2", "--poll-count", "10"};
 

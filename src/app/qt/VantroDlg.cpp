@@ -135,15 +135,22 @@ void CVANTRODlg::MakeStepCaptionsBold() {
     }
 }
 
-void CVANTRODlg::AddAboutItem(const std::string& text) {
-    // The window systems Qt serves give dialogs no system menu: the about item lives in the
-    // dialog's context menu, after a separator as it would be there.
+// The window systems Qt serves give dialogs no system menu: its items live in the dialog's
+// context menu.
+QMenu* CVANTRODlg::Menu() {
     if (systemMenu_ == nullptr)
         systemMenu_ = new QMenu(this);
-    systemMenu_->addSeparator();
-    QAction* about = systemMenu_->addAction(FromLocal(text));
-    about->setData(IDM_ABOUT);
-    connect(about, &QAction::triggered, this, [this] { assistant_.OnSysCommand(IDM_ABOUT); });
+    return systemMenu_;
+}
+
+void CVANTRODlg::AddMenuSeparator() {
+    Menu()->addSeparator();
+}
+
+void CVANTRODlg::AddMenuItem(unsigned id, const std::string& text) {
+    QAction* item = Menu()->addAction(FromLocal(text));
+    item->setData(id);
+    connect(item, &QAction::triggered, this, [this, id] { assistant_.OnSysCommand(id); });
 }
 
 void CVANTRODlg::ShowIcons() {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,6 +40,7 @@ class CVANTRODlg : public QDialog, private assistant::DialogWindow {
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     void SetLinkTimings(const LinkTimings& timings) { assistant_.SetLinkTimings(timings); }
     void SetAboutRunner(std::function<void(QDialog&)> run) { runAbout_ = std::move(run); }
+    void SetFindWait(std::chrono::milliseconds wait) { assistant_.SetFindWait(wait); }
 
     // A control by its template identifier (a static's by its template row, as -row).
     QWidget* Control(int id) const;
@@ -76,6 +78,7 @@ class CVANTRODlg : public QDialog, private assistant::DialogWindow {
     // The members that name controls, and every button routed to the assistant.
     void WireControls();
     QComboBox* List(assistant::PortList list) const;
+    QMenu* Menu();
 
     // assistant::DialogWindow
     void ShowPorts(assistant::PortList list, const std::vector<std::string>& names, int selected,
@@ -91,7 +94,8 @@ class CVANTRODlg : public QDialog, private assistant::DialogWindow {
     void ShowWaitCursor(bool shown) override;
     void KeepPainting() override;
     void MakeStepCaptionsBold() override;
-    void AddAboutItem(const std::string& text) override;
+    void AddMenuSeparator() override;
+    void AddMenuItem(unsigned id, const std::string& text) override;
     void ShowIcons() override;
     void ShowAbout() override;
     void End(int result) override;

@@ -229,11 +229,14 @@ void CVANTRODlg::MakeStepCaptionsBold() {
     }
 }
 
-void CVANTRODlg::AddAboutItem(const std::string& text) {
-    if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) {
+void CVANTRODlg::AddMenuSeparator() {
+    if (HMENU menu = GetSystemMenu(m_hWnd, FALSE))
         AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-        AppendMenuA(menu, MF_STRING, IDM_ABOUT, text.c_str());
-    }
+}
+
+void CVANTRODlg::AddMenuItem(unsigned id, const std::string& text) {
+    if (HMENU menu = GetSystemMenu(m_hWnd, FALSE))
+        AppendMenuA(menu, MF_STRING, id, text.c_str());
 }
 
 void CVANTRODlg::ShowIcons() {

@@ -52,6 +52,7 @@ class CVANTRODlg : private assistant::DialogWindow {
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     void SetAboutRunner(std::function<void()> run) { runAbout_ = std::move(run); }
     void SetLinkTimings(const LinkTimings& timings) { assistant_.SetLinkTimings(timings); }
+    void SetFindWait(std::chrono::milliseconds wait) { assistant_.SetFindWait(wait); }
 
     HWND Window() const { return m_hWnd; }
     assistant::Assistant& Assistant() { return assistant_; }
@@ -81,7 +82,8 @@ class CVANTRODlg : private assistant::DialogWindow {
     void ShowWaitCursor(bool shown) override;
     void KeepPainting() override;
     void MakeStepCaptionsBold() override;
-    void AddAboutItem(const std::string& text) override;
+    void AddMenuSeparator() override;
+    void AddMenuItem(unsigned id, const std::string& text) override;
     void ShowIcons() override;
     void ShowAbout() override;
     void End(int result) override;

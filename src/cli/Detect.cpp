@@ -1,0 +1,127 @@
+// vantro-cli detect: finds the units in their bootloader on every MIDI port pair.
+#include <charconv>
+#include <ostream>
+
+#include "bootloader/Detect.h"
+#include "cli/Cli.h"
+#include "cli/Json.h"
+#include "cli/LinkOptions.h"
+
+namespace vantro::cli {
+
+namespace {
+
+const char* const kDetectUsage =
+    "usage: vantro-cli detect [--json] [--wait-ms N] [--simulated-unit --sim-*] [--trace FILE]\n"
+    "\n"
+    "Looks for VANTRO units in their bootloader on every MIDI port pair: every IN port\n"
+    "listens while the identify request goes out on each OUT port in turn. Each pair on\n"
+    "which a unit answers is listed as \"IN i / OUT o: OK - BL Vx.y, FW Vx.y\" with the\n"
+    "ports' names; a port that cannot be opened (another program has it) is listed as\n"
+    "skipped, with the system's text. A Through port, which sends the request back, is no\n"
+    "unit. Only a unit in its bootloader answers: see step 3 of the assistant.\n"
+    "  --json       one JSON object: units (in, out, in_name, out_name, bootloader,\n"
+    "               firmware, status), skipped (port, number, name, why), in_ports, out_ports\n"
+    "  --wait-ms N  how long each OUT port waits for an answer (10..10000, default 300)\n"
+    "Exit status: 0 a unit answered, 1 none did, 2 usage error, 3 no IN or no OUT port could\n"
+    "be opened.\n\n";
+
+struct DetectArgs {
+    LinkOptions link;
+    bool json = false;
+    bool help = false;
+    std::chrono::milliseconds wait = kDefaultDetectWait;
+};
+
+// kExitOk when parsed (or --help asked), kExitUsage after saying why not.
+int ParseDetectArgs(const std::vector<std::string>& args, DetectArgs& parsed, std::ostream& err) {
+    std::string error;
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            parsed.help = true;
+            return kExitOk;
+        }
+        if (a == "--json") {
+            parsed.json = true;
+        } else if (a == "--wait-ms") {
+            unsigned ms = 0;
+            const std::string v = i + 1 < args.size() ? args[++i] : "";
+            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), ms);
+            if (v.empty() || ec != std::errc() || end != v.data() + v.size() || ms < 10 ||
+                ms > 10000)
+                error = "--wait-ms takes a whole number from 10 to 10000, not '" + v + "'";
+            parsed.wait = std::chrono::milliseconds(ms);
+        } else if (ParseLinkOption(args, i, parsed.link, error) == OptionResult::NotMine) {
+            error = "unknown option '" + a + "'";
+        }
+    }
+    if (error.empty() && (parsed.link.in || parsed.link.out || parsed.link.autoUnit))
+        error = "detect tries every port: --in, --out and --unit do not apply";
+    if (!error.empty()) {
+        err << "vantro-cli detect: " << error << '\n';
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+void PrintJson(const DetectResult& r, std::ostream& out) {
+    out << "{\"units\": [";
+    for (std::size_t i = 0; i < r.units.size(); ++i) {
+        const FoundUnit& u = r.units[i];
+        out << (i ? ", " : "") << "{\"in\": " << u.in << ", \"out\": " << u.out
+            << ", \"in_name\": " << JsonString(u.inName)
+            << ", \"out_name\": " << JsonString(u.outName) << ", \"bootloader\": \""
+            << unsigned{u.blMajor} << '.' << unsigned{u.blMinor} << "\", \"firmware\": \""
+            << unsigned{u.fwMajor} << '.' << unsigned{u.fwMinor}
+            << "\", \"status\": " << JsonString(u.Status()) << '}';
+    }
+    out << "], \"skipped\": [";
+    for (std::size_t i = 0; i < r.skipped.size(); ++i) {
+        const SkippedPort& s = r.skipped[i];
+        out << (i ? ", " : "") << "{\"port\": \"" << (s.input ? "in" : "out")
+            << "\", \"number\": " << s.number << ", \"name\": " << JsonString(s.name)
+            << ", \"why\": " << JsonString(s.why) << '}';
+    }
+    out << "], \"in_ports\": " << r.inPorts << ", \"out_ports\": " << r.outPorts << "}\n";
+}
+
+void PrintText(const DetectResult& r, std::ostream& out) {
+    for (const FoundUnit& u : r.units)
+        out << u.Line() << '\n';
+    for (const SkippedPort& s : r.skipped) {
+        out << "skipped " << (s.input ? "IN " : "OUT ") << s.number << " \"" << s.name
+            << "\": " << s.why << '\n';
+    }
+    if (r.units.empty()) {
+        out << kNoUnitAnswered << " (" << r.inPorts << " IN, " << r.outPorts
+            << " OUT ports tried). Only a unit in its bootloader answers: see step 3 of the "
+               "assistant.\n";
+    }
+}
+
+}  // namespace
+
+int RunDetect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    DetectArgs parsed;
+    if (const int status = ParseDetectArgs(args, parsed, err); status != kExitOk)
+        return status;
+    if (parsed.help) {
+        out << kDetectUsage << LinkOptionsHelp();
+        return kExitOk;
+    }
+    int status = kExitOk;
+    auto session = LinkSession::Start(parsed.link, err, status);
+    if (!session)
+        return status;
+    const DetectResult found = DetectUnits(parsed.wait, session->Trace());
+    if (parsed.json)
+        PrintJson(found, out);
+    else
+        PrintText(found, out);
+    if (found.units.empty())
+        status = found.NothingToTry() ? kExitPortError : kExitFailed;
+    return session->Finish(status);
+}
+
+}  // namespace vantro::cli

@@ -1,0 +1,66 @@
+// vantro-cli detect and --unit auto against simulated units, Through pairs and ports in use.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "../midi/MidiTestSupport.h"
+#include "CliRun.h"
+#include "midi/MidiInDevice.h"
+#include "platform/VirtualMidi.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+using testutil::Cli;
+using testutil::CliRun;
+
+TEST(DetectCli, FindsEachUnitNeverAnEchoAndSkipsAPortInUse) {
+    platform::VirtualInputPort busy("busy in");  // another program holds it
+    midi::CMIDIInDevice holder;
+    holder.OpenPort(static_cast<mm::UINT>(testutil::FindInput("busy in")));
+    // Ports: IN 0 busy, then Through 1, unit, unit 2 on IN 1..3 and OUT 0..2.
+    const CliRun r = Cli({"detect", "--sim-units", "2", "--sim-through", "1", "--wait-ms", "100"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "IN 2 / OUT 1: OK - BL V1.2, FW V3.4 (IN \"VANTRO simulated unit\", OUT \"VANTRO "
+              "simulated unit\")\n"
+              "IN 3 / OUT 2: OK - BL V1.2, FW V3.5 (IN \"VANTRO simulated unit 2\", OUT "
+              "\"VANTRO simulated unit 2\")\n"
+              "skipped IN 0 \"busy in\": " +
+                  testutil::ErrorText(mm::MMSYSERR_ALLOCATED) + "\n");
+    const CliRun j = Cli({"detect", "--json", "--sim-through", "1", "--simulated-unit"});
+    EXPECT_THAT(j.out, HasSubstr("\"units\": [{\"in\": 2, \"out\": 1, \"in_name\": \"VANTRO "
+                                 "simulated unit\", \"out_name\": \"VANTRO simulated unit\", "
+                                 "\"bootloader\": \"1.2\", \"firmware\": \"3.4\""));
+    EXPECT_THAT(j.out, HasSubstr("\"skipped\": [{\"port\": \"in\", \"number\": 0, \"name\": "
+                                 "\"busy in\""));
+
+    // Only the Through pair answers, with the request itself: no unit.
+    const CliRun echo = Cli({"detect", "--sim-through", "2", "--wait-ms", "10"});
+    EXPECT_EQ(echo.status, 1);
+    EXPECT_THAT(echo.out, HasSubstr("No VANTRO unit answered on any MIDI port pair (3 IN, 2 OUT"));
+    // Every IN port in use: nothing could be tried.
+    EXPECT_EQ(Cli({"detect", "--wait-ms", "10"}).status, 3);
+    for (const auto& bad : {std::vector<std::string>{"detect", "--wait-ms", "5"},
+                            {"detect", "--in", "0"},
+                            {"detect", "--bogus"}})
+        EXPECT_EQ(Cli(bad).status, 2) << bad[1];
+}
+
+TEST(DetectCli, UnitAutoUsesTheOnePairOrSaysWhyNot) {
+    const CliRun one = Cli({"verify", "--unit", "auto", "--sim-through", "1", "--simulated-unit"});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, "OK - BL V1.2, FW V3.4\n");
+    const CliRun several = Cli({"reset", "--unit", "auto", "--sim-units", "2"});
+    EXPECT_EQ(several.status, 2);
+    EXPECT_THAT(several.err, HasSubstr("several VANTRO units answered:\n  IN 0 / OUT 0: OK"));
+    EXPECT_THAT(several.out, Not(HasSubstr("Restart sent")));
+    const CliRun none = Cli({"upgrade", "--unit", "auto", "--sim-through", "1", "x.hex"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "vantro-cli upgrade: No VANTRO unit answered on any MIDI port pair\n");
+    EXPECT_EQ(Cli({"verify", "--unit", "auto", "--in", "0"}).status, 2);
+    EXPECT_EQ(Cli({"verify", "--unit", "first"}).status, 2);
+}
+
+}  // namespace
