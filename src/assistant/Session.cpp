@@ -5,14 +5,16 @@
 namespace vantro::assistant {
 
 const char* const kWindowUsage =
-    "usage: VANTRO [--version] [--simulated-unit [--sim-baud N] [--sim-fault KIND:RATE]...\n"
+    "usage: VANTRO [--version] [--simulated-unit [--sim-units N] [--sim-through N]\n"
+    "              [--sim-baud N] [--sim-fault KIND:RATE]...\n"
     "              [--sim-seed N] [--sim-versions A.B.C.D] [--sim-page-erase-us N]\n"
     "              [--sim-row-write-us N] [--sim-late-ms N] [--sim-flash-start previous|erased]\n"
     "              [--sim-flash-in FILE] [--sim-flash-out FILE]]\n"
     "\n"
     "Opens the VANTRO Assistant. --simulated-unit adds a built-in simulated unit's MIDI ports\n"
-    "after the real ones, so the six steps can be tried without a unit; the --sim-* options\n"
-    "are those of vantro-cli.\n";
+    "after the real ones, so the six steps can be tried without a unit; --sim-units N adds N\n"
+    "of them, --sim-through N as many Through port pairs; the --sim-* options are those of\n"
+    "vantro-cli.\n";
 
 WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCommandLine& line,
                                   std::string& error) {
@@ -28,6 +30,7 @@ WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCo
             line.simulated = true;
             continue;
         }
+        line.simulated = line.simulated || a == "--sim-units";
         if (a == "--restarted") {
             continue;  // started again by the system's restart manager (Windows)
         }
@@ -53,21 +56,22 @@ WindowArgs ParseWindowCommandLine(const std::vector<std::string>& args, WindowCo
 
 namespace {
 
-// The unit a window starts from its command line. A flash dump that cannot be used does not
-// stop the window: problem then says why and the unit starts erased.
-std::unique_ptr<sim::InProcessUnit> StartWindowUnit(const sim::SimCommandLine& line,
-                                                    std::string& problem) {
-    auto unit = std::make_unique<sim::InProcessUnit>(line.options);
+// The simulated ports a window starts from its command line. A flash dump that cannot be used
+// does not stop the window: problem then says why and the first unit starts erased.
+sim::SimulatedPorts StartWindowPorts(const WindowCommandLine& line, std::string& problem) {
+    const uint32_t units = line.simulated ? line.sim.units : 0;
+    auto ports = sim::StartSimulatedPorts(line.sim.options, units, line.sim.throughs);
     std::string why;
-    if (!line.flashIn.empty() && !unit->Core().LoadFlashFile(line.flashIn, why)) {
-        problem = "Cannot use '" + line.flashIn + "' as flash dump: " + why +
+    if (units > 0 && !line.sim.flashIn.empty() &&
+        !ports.units[0]->Core().LoadFlashFile(line.sim.flashIn, why)) {
+        problem = "Cannot use '" + line.sim.flashIn + "' as flash dump: " + why +
                   ".\nThe simulated unit starts with its flash erased.";
-        sim::SimOptions erased = line.options;
+        sim::SimOptions erased = line.sim.options;
         erased.startErased = true;
-        unit.reset();  // its ports go before the new unit's come
-        unit = std::make_unique<sim::InProcessUnit>(erased);
+        ports = {};  // its ports go before the new ones come
+        ports = sim::StartSimulatedPorts(line.sim.options, units, line.sim.throughs, &erased);
     }
-    return unit;
+    return ports;
 }
 
 }  // namespace
@@ -90,13 +94,12 @@ int RunWindowProgram(const std::vector<std::string>& args, const char* version,
             break;
     }
     program.Prepare(args);
-    std::unique_ptr<sim::InProcessUnit> unit;
     std::string notice;
-    if (line.simulated)
-        unit = StartWindowUnit(line.sim, notice);
+    auto simulated = StartWindowPorts(line, notice);
     program.RunDialog(notice);  // Quit, Enter, Escape and the close box all end here alike
     std::string why;
-    if (unit && !line.sim.flashOut.empty() && !unit->Core().SaveFlashFile(line.sim.flashOut, why)) {
+    if (!simulated.units.empty() && !line.sim.flashOut.empty() &&
+        !simulated.units[0]->Core().SaveFlashFile(line.sim.flashOut, why)) {
         program.Messages().Show(
             "Could not write the flash dump '" + line.sim.flashOut + "': " + why,
             MessageButtons::Ok);

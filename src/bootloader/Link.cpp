@@ -84,7 +84,7 @@ void MyReceiver::OnLongMessage(const char* data, uint32_t length, uint32_t) {
     if (trace_ != nullptr) {
         trace_->Received(reinterpret_cast<const uint8_t*>(copy.GetBytes()), length);
     }
-    ReplyBuffer.Replace(copy.GetBytes(), copy.GetByteCount());
+    capture_.Replace(copy.GetBytes(), copy.GetByteCount());
 }
 
 void MyReceiver::OnShortMessageError(uint32_t, uint32_t) {
@@ -95,8 +95,13 @@ void MyReceiver::OnShortMessageError(uint32_t, uint32_t) {
 MidiPortPair::MidiPortPair(MessageSeam* messages, LinkTimings timings, LinkTrace* trace)
     : messages_(messages), timings_(timings), trace_(trace) {
     // A port that fails ends the wait for a reply at once.
-    input_.SetFailureListener([] { ReplyBuffer.Interrupt(); });
-    output_.SetFailureListener([] { ReplyBuffer.Interrupt(); });
+    input_.SetFailureListener([this] { Capture().Interrupt(); });
+    output_.SetFailureListener([this] { Capture().Interrupt(); });
+}
+
+void MidiPortPair::UseOwnCapture() {
+    ownCapture_ = std::make_unique<ReplyBufferType>();
+    input_.UseOwnDataArea();
 }
 
 void MidiPortPair::ThrowIfPortFailed() const {
@@ -119,7 +124,7 @@ void MidiPortPair::OpenPorts(UINT inputIndex, UINT outputIndex) {
         input_.AttachReceiver(nullptr);
         receiver_.reset();
     }
-    receiver_ = std::make_unique<MyReceiver>(notices_, trace_);
+    receiver_ = std::make_unique<MyReceiver>(notices_, trace_, Capture());
     input_.AttachReceiver(receiver_.get());
     input_.OpenPort(inputIndex);
     output_.OpenPort(outputIndex);
@@ -141,7 +146,7 @@ void MidiPortPair::Send(const uint8_t* bytes, std::size_t length) {
 }
 
 void ArmForReply(MidiPortPair& pair) {
-    ReplyBuffer.Clear();
+    pair.Capture().Clear();
     pair.Input().QueueBuffer();
     pair.Input().Start();
 }
@@ -158,13 +163,14 @@ uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kIdleSlice = std::chrono::milliseconds(10);
     const LinkTimings& t = pair.Timings();
+    ReplyBufferType& capture = pair.Capture();
     bool filled = false;
     const std::function<bool()> failed = [&pair] { return pair.PortFailed(); };
     if (t.wakeOnArrival) {
         const auto deadline = Clock::now() + AttemptWait(t);
         for (;;) {
             const auto sliceEnd = t.idle ? std::min(deadline, Clock::now() + kIdleSlice) : deadline;
-            filled = ReplyBuffer.WaitUntilFilled(sliceEnd, failed);
+            filled = capture.WaitUntilFilled(sliceEnd, failed);
             if (filled || failed() || Clock::now() >= deadline)
                 break;
             t.idle();
@@ -172,17 +178,17 @@ uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
     } else {
         const int polls = std::max(1, t.pollCount);
         for (int poll = 0; poll < polls && !failed(); ++poll) {
-            if (ReplyBuffer.HasBytes()) {
+            if (capture.HasBytes()) {
                 filled = true;
                 break;
             }
             if (poll + 1 < polls) {
                 const auto wake = Clock::now() + t.pollInterval;
                 while (t.idle && wake - Clock::now() > kIdleSlice && !failed()) {
-                    ReplyBuffer.Pause(Clock::now() + kIdleSlice, failed);
+                    capture.Pause(Clock::now() + kIdleSlice, failed);
                     t.idle();
                 }
-                ReplyBuffer.Pause(wake, failed);
+                capture.Pause(wake, failed);
             }
         }
     }
@@ -192,7 +198,7 @@ uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
     }
     pair.Input().Stop();
     pair.Input().ReleaseBuffers();
-    return static_cast<uint16_t>(ReplyBuffer.CopyOut(reply, kFrameArea));
+    return static_cast<uint16_t>(capture.CopyOut(reply, kFrameArea));
 }
 
 bool IsValidReply(const uint8_t* request, const uint8_t* reply, std::size_t length) {

@@ -80,10 +80,11 @@ class PendingNotices {
     std::vector<std::string> raised_;  // every text raised so far, each once
 };
 
-// Copies every reply into ReplyBuffer.
+// Copies every reply into its pair's capture, ReplyBuffer unless the pair has its own.
 class MyReceiver : public midi::CMIDIReceiver {
   public:
-    MyReceiver(PendingNotices& notices, LinkTrace* trace) : notices_(notices), trace_(trace) {}
+    MyReceiver(PendingNotices& notices, LinkTrace* trace, ReplyBufferType& capture = ReplyBuffer)
+        : notices_(notices), trace_(trace), capture_(capture) {}
 
     void OnLongMessage(const char* data, uint32_t length, uint32_t timeStamp) override;
     void OnShortMessage(uint32_t, uint32_t) override {}
@@ -93,6 +94,7 @@ class MyReceiver : public midi::CMIDIReceiver {
   private:
     PendingNotices& notices_;
     LinkTrace* trace_;
+    ReplyBufferType& capture_;
 };
 
 // An input and an output port opened together for one conversation with the unit.
@@ -105,6 +107,12 @@ class MidiPortPair {
     MidiPortPair& operator=(const MidiPortPair&) = delete;
 
     void OpenPorts(mm::UINT inputIndex, mm::UINT outputIndex);
+
+    // Gives the pair a reply capture and an input data area of its own instead of the
+    // process's, so that it can talk to one unit while other pairs talk to others. Before
+    // OpenPorts.
+    void UseOwnCapture();
+    ReplyBufferType& Capture() { return ownCapture_ ? *ownCapture_ : ReplyBuffer; }
 
     // Shows what the callback thread has raised since the last call.
     void ShowPendingNotices();
@@ -125,6 +133,7 @@ class MidiPortPair {
     LinkTimings timings_;
     LinkTrace* trace_;
     PendingNotices notices_;
+    std::unique_ptr<ReplyBufferType> ownCapture_;
     // Declared before the ports so that it is deleted after the input port has closed.
     std::unique_ptr<MyReceiver> receiver_;
     midi::CMIDIInDevice input_;
@@ -134,7 +143,7 @@ class MidiPortPair {
 // How long one attempt waits: the poll interval times the poll count, at most a day.
 std::chrono::milliseconds AttemptWait(const LinkTimings& timings);
 
-// Empties ReplyBuffer, queues an input buffer and starts input: done before the request
+// Empties the pair's capture, queues an input buffer and starts input: done before the request
 // leaves, so that a fast unit's reply cannot arrive before input runs.
 void ArmForReply(MidiPortPair& pair);
 

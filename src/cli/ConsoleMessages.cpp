@@ -1,8 +1,25 @@
 #include "cli/ConsoleMessages.h"
 
+#include <iostream>
 #include <ostream>
 
+#include "platform/Console.h"
+
 namespace vantro::cli {
+
+namespace {
+
+std::string WithLineFeeds(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i];
+    }
+    return out;
+}
+
+}  // namespace
 
 MessageAnswer ConsoleMessages::Show(const std::string& text, MessageButtons buttons) {
     texts_.push_back(text);
@@ -12,6 +29,27 @@ MessageAnswer ConsoleMessages::Show(const std::string& text, MessageButtons butt
     }
     out_.flush();
     return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+}
+
+MessageAnswer UpgradeConsole::Show(const std::string& text, MessageButtons buttons) {
+    std::string shown = WithLineFeeds(text);
+    if (buttons == MessageButtons::Ok) {
+        out_ << shown << (shown.empty() || shown.back() != '\n' ? "\n" : "");
+        out_.flush();
+        return MessageAnswer::Ok;
+    }
+    out_ << shown;
+    bool yes = answer_ == Answer::Yes;
+    if (answer_ == Answer::Ask && platform::IsTerminal(platform::Stream::In)) {
+        out_ << " [y/N] " << std::flush;
+        std::string line;
+        std::getline(std::cin, line);
+        yes = !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+    } else {
+        out_ << ' ' << (yes ? "Yes" : "No") << '\n';
+    }
+    out_.flush();
+    return yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
 }  // namespace vantro::cli

@@ -22,4 +22,18 @@ class ConsoleMessages : public MessageSeam {
     std::vector<std::string> texts_;
 };
 
+enum class Answer { Ask, Yes, No };
+
+// The message boxes of an upgrade run, on out; the restart question answered as told (Ask:
+// asked on the terminal, No when input is no terminal). Line ends as the stream wants them.
+class UpgradeConsole : public MessageSeam {
+  public:
+    UpgradeConsole(std::ostream& out, Answer answer) : out_(out), answer_(answer) {}
+    MessageAnswer Show(const std::string& text, MessageButtons buttons) override;
+
+  private:
+    std::ostream& out_;
+    Answer answer_;
+};
+
 }  // namespace vantro::cli

@@ -8,7 +8,9 @@
 #include <ostream>
 
 #include "cli/Cli.h"
+#include "cli/ConsoleMessages.h"
 #include "cli/LinkOptions.h"
+#include "cli/UpgradeAll.h"
 #include "platform/Console.h"
 #include "upgrade/UpgradeRun.h"
 
@@ -19,11 +21,16 @@ namespace {
 constexpr const char* kUpgradeUsage =
     "usage: vantro-cli upgrade [port choice] [link options] [--readback] [--yes | --no] "
     "FILE.hex\n"
+    "       vantro-cli upgrade --all [link options] [--readback] (--yes | --no) FILE.hex\n"
     "\n"
     "Upgrades the unit with FILE.hex as the assistant's Upgrade button does: loads it,\n"
     "erases and writes the unit's program memory block by block, sends VerifyOK and prints\n"
     "the report. A progress bar goes to standard error.\n"
     "\n"
+    "  --all       upgrade every unit 'vantro-cli detect' finds, all at the same time, each\n"
+    "              on its own pair: a progress line per unit, each unit's report under its\n"
+    "              ports' names, then a summary (pair, versions before, result); exit 0\n"
+    "              only when every unit succeeded\n"
     "  --readback  read every written block back and compare it\n"
     "  --yes       answer the restart question Yes (the unit restarts)\n"
     "  --no        answer it No\n"
@@ -35,49 +42,6 @@ constexpr const char* kUpgradeUsage =
     "Exit status: 0 after the success report, 1 after the failure report or a refusal,\n"
     "2 usage error, 3 a port failure, 4 done but the trace or flash dump was not written.\n"
     "\n";
-
-enum class Answer { Ask, Yes, No };
-
-std::string WithLineFeeds(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        out += text[i];
-    }
-    return out;
-}
-
-// The message boxes of the run, on standard output; the restart question answered as told.
-class UpgradeConsole : public MessageSeam {
-  public:
-    UpgradeConsole(std::ostream& out, Answer answer) : out_(out), answer_(answer) {}
-
-    MessageAnswer Show(const std::string& text, MessageButtons buttons) override {
-        std::string shown = WithLineFeeds(text);
-        if (buttons == MessageButtons::Ok) {
-            out_ << shown << (shown.empty() || shown.back() != '\n' ? "\n" : "");
-            out_.flush();
-            return MessageAnswer::Ok;
-        }
-        out_ << shown;
-        bool yes = answer_ == Answer::Yes;
-        if (answer_ == Answer::Ask && platform::IsTerminal(platform::Stream::In)) {
-            out_ << " [y/N] " << std::flush;
-            std::string line;
-            std::getline(std::cin, line);
-            yes = !line.empty() && (line[0] == 'y' || line[0] == 'Y');
-        } else {
-            out_ << ' ' << (yes ? "Yes" : "No") << '\n';
-        }
-        out_.flush();
-        return yes ? MessageAnswer::Yes : MessageAnswer::No;
-    }
-
-  private:
-    std::ostream& out_;
-    Answer answer_;
-};
 
 // Blocks done of total, percent, bytes per second and time left: redrawn in place on a
 // terminal, a plain line about every two seconds otherwise.
@@ -166,6 +130,7 @@ struct UpgradeArgs {
     LinkOptions link;
     Answer answer = Answer::Ask;
     bool readBack = false;
+    bool all = false;
     bool help = false;
     std::optional<std::string> path;
 };
@@ -174,6 +139,8 @@ struct UpgradeArgs {
 bool TakeUpgradeOption(const std::string& a, UpgradeArgs& parsed, std::string& error) {
     if (a == "--readback") {
         parsed.readBack = true;
+    } else if (a == "--all") {
+        parsed.all = true;
     } else if (a == "--yes" || a == "--no") {
         const Answer given = a == "--yes" ? Answer::Yes : Answer::No;
         if (parsed.answer != Answer::Ask && parsed.answer != given) {
@@ -213,6 +180,13 @@ int ParseUpgradeArgs(const std::vector<std::string>& args, UpgradeArgs& parsed, 
     if (error.empty() && !parsed.path) {
         error = "no HEX file given";
     }
+    if (error.empty() && parsed.all &&
+        (parsed.link.in || parsed.link.out || parsed.link.autoUnit)) {
+        error = "--all upgrades every unit found: --in, --out and --unit do not apply";
+    }
+    if (error.empty() && parsed.all && parsed.answer == Answer::Ask) {
+        error = "--all needs --yes or --no: the units are upgraded at the same time";
+    }
     if (!error.empty()) {
         err << "vantro-cli upgrade: " << error << '\n';
         return kExitUsage;
@@ -225,6 +199,12 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
     auto session = LinkSession::Start(parsed.link, err, status);
     if (!session) {
         return status;
+    }
+    const bool terminal = &err == &std::cerr && platform::IsTerminal(platform::Stream::Err);
+    if (parsed.all) {
+        const AllUnitsOptions all{*parsed.path, parsed.answer, parsed.readBack, session->Timings(),
+                                  session->Trace()};
+        return session->Finish(UpgradeAllUnits(all, out, err, terminal));
     }
     unsigned in = 0, outPort = 0;
     std::string why;
@@ -246,7 +226,7 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
     }
 
     UpgradeConsole messages(out, parsed.answer);
-    ProgressBar bar(err, &err == &std::cerr && platform::IsTerminal(platform::Stream::Err));
+    ProgressBar bar(err, terminal);
     UpgradeOptions options;
     options.timings = session->Timings();
     options.trace = session->Trace();

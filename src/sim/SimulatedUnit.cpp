@@ -124,12 +124,13 @@ std::string UnitPortName(uint32_t k) {
     return name;
 }
 
-SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs) {
+SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs,
+                                   const SimOptions* firstUnit) {
     SimulatedPorts ports;
     for (uint32_t k = 0; k < throughs; ++k)
         ports.throughs.push_back(std::make_unique<ThroughPair>("Through " + std::to_string(k + 1)));
     for (uint32_t k = 0; k < units; ++k) {
-        SimOptions own = options;
+        SimOptions own = k == 0 && firstUnit != nullptr ? *firstUnit : options;
         own.versions[3] = static_cast<uint8_t>(own.versions[3] + k);
         ports.units.push_back(std::make_unique<InProcessUnit>(own, UnitPortName(k)));
     }

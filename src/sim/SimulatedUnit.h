@@ -130,6 +130,8 @@ struct SimulatedPorts {
     std::vector<std::unique_ptr<InProcessUnit>> units;
 };
 std::string UnitPortName(uint32_t k);
-SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs);
+// firstUnit, when given, sets up the first unit instead of options.
+SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs,
+                                   const SimOptions* firstUnit = nullptr);
 
 }  // namespace vantro::sim

@@ -166,6 +166,8 @@ struct Run {
 UpgradeOutcome RunOnPorts(const Run& run, bool& resetProgress) {
     auto pair =
         std::make_unique<MidiPortPair>(&run.messages, run.options.timings, run.options.trace);
+    if (run.options.ownCapture)
+        pair->UseOwnCapture();
     const int in = run.request.inPort;
     const int out = run.request.outPort;
     if (in < 0 || out < 0) {

@@ -35,6 +35,8 @@ struct UpgradeOptions {
     LinkTrace* trace = nullptr;
     // Read every written block back and compare it.
     bool readBack = false;
+    // The pair gets a reply capture of its own: other runs go on at the same time.
+    bool ownCapture = false;
 };
 
 // How a run ended, for callers that report it (the CLI's exit status).

@@ -4,8 +4,12 @@
 
 #include "../midi/MidiTestSupport.h"
 #include "CliRun.h"
+#include "image/DeviceProfile.h"
+#include "image/FirmwareImage.h"
+#include "image/HexReader.h"
 #include "midi/MidiInDevice.h"
 #include "platform/VirtualMidi.h"
+#include "sim/SimulatedUnit.h"
 
 namespace {
 
@@ -61,6 +65,47 @@ TEST(DetectCli, UnitAutoUsesTheOnePairOrSaysWhyNot) {
     EXPECT_EQ(none.err, "vantro-cli upgrade: No VANTRO unit answered on any MIDI port pair\n");
     EXPECT_EQ(Cli({"verify", "--unit", "auto", "--in", "0"}).status, 2);
     EXPECT_EQ(Cli({"verify", "--unit", "first"}).status, 2);
+}
+
+// Every byte the file gives above the boot area, as the unit's flash must hold it (the phantom
+// byte of each word reads 0).
+bool FlashHoldsTheFile(const std::vector<uint8_t>& flash, const std::string& hex) {
+    vantro::DeviceProfile profile;
+    profile.DescribePic24FJ64GB002();
+    vantro::FirmwareImage image;
+    vantro::RecordingMessageSeam m;
+    if (!vantro::LoadHexFile(profile, hex, image, m))
+        return false;
+    for (std::size_t a = 0x2800; a < image.codeBytes.size() && a < flash.size(); ++a) {
+        if (image.usedAddresses[a] && a % 4 != 3 && flash[a] != image.codeBytes[a])
+            return false;
+    }
+    return true;
+}
+
+TEST(UpgradeAllCli, EveryUnitAtOnceEachWithTheFileThenASummary) {
+    const std::string hex = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
+    auto ports = vantro::sim::StartSimulatedPorts({}, 3, 1);  // seen by the command's lists
+    const CliRun r = Cli({"upgrade", "--all", "--yes", hex});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (const auto& unit : ports.units) {
+        EXPECT_TRUE(FlashHoldsTheFile(unit->Core().FlashDump(), hex));
+        EXPECT_TRUE(testutil::Eventually([&] { return unit->Core().Restarts() == 1; }));
+    }
+    EXPECT_THAT(r.out, HasSubstr("== IN 3 / OUT 3 (IN \"VANTRO simulated unit 3\", OUT \"VANTRO "
+                                 "simulated unit 3\") ==\nVANTRO Update is completed and OK!"));
+    EXPECT_THAT(r.out, HasSubstr("  IN 2 / OUT 2     OK - BL V1.2, FW V3.5    completed\n"));
+    EXPECT_THAT(r.err, HasSubstr("IN 1 / OUT 1: [##############################] 104/104"));
+    // A unit that fails fails the whole command; the others are still upgraded.
+    vantro::sim::SimOptions cut;
+    cut.cutAfter = 3;  // silent from its first write on
+    vantro::sim::InProcessUnit failing(cut, "failing unit");
+    const CliRun f = Cli({"upgrade", "--all", "--no", "--poll-count", "4", hex});
+    EXPECT_EQ(f.status, 1);
+    EXPECT_THAT(f.out, HasSubstr("  IN 4 / OUT 4     OK - BL V1.2, FW V3.4    FAILED\n"));
+    EXPECT_THAT(f.out, HasSubstr("  IN 3 / OUT 3     OK - BL V1.2, FW V3.6    completed\n"));
+    EXPECT_EQ(Cli({"upgrade", "--all", hex}).status, 2);  // no one question to ask
+    EXPECT_EQ(Cli({"upgrade", "--all", "--yes", "--in", "0", hex}).status, 2);
 }
 
 }  // namespace

@@ -1,0 +1,160 @@
+#include "cli/UpgradeAll.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "bootloader/Detect.h"
+#include "cli/Cli.h"
+#include "upgrade/UpgradeRun.h"
+
+namespace vantro::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One unit's run, on a thread of its own.
+struct UnitRun : UpgradeProgress {
+    UnitRun(const FoundUnit& u, Answer answer) : unit(u), messages(report, answer) {}
+    void Running(bool) override {}
+    void SetTotal(int blocks) override { total = blocks; }
+    void SetDone(int blocks) override {
+        if (blocks > 0)
+            done = blocks;  // the run puts 0 back at its end
+    }
+    std::string Pair() const {
+        return "IN " + std::to_string(unit.in) + " / OUT " + std::to_string(unit.out);
+    }
+
+    FoundUnit unit;
+    std::ostringstream report;
+    UpgradeConsole messages;
+    std::atomic<int> done{0}, total{0};
+    std::atomic<bool> finished{false};
+    UpgradeOutcome outcome = UpgradeOutcome::Refused;  // read once the thread has ended
+};
+
+const char* ResultText(UpgradeOutcome outcome) {
+    switch (outcome) {
+        case UpgradeOutcome::Completed:
+            return "completed";
+        case UpgradeOutcome::Failed:
+            return "FAILED";
+        case UpgradeOutcome::PortError:
+            return "port failure";
+        case UpgradeOutcome::Refused:
+            break;
+    }
+    return "not started";
+}
+
+std::string ProgressLine(const UnitRun& r) {
+    const int total = r.total, done = std::min(r.done.load(), total);
+    constexpr int kWidth = 30;
+    std::string bar(total > 0 ? static_cast<std::size_t>(kWidth * done / total) : 0, '#');
+    bar.resize(kWidth, '.');
+    char line[160];
+    std::snprintf(line, sizeof line, "%s: [%s] %d/%d blocks%s", r.Pair().c_str(), bar.c_str(), done,
+                  total, r.finished ? " - done" : "");
+    return line;
+}
+
+// Draws every unit's line until all have finished: in place on a terminal, else a line per
+// unit every two seconds.
+void ShowProgress(std::vector<std::unique_ptr<UnitRun>>& runs, std::mutex& m,
+                  std::condition_variable& ended, std::ostream& err, bool terminal) {
+    const auto interval = terminal ? std::chrono::milliseconds(200) : std::chrono::seconds(2);
+    bool drawn = false;
+    for (bool last = false; !last;) {
+        {
+            std::unique_lock lock(m);
+            ended.wait_for(lock, interval, [&] {
+                for (const auto& r : runs)
+                    if (!r->finished)
+                        return false;
+                return true;
+            });
+        }
+        last = true;
+        for (const auto& r : runs)
+            last = last && r->finished;
+        if (terminal && drawn)
+            err << "\x1b[" << runs.size() << 'A';
+        for (const auto& r : runs)
+            err << (terminal ? "\r\x1b[K" : "") << ProgressLine(*r) << '\n';
+        err.flush();
+        drawn = true;
+    }
+}
+
+void PrintSummary(const std::vector<std::unique_ptr<UnitRun>>& runs, std::ostream& out) {
+    out << "\nSummary:\n";
+    char line[200];
+    std::snprintf(line, sizeof line, "  %-16s %-24s %s\n", "pair", "versions before", "result");
+    out << line;
+    for (const auto& r : runs) {
+        std::snprintf(line, sizeof line, "  %-16s %-24s %s\n", r->Pair().c_str(),
+                      r->unit.Status().c_str(), ResultText(r->outcome));
+        out << line;
+    }
+}
+
+}  // namespace
+
+int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostream& err,
+                    bool terminal) {
+    const DetectResult found = DetectUnits(kDefaultDetectWait, options.trace);
+    if (found.units.empty()) {
+        err << "vantro-cli upgrade: " << kNoUnitAnswered << '\n';
+        return found.NothingToTry() ? kExitPortError : kExitFailed;
+    }
+    std::vector<std::unique_ptr<UnitRun>> runs;
+    for (const FoundUnit& u : found.units)
+        runs.push_back(std::make_unique<UnitRun>(u, options.answer));
+    std::mutex m;
+    std::condition_variable ended;
+    {
+        std::vector<std::jthread> threads;
+        for (auto& r : runs) {
+            threads.emplace_back([&options, &m, &ended, run = r.get()] {
+                UpgradeOptions o;
+                o.timings = options.timings;
+                o.trace = options.trace;
+                o.readBack = options.readBack;
+                o.ownCapture = true;
+                const UpgradeRequest request{options.path, static_cast<int>(run->unit.in),
+                                             static_cast<int>(run->unit.out)};
+                run->outcome = RunUpgrade(request, *run, run->messages, o);
+                if (run->outcome == UpgradeOutcome::Completed)
+                    run->done = run->total.load();
+                {
+                    std::lock_guard lock(m);
+                    run->finished = true;
+                }
+                ended.notify_all();
+            });
+        }
+        ShowProgress(runs, m, ended, err, terminal);
+    }  // every run's thread joined
+    int status = kExitOk;
+    for (const auto& r : runs) {
+        out << "== " << r->Pair() << " (IN \"" << r->unit.inName << "\", OUT \"" << r->unit.outName
+            << "\") ==\n"
+            << r->report.str();
+        if (r->outcome == UpgradeOutcome::PortError)
+            status = kExitPortError;
+        else if (r->outcome != UpgradeOutcome::Completed && status == kExitOk)
+            status = kExitFailed;
+    }
+    PrintSummary(runs, out);
+    return status;
+}
+
+}  // namespace vantro::cli

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "bootloader/Link.h"
+#include "cli/ConsoleMessages.h"
+
+namespace vantro::cli {
+
+struct AllUnitsOptions {
+    std::string path;
+    Answer answer = Answer::No;  // Yes or No: there is no one question to ask
+    bool readBack = false;
+    LinkTimings timings;
+    LinkTrace* trace = nullptr;
+};
+
+// Upgrades every unit detect finds at the same time, each on its own pair with its own reply
+// capture: one progress line per unit on err (redrawn in place on a terminal, a line every two
+// seconds otherwise), then each unit's report under its ports' names and a summary table on
+// out. Returns 0 when every unit succeeded, 1 when none answered or one failed, 3 when a port
+// failed.
+int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostream& err,
+                    bool terminal);
+
+}  // namespace vantro::cli
