@@ -115,13 +115,19 @@ ThroughPair::ThroughPair(const std::string& name)
           toHost_.SendSysEx(bytes, n);
       }) {}
 
-std::string UnitPortName(uint32_t k) {
-    std::string name = kUnitPortName;
+std::string UnitPortName(uint32_t k, const std::string& base) {
+    std::string name = base;
     if (k > 0) {
         name += ' ';
         name += std::to_string(k + 1);
     }
     return name;
+}
+
+SimOptions UnitOptions(const SimOptions& options, uint32_t k) {
+    SimOptions own = options;
+    own.versions[3] = static_cast<uint8_t>(own.versions[3] + k);
+    return own;
 }
 
 SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs,
@@ -130,8 +136,8 @@ SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, ui
     for (uint32_t k = 0; k < throughs; ++k)
         ports.throughs.push_back(std::make_unique<ThroughPair>("Through " + std::to_string(k + 1)));
     for (uint32_t k = 0; k < units; ++k) {
-        SimOptions own = k == 0 && firstUnit != nullptr ? *firstUnit : options;
-        own.versions[3] = static_cast<uint8_t>(own.versions[3] + k);
+        const SimOptions own =
+            UnitOptions(k == 0 && firstUnit != nullptr ? *firstUnit : options, k);
         ports.units.push_back(std::make_unique<InProcessUnit>(own, UnitPortName(k)));
     }
     return ports;

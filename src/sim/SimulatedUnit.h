@@ -129,7 +129,9 @@ struct SimulatedPorts {
     std::vector<std::unique_ptr<ThroughPair>> throughs;
     std::vector<std::unique_ptr<InProcessUnit>> units;
 };
-std::string UnitPortName(uint32_t k);
+std::string UnitPortName(uint32_t k, const std::string& base = kUnitPortName);
+// The options of unit k: its firmware minor version k higher.
+SimOptions UnitOptions(const SimOptions& options, uint32_t k);
 // firstUnit, when given, sets up the first unit instead of options.
 SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs,
                                    const SimOptions* firstUnit = nullptr);

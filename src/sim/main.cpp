@@ -33,7 +33,10 @@ constexpr const char* kUsage =
     "                        (default) or nothing\n"
     "  --flash-in FILE       start from this flash dump (0x153F0 bytes)\n"
     "  --flash-out FILE      write the flash dump here when stopped\n"
+    "                        (both the first unit's)\n"
     "  --name NAME           port name (default 'VANTRO simulated unit')\n"
+    "  --units N             publish N units (1..16), the second as 'NAME 2' and so on, each\n"
+    "                        with its own flash and a firmware minor version one higher\n"
     "  --help                show this text\n"
     "  --version             show the version\n";
 
@@ -70,6 +73,11 @@ Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLi
                 return Parsed::Error;
         }
     }
+    if (line.throughs > 0) {
+        std::cerr << "vantro-unit-sim: --through is for the in-process ports of vantro-cli and "
+                     "VANTRO (--sim-through)\n";
+        return Parsed::Error;
+    }
     if (std::string error; !platform::CheckMidiApiSetting(error)) {
         std::cerr << "vantro-unit-sim: " << error << '\n';
         return Parsed::Error;
@@ -87,15 +95,23 @@ int Serve(const vantro::sim::SimCommandLine& line, const std::string& name) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
-        vantro::sim::PublishedUnit unit(line.options, name);
+        std::vector<std::unique_ptr<vantro::sim::PublishedUnit>> units;
+        for (uint32_t k = 0; k < line.units; ++k) {
+            units.push_back(std::make_unique<vantro::sim::PublishedUnit>(
+                vantro::sim::UnitOptions(line.options, k), vantro::sim::UnitPortName(k, name)));
+        }
+        auto& unit = *units.front();
         std::string error;
         if (!line.flashIn.empty() && !unit.Core().LoadFlashFile(line.flashIn, error)) {
             std::cerr << "vantro-unit-sim: cannot use '" << line.flashIn
                       << "' as flash dump: " << error << '\n';
             return 2;
         }
-        std::cout << "vantro-unit-sim: '" << name << "' ready on " << platform::RealMidiApi()
-                  << std::endl;
+        for (uint32_t k = 0; k < line.units; ++k) {
+            std::cout << "vantro-unit-sim: '" << vantro::sim::UnitPortName(k, name) << "' ready on "
+                      << platform::RealMidiApi() << '\n';
+        }
+        std::cout.flush();
         int signal = 0;
         sigwait(&stopSignals, &signal);
         if (!line.flashOut.empty() && !unit.Core().SaveFlashFile(line.flashOut, error)) {

@@ -4,9 +4,7 @@
 
 #include "../midi/MidiTestSupport.h"
 #include "CliRun.h"
-#include "image/DeviceProfile.h"
-#include "image/FirmwareImage.h"
-#include "image/HexReader.h"
+#include "FlashCheck.h"
 #include "midi/MidiInDevice.h"
 #include "platform/VirtualMidi.h"
 #include "sim/SimulatedUnit.h"
@@ -67,21 +65,7 @@ TEST(DetectCli, UnitAutoUsesTheOnePairOrSaysWhyNot) {
     EXPECT_EQ(Cli({"verify", "--unit", "first"}).status, 2);
 }
 
-// Every byte the file gives above the boot area, as the unit's flash must hold it (the phantom
-// byte of each word reads 0).
-bool FlashHoldsTheFile(const std::vector<uint8_t>& flash, const std::string& hex) {
-    vantro::DeviceProfile profile;
-    profile.DescribePic24FJ64GB002();
-    vantro::FirmwareImage image;
-    vantro::RecordingMessageSeam m;
-    if (!vantro::LoadHexFile(profile, hex, image, m))
-        return false;
-    for (std::size_t a = 0x2800; a < image.codeBytes.size() && a < flash.size(); ++a) {
-        if (image.usedAddresses[a] && a % 4 != 3 && flash[a] != image.codeBytes[a])
-            return false;
-    }
-    return true;
-}
+using testutil::FlashHoldsTheFile;
 
 TEST(UpgradeAllCli, EveryUnitAtOnceEachWithTheFileThenASummary) {
     const std::string hex = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";

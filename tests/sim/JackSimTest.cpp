@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "FlashCheck.h"
 #include "HexFiles.h"
 #include "Process.h"
 #include "platform/MidiApi.h"
@@ -106,6 +107,30 @@ TEST(JackSim, PortsPulledMidwayAreAPortFailureAtOnce) {
     EXPECT_THAT(r.out, ::testing::ContainsRegex("\"VANTRO sim pulled[^\"]*\" is gone"));
     EXPECT_THAT(r.out, ::testing::Not(::testing::HasSubstr("completed")));
     EXPECT_EQ(unit.sim.Stop(), 0) << "ended by signal " << unit.sim.EndingSignal();
+}
+
+TEST(JackSim, DetectFindsEveryPublishedUnitAndUpgradeAllProgramsThem) {
+    SKIP_WITHOUT_JACK();
+    testutil::TempFile dump("");
+    UnitProcess units("VANTRO sim pair", {"--units", "2", "--flash-out", dump.Path()});
+    ASSERT_TRUE(
+        units.sim.WaitForOutput("'VANTRO sim pair 2' ready on jack", std::chrono::seconds(10)));
+    const Result found = RunCliProcess("detect");
+    EXPECT_EQ(found.status, 0) << found.out;
+    // JACK names a port by its client and its own name.
+    for (const char* unit :
+         {"FW V3.4 \\(IN \"VANTRO sim pair[-:][^\"]*\", OUT \"VANTRO sim pair:",
+          "FW V3.5 \\(IN \"VANTRO sim pair 2[-:][^\"]*\", OUT \"VANTRO sim pair 2:"})
+        EXPECT_THAT(found.out, ::testing::ContainsRegex(
+                                   std::string("IN [0-9]+ / OUT [0-9]+: OK - BL V1.2, ") + unit));
+    const Result all = RunCliProcess("upgrade --all --no " + kExample);
+    EXPECT_EQ(all.status, 0) << all.out;
+    EXPECT_THAT(all.out, ::testing::ContainsRegex("OK - BL V1.2, FW V3.4 +completed"));
+    EXPECT_THAT(all.out, ::testing::ContainsRegex("OK - BL V1.2, FW V3.5 +completed"));
+    EXPECT_EQ(units.sim.Stop(), 0) << "ended by signal " << units.sim.EndingSignal();
+    const std::string flash = testutil::ReadAll(dump.Path());
+    EXPECT_TRUE(
+        testutil::FlashHoldsTheFile(std::vector<uint8_t>(flash.begin(), flash.end()), kExample));
 }
 
 // A JACK server of the test's own, stopped in the middle of an upgrade.
