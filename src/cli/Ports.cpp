@@ -1,24 +1,36 @@
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
+#include <csignal>
+#include <ctime>
+#include <mutex>
+#include <optional>
 #include <ostream>
 
 #include "cli/Cli.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
 #include "midi/PortNames.h"
+#include "platform/DeviceChange.h"
+#include "platform/MidiApi.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace vantro::cli {
 
-int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            out << "usage: vantro-cli ports\n\n"
-                   "Lists the MIDI IN and OUT ports with the numbers that --in and --out take.\n";
-            return kExitOk;
-        }
-        err << "vantro-cli ports: unexpected argument '" << a << "'\n";
-        return kExitUsage;
-    }
+namespace {
+
+constexpr const char* kPortsUsage =
+    "usage: vantro-cli ports [--watch [--watch-ms N]]\n\n"
+    "Says which MIDI system carries the ports (or why there is none) and lists the MIDI IN\n"
+    "and OUT ports with the numbers that --in and --out take.\n"
+    "  --watch       then prints each port as it comes (+) or goes (-), with the time, until\n"
+    "                Ctrl-C: plug an interface in and see its ports appear\n"
+    "  --watch-ms N  stop watching after N milliseconds (1..86400000), for scripts\n";
+
+void List(std::ostream& out) {
+    out << "MIDI system: " << platform::MidiSystemReport() << '\n';
     // The same queries the dialog's lists make, through closed port objects.
     const auto list = [&out](const char* heading, const char* none, const auto& port, auto caps) {
         out << heading;
@@ -31,6 +43,114 @@ int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostre
     };
     list("IN ports:", " none (no MIDI input port found)", midi::CMIDIInDevice(), MIDIINCAPSA{});
     list("OUT ports:", " none (no MIDI output port found)", midi::CMIDIOutDevice(), MIDIOUTCAPSA{});
+}
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+    interrupted = true;
+}
+
+std::string Now() {
+    const std::time_t t = std::time(nullptr);
+    char text[16] = "??:??:??";
+    if (const std::tm* local = std::localtime(&t))
+        std::strftime(text, sizeof text, "%H:%M:%S", local);
+    return text;
+}
+
+// The ports of one direction that came (+) and went (-) between two listings.
+void PrintChanges(std::ostream& out, const std::vector<std::string>& before,
+                  const std::vector<std::string>& now, const char* kind) {
+    std::vector<std::string> left = before;
+    for (const std::string& name : now) {
+        if (auto it = std::find(left.begin(), left.end(), name); it != left.end())
+            left.erase(it);  // one of each kept name is accounted for
+        else
+            out << Now() << " + " << kind << " \"" << name << "\"\n";
+    }
+    for (const std::string& name : left)
+        out << Now() << " - " << kind << " \"" << name << "\"\n";
+}
+
+// Prints each port that comes or goes until Ctrl-C, or until limit has passed.
+void Watch(std::ostream& out, std::optional<std::chrono::milliseconds> limit) {
+    std::mutex m;
+    std::condition_variable changed;
+    bool pending = false;
+    platform::PortNames last = platform::CurrentPortNames();
+    interrupted = false;
+    const auto previous = std::signal(SIGINT, &OnInterrupt);
+    {
+        platform::DeviceChangeWatch watch(
+            [&] {
+                {
+                    std::lock_guard lock(m);
+                    pending = true;
+                }
+                changed.notify_all();
+            },
+            std::chrono::milliseconds(250));
+        out << "Watching; Ctrl-C ends.\n" << std::flush;
+        const auto end = limit ? std::chrono::steady_clock::now() + *limit
+                               : std::chrono::steady_clock::time_point::max();
+        while (!interrupted && std::chrono::steady_clock::now() < end) {
+            std::unique_lock lock(m);
+            // A signal cannot wake the wait: it is looked at every 100 ms.
+            changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return pending; });
+            if (!pending)
+                continue;
+            pending = false;
+            lock.unlock();
+            const platform::PortNames now = platform::CurrentPortNames();
+            PrintChanges(out, last.inputs, now.inputs, "IN");
+            PrintChanges(out, last.outputs, now.outputs, "OUT");
+            out.flush();
+            last = now;
+        }
+    }  // the watch's thread joined
+    std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+}
+
+}  // namespace
+
+int RunPorts(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    bool watch = false;
+    std::optional<std::chrono::milliseconds> limit;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            out << kPortsUsage;
+            return kExitOk;
+        }
+        if (a == "--watch") {
+            watch = true;
+            continue;
+        }
+        if (a == "--watch-ms") {
+            const std::string v = i + 1 < args.size() ? args[++i] : "";
+            unsigned ms = 0;
+            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), ms);
+            if (v.empty() || ec != std::errc() || end != v.data() + v.size() || ms < 1 ||
+                ms > 86400000) {
+                err << "vantro-cli ports: --watch-ms takes a whole number from 1 to 86400000, "
+                       "not '"
+                    << v << "'\n";
+                return kExitUsage;
+            }
+            limit = std::chrono::milliseconds(ms);
+            continue;
+        }
+        err << "vantro-cli ports: unexpected argument '" << a << "'\n";
+        return kExitUsage;
+    }
+    if (limit && !watch) {
+        err << "vantro-cli ports: --watch-ms needs --watch\n";
+        return kExitUsage;
+    }
+    List(out);
+    if (watch)
+        Watch(out, limit);
     return kExitOk;
 }
 

@@ -39,4 +39,8 @@ bool CheckMidiApiSetting(std::string& error) {
     return false;
 }
 
+std::string NoneAskedReport() {
+    return "none (VANTRO_MIDI_API=none: only the ports inside this program)";
+}
+
 }  // namespace platform

@@ -17,4 +17,12 @@ bool CheckMidiApiSetting(std::string& error);
 // when none can open (or "none" was asked for).
 std::string RealMidiApi();
 
+// Which MIDI system carries the real ports, for a person: its name ("ALSA sequencer", "JACK",
+// "winmm", ...), or why there is none ("ALSA sequencer: cannot open /dev/snd/seq (No such
+// file or directory); JACK: no server running").
+std::string MidiSystemReport();
+
+// MidiSystemReport's text when VANTRO_MIDI_API is "none".
+std::string NoneAskedReport();
+
 }  // namespace platform

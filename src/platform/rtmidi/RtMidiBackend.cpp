@@ -84,23 +84,35 @@ void OnRtMidiError(RtMidiError::Type, const std::string& text, void* user) {
 }
 
 #if defined(__linux__)
-bool AlsaOpens() {
+// Why the ALSA sequencer does not open; empty when it does.
+std::string AlsaProblem() {
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) != 0) {
-        return false;
+    const int error = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
+    if (error != 0) {
+        return std::string("cannot open /dev/snd/seq (") + std::strerror(-error) + ")";
     }
     snd_seq_close(seq);
-    return true;
+    return {};
+}
+
+// Why no JACK server can be reached; empty when one runs.
+std::string JackProblem() {
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("vantro-assistant-probe", JackNoStartServer, &status);
+    if (client == nullptr) {
+        return (status & JackServerFailed) != 0 ? "no server running"
+                                                : "cannot connect to the server";
+    }
+    jack_client_close(client);
+    return {};
+}
+
+bool AlsaOpens() {
+    return AlsaProblem().empty();
 }
 
 bool JackRuns() {
-    jack_status_t status;
-    jack_client_t* client = jack_client_open("vantro-assistant-probe", JackNoStartServer, &status);
-    if (client == nullptr) {
-        return false;
-    }
-    jack_client_close(client);
-    return true;
+    return JackProblem().empty();
 }
 
 // The system's MIDI API as VANTRO_MIDI_API asks for it.
@@ -403,6 +415,32 @@ std::string RealMidiApi() {
         default:
             return "";
     }
+}
+
+std::string MidiSystemReport() {
+    if (RequestedMidiApi() == "none")
+        return NoneAskedReport();
+    switch (detail::Backend::Get().Api()) {
+        case RtMidi::LINUX_ALSA:
+            return "ALSA sequencer";
+        case RtMidi::UNIX_JACK:
+            return "JACK";
+        case RtMidi::MACOSX_CORE:
+            return "CoreMIDI";
+        default:
+            break;
+    }
+#if defined(__linux__)
+    const std::string want = RequestedMidiApi();
+    std::string why;
+    if (want != "jack")
+        why = "ALSA sequencer: " + detail::AlsaProblem();
+    if (want != "alsa")
+        why += (why.empty() ? "" : "; ") + std::string("JACK: ") + detail::JackProblem();
+    return "none (" + why + ")";
+#else
+    return "none (no MIDI system of this kind is known here)";
+#endif
 }
 
 struct PublishedPortPair::Impl {

@@ -326,4 +326,8 @@ std::string RealMidiApi() {
     return detail::Disabled() ? "" : "winmm";
 }
 
+std::string MidiSystemReport() {
+    return detail::Disabled() ? NoneAskedReport() : "winmm";
+}
+
 }  // namespace platform
