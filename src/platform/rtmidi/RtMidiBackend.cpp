@@ -404,32 +404,39 @@ unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& ou
 
 }  // namespace detail
 
-std::string RealMidiApi() {
-    switch (detail::Backend::Get().Api()) {
-        case RtMidi::LINUX_ALSA:
-            return "alsa";
-        case RtMidi::UNIX_JACK:
-            return "jack";
-        case RtMidi::MACOSX_CORE:
-            return "coremidi";
-        default:
-            return "";
+namespace {
+
+// Each API RtMidi may carry the ports on: as VANTRO_MIDI_API names it, and for a person.
+struct ApiName {
+    RtMidi::Api api;
+    const char* id;
+    const char* shown;
+};
+constexpr ApiName kApiNames[] = {{RtMidi::LINUX_ALSA, "alsa", "ALSA sequencer"},
+                                 {RtMidi::UNIX_JACK, "jack", "JACK"},
+                                 {RtMidi::MACOSX_CORE, "coremidi", "CoreMIDI"}};
+
+const ApiName* ChosenApiName() {
+    const RtMidi::Api api = detail::Backend::Get().Api();
+    for (const ApiName& n : kApiNames) {
+        if (n.api == api)
+            return &n;
     }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string RealMidiApi() {
+    const ApiName* chosen = ChosenApiName();
+    return chosen != nullptr ? chosen->id : "";
 }
 
 std::string MidiSystemReport() {
     if (RequestedMidiApi() == "none")
         return NoneAskedReport();
-    switch (detail::Backend::Get().Api()) {
-        case RtMidi::LINUX_ALSA:
-            return "ALSA sequencer";
-        case RtMidi::UNIX_JACK:
-            return "JACK";
-        case RtMidi::MACOSX_CORE:
-            return "CoreMIDI";
-        default:
-            break;
-    }
+    if (const ApiName* chosen = ChosenApiName())
+        return chosen->shown;
 #if defined(__linux__)
     const std::string want = RequestedMidiApi();
     std::string why;
