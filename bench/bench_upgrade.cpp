@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "WireBound.h"
 #include "bootloader/Link.h"
 #include "sim/SimulatedUnit.h"
 #include "upgrade/UpgradeRun.h"
@@ -22,9 +23,8 @@ using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace {
 
-constexpr double kByteSeconds = 10.0 / 31250.0;
-constexpr auto kPageErase = std::chrono::microseconds(20000);
-constexpr auto kRowWrite = std::chrono::microseconds(1600);
+using bench::kPageErase;
+using bench::kRowWrite;
 
 class Counter : public vantro::LinkTrace {
   public:
@@ -42,7 +42,7 @@ class Counter : public vantro::LinkTrace {
         std::lock_guard lock(mutex_);
         received_ = Clock::now();
     }
-    std::size_t bytes = 0, erasePages = 0, writes = 0;
+    bench::WireBound wire;
     // From each reply's arrival to the next request: the host's own time.
     Clock::duration turnaround{};
     int turnarounds = 0;
@@ -50,11 +50,7 @@ class Counter : public vantro::LinkTrace {
   private:
     void Add(const uint8_t* b, std::size_t n) {
         std::lock_guard lock(mutex_);
-        bytes += n;
-        if (n == 16 && b[4] == 0x11 && b[5] == 0x04)
-            erasePages += (b[6] & 0xF) | (b[7] << 4);
-        if (n == 528 && b[4] == 0x11 && b[5] == 0x03)
-            ++writes;
+        wire.Add(b, n);
     }
     std::mutex mutex_;
     Clock::time_point received_{};
@@ -104,16 +100,12 @@ void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, Path
     const auto outcome = vantro::RunUpgrade(request, ui, ui, options);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const double bound =
-        static_cast<double>(counter.bytes) * kByteSeconds +
-        static_cast<double>(counter.erasePages) *
-            std::chrono::duration<double>(kPageErase).count() +
-        static_cast<double>(counter.writes) * std::chrono::duration<double>(kRowWrite).count();
+    const double bound = counter.wire.Seconds();
     std::printf(
         "%s: %s, wall %.3f s, wire bound %.3f s (%zu bytes), ratio %.4f, %.2f ms from "
         "a reply to the next request\n",
         label, outcome == vantro::UpgradeOutcome::Completed ? "completed" : "NOT completed", wall,
-        bound, counter.bytes, wall / bound,
+        bound, counter.wire.bytes, wall / bound,
         std::chrono::duration<double, std::milli>(counter.turnaround).count() /
             std::max(1, counter.turnarounds));
 }

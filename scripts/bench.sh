@@ -6,9 +6,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh
 source scripts/jack-server.sh
-scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -- bench_hex bench_midi bench_link bench_upgrade
+scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -- bench_hex bench_midi bench_link bench_upgrade bench_detect
 start_jack_server "$root/build-release/jackd.log"
 build-release/bench/bench_hex
 build-release/bench/bench_midi
 build-release/bench/bench_link
 build-release/bench/bench_upgrade
+VANTRO_MIDI_API=none build-release/bench/bench_detect

@@ -1,5 +1,6 @@
 #include "bootloader/Detect.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -38,10 +39,18 @@ class Collector {
         std::lock_guard lock(mutex_);
         return std::exchange(heard_, {});
     }
-    // Waits until something arrives or the time comes.
-    void Wait(Clock::time_point until) {
+    // Whether anything heard so far passes the test.
+    template <typename Test>
+    bool Any(Test test) {
+        std::lock_guard lock(mutex_);
+        return std::any_of(heard_.begin(), heard_.end(), test);
+    }
+    // Waits until more than seen messages have arrived or the time comes; returns how many
+    // have.
+    std::size_t Wait(Clock::time_point until, std::size_t seen) {
         std::unique_lock lock(mutex_);
-        arrived_.wait_until(lock, until, [&] { return !heard_.empty(); });
+        arrived_.wait_until(lock, until, [&] { return heard_.size() > seen; });
+        return heard_.size();
     }
 
   private:
@@ -161,10 +170,19 @@ void TryOutput(unsigned out, const std::string& outName,
         if (trace != nullptr)
             trace->Sent(request, kShortRequest);
         port.SendSysEx(reinterpret_cast<const char*>(request), kShortRequest);
-        const auto deadline = Clock::now() + wait;
+        // A unit answers within milliseconds: once one has, the others on this OUT port (a
+        // MIDI OUT drives one cable) get a tenth of the wait more.
+        auto deadline = Clock::now() + wait;
+        bool answered = false;
+        std::size_t seen = 0;
         for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
-            collector.Wait(idle ? std::min(deadline, now + std::chrono::milliseconds(10))
-                                : deadline);
+            seen = collector.Wait(
+                idle ? std::min(deadline, now + std::chrono::milliseconds(10)) : deadline, seen);
+            if (!answered &&
+                collector.Any([&](const Heard& h) { return IsIdentifyReply(request, h.bytes); })) {
+                answered = true;
+                deadline = std::min(deadline, Clock::now() + wait / 10);
+            }
             if (idle)
                 idle();
         }
