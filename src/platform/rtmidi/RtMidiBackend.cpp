@@ -4,7 +4,6 @@
 // anything: their error output is silenced and their errors become result codes.
 
 #if defined(__linux__)
-#include <alsa/asoundlib.h>
 #include <jack/jack.h>
 
 #include "platform/rtmidi/JackOutput.h"
@@ -27,6 +26,7 @@
 #include "platform/RealBackend.h"
 #include "platform/rtmidi/PortWatch.h"
 #include "platform/rtmidi/PublishedPortPair.h"
+#include "platform/rtmidi/SystemProbe.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -41,20 +41,6 @@ using Clock = std::chrono::steady_clock;
 // Our own clients' ports are not offered as devices: opening a port must not add entries to
 // the lists the user picks from.
 constexpr const char* kOwnClientPrefix = "vantro-assistant";
-
-#if defined(__linux__)
-void SilentAlsa(const char*, int, const char*, int, const char*, ...) {}
-void SilentJack(const char*) {}
-
-void SilenceLibraries() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        snd_lib_error_set_handler(&SilentAlsa);
-        jack_set_error_function(&SilentJack);
-        jack_set_info_function(&SilentJack);
-    });
-}
-#endif
 
 struct ErrorRecord {
     std::mutex mutex;
@@ -82,59 +68,6 @@ void OnRtMidiError(RtMidiError::Type, const std::string& text, void* user) {
     record->text = text;
     record->failed = true;
 }
-
-#if defined(__linux__)
-// Why the ALSA sequencer does not open; empty when it does.
-std::string AlsaProblem() {
-    snd_seq_t* seq = nullptr;
-    const int error = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
-    if (error != 0) {
-        return std::string("cannot open /dev/snd/seq (") + std::strerror(-error) + ")";
-    }
-    snd_seq_close(seq);
-    return {};
-}
-
-// Why no JACK server can be reached; empty when one runs.
-std::string JackProblem() {
-    jack_status_t status{};
-    jack_client_t* client = jack_client_open("vantro-assistant-probe", JackNoStartServer, &status);
-    if (client == nullptr) {
-        return (status & JackServerFailed) != 0 ? "no server running"
-                                                : "cannot connect to the server";
-    }
-    jack_client_close(client);
-    return {};
-}
-
-bool AlsaOpens() {
-    return AlsaProblem().empty();
-}
-
-bool JackRuns() {
-    return JackProblem().empty();
-}
-
-// The system's MIDI API as VANTRO_MIDI_API asks for it.
-RtMidi::Api ChooseApi(const std::string& want) {
-    SilenceLibraries();
-    if (want != "jack" && AlsaOpens()) {
-        return RtMidi::LINUX_ALSA;
-    }
-    if (want != "alsa" && JackRuns()) {
-        return RtMidi::UNIX_JACK;
-    }
-    return RtMidi::UNSPECIFIED;
-}
-#elif defined(__APPLE__)
-RtMidi::Api ChooseApi(const std::string&) {
-    return RtMidi::MACOSX_CORE;
-}
-#else
-RtMidi::Api ChooseApi(const std::string&) {
-    return RtMidi::UNSPECIFIED;  // a system we have no MIDI API for: the in-process ports only
-}
-#endif
 
 class Backend {
   public:
