@@ -1,5 +1,4 @@
 // vantro-cli detect: finds the units in their bootloader on every MIDI port pair.
-#include <charconv>
 #include <ostream>
 
 #include "bootloader/Detect.h"
@@ -30,7 +29,6 @@ struct DetectArgs {
     LinkOptions link;
     bool json = false;
     bool help = false;
-    std::chrono::milliseconds wait = kDefaultDetectWait;
 };
 
 // kExitOk when parsed (or --help asked), kExitUsage after saying why not.
@@ -44,14 +42,6 @@ int ParseDetectArgs(const std::vector<std::string>& args, DetectArgs& parsed, st
         }
         if (a == "--json") {
             parsed.json = true;
-        } else if (a == "--wait-ms") {
-            unsigned ms = 0;
-            const std::string v = i + 1 < args.size() ? args[++i] : "";
-            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), ms);
-            if (v.empty() || ec != std::errc() || end != v.data() + v.size() || ms < 10 ||
-                ms > 10000)
-                error = "--wait-ms takes a whole number from 10 to 10000, not '" + v + "'";
-            parsed.wait = std::chrono::milliseconds(ms);
         } else if (ParseLinkOption(args, i, parsed.link, error) == OptionResult::NotMine) {
             error = "unknown option '" + a + "'";
         }
@@ -114,7 +104,7 @@ int RunDetect(const std::vector<std::string>& args, std::ostream& out, std::ostr
     auto session = LinkSession::Start(parsed.link, err, status);
     if (!session)
         return status;
-    const DetectResult found = DetectUnits(parsed.wait, session->Trace());
+    const DetectResult found = DetectUnits(session->DetectWait(), session->Trace());
     if (parsed.json)
         PrintJson(found, out);
     else

@@ -66,7 +66,10 @@ const char* LinkOptionsHelp() {
            "  --poll-interval-ms N  reply poll interval (1..60000, default 50)\n"
            "  --poll-count N        polls per attempt (1..10000, default 200)\n"
            "  --attempts N          attempts per command (1..100, default 3)\n"
-           "  --tick-polling        look for a reply only at each poll tick, not on arrival\n";
+           "  --tick-polling        look for a reply only at each poll tick, not on arrival\n"
+           "  --wait-ms N           how long each OUT port waits for a unit to answer when the\n"
+           "                        ports are looked for (10..10000, default 300): detect,\n"
+           "                        --unit auto, upgrade --all\n";
 }
 
 OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& i,
@@ -127,6 +130,10 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
         if (!number(n, 1, kMaxAttempts))
             return OptionResult::Error;
         options.timings.attempts = static_cast<int>(n);
+    } else if (a == "--wait-ms") {
+        if (!number(n, 10, 10000))
+            return OptionResult::Error;
+        options.detectWait = std::chrono::milliseconds(n);
     } else if (a == "--tick-polling") {
         options.timings.wakeOnArrival = false;
     } else {
@@ -228,7 +235,7 @@ int LinkSession::Finish(int status) {
 LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,
                                                 std::string& why) const {
     if (options_.autoUnit) {
-        const DetectResult found = DetectUnits(kDefaultDetectWait, trace_.get());
+        const DetectResult found = DetectUnits(options_.detectWait, trace_.get());
         if (found.units.size() == 1) {
             in = found.units[0].in;
             out = found.units[0].out;

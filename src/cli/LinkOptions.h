@@ -23,6 +23,9 @@ struct LinkOptions {
     sim::SimCommandLine sim;  // without --sim-late-ms, late replies come just after a wait ends
     std::string tracePath;
     LinkTimings timings;
+    // How long each OUT port waits for a unit to answer when the ports are looked for
+    // (detect, --unit auto, upgrade --all).
+    std::chrono::milliseconds detectWait{300};
 };
 
 enum class OptionResult { Consumed, NotMine, Error };
@@ -73,6 +76,7 @@ class LinkSession {
     Selection SelectPorts(unsigned& in, unsigned& out, std::string& why) const;
 
     LinkTrace* Trace() { return trace_.get(); }
+    std::chrono::milliseconds DetectWait() const { return options_.detectWait; }
     const LinkTimings& Timings() const { return options_.timings; }
     sim::InProcessUnit* Unit() { return sim_.units.empty() ? nullptr : sim_.units[0].get(); }
     sim::SimulatedPorts& Simulated() { return sim_; }

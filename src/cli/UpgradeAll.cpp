@@ -110,7 +110,7 @@ void PrintSummary(const std::vector<std::unique_ptr<UnitRun>>& runs, std::ostrea
 
 int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostream& err,
                     bool terminal) {
-    const DetectResult found = DetectUnits(kDefaultDetectWait, options.trace);
+    const DetectResult found = DetectUnits(options.detectWait, options.trace);
     if (found.units.empty()) {
         err << "vantro-cli upgrade: " << kNoUnitAnswered << '\n';
         return found.NothingToTry() ? kExitPortError : kExitFailed;

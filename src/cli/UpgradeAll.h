@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <iosfwd>
 #include <string>
 
@@ -14,6 +15,7 @@ struct AllUnitsOptions {
     bool readBack = false;
     LinkTimings timings;
     LinkTrace* trace = nullptr;
+    std::chrono::milliseconds detectWait{300};
 };
 
 // Upgrades every unit detect finds at the same time, each on its own pair with its own reply

@@ -123,8 +123,8 @@ TEST_F(QtDialogTest, StartState) {
     dlg->SetAboutRunner([&](QDialog& about) { aboutTitle = about.windowTitle(); });
     actions[1]->trigger();
     EXPECT_EQ(aboutTitle, "About VANTRO");
-    dlg->SetFindWait(std::chrono::milliseconds(50));
-    actions[2]->trigger();  // the unit is found as Verify would show it
+    dlg->SetFindWait(std::chrono::seconds(5));  // ends at the unit's answer
+    actions[2]->trigger();                      // the unit is found as Verify would show it
     EXPECT_EQ(Edit(*dlg, IDC_STATUS)->text(), "OK - BL V1.2, FW V3.4");
     EXPECT_THAT(messages_.Texts(), IsEmpty());
 }

@@ -133,7 +133,7 @@ TEST_F(Win32DialogTest, StartStateFromTheTemplate) {
     }
     SendMessageA(hwnd, WM_SYSCOMMAND, IDM_ABOUT | 0x3, 0);
     EXPECT_EQ(aboutBoxes_, 1);
-    dlg.SetFindWait(std::chrono::milliseconds(50));
+    dlg.SetFindWait(std::chrono::seconds(5));        // ends at the unit's answer
     SendMessageA(hwnd, WM_SYSCOMMAND, IDM_FIND, 0);  // found as Verify would show it
     EXPECT_EQ(Text(hwnd, IDC_STATUS), "OK - BL V1.2, FW V3.4");
     EXPECT_THAT(messages_.Texts(), IsEmpty());

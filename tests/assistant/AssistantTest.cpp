@@ -363,7 +363,7 @@ TEST_F(AssistantTest, FindSelectsTheFirstUnitsPairAsAVerifyWouldOrSaysHowToEnter
     window_.boxes.Clear();
     auto ports = sim::StartSimulatedPorts({}, 2, 1);  // Through 1, then two units
     Assistant& a = Start();
-    a.SetFindWait(std::chrono::milliseconds(50));
+    a.SetFindWait(std::chrono::seconds(3));  // the units' ports end their waits at the answer
     window_.In().selected = window_.Out().selected = 0;
     bool waitCursorDuring = false;
     window_.duringAction = [&] { waitCursorDuring = window_.waitCursor; };

@@ -17,12 +17,14 @@ using ::testing::Not;
 using testutil::Cli;
 using testutil::CliRun;
 
+// Waits of 3 s where a unit must answer: a port with a unit ends its wait soon after the
+// answer, so only the silent ones take the whole of it.
 TEST(DetectCli, FindsEachUnitNeverAnEchoAndSkipsAPortInUse) {
     platform::VirtualInputPort busy("busy in");  // another program holds it
     midi::CMIDIInDevice holder;
     holder.OpenPort(static_cast<mm::UINT>(testutil::FindInput("busy in")));
     // Ports: IN 0 busy, then Through 1, unit, unit 2 on IN 1..3 and OUT 0..2.
-    const CliRun r = Cli({"detect", "--sim-units", "2", "--sim-through", "1", "--wait-ms", "100"});
+    const CliRun r = Cli({"detect", "--sim-units", "2", "--sim-through", "1", "--wait-ms", "3000"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               "IN 2 / OUT 1: OK - BL V1.2, FW V3.4 (IN \"VANTRO simulated unit\", OUT \"VANTRO "
@@ -31,7 +33,8 @@ TEST(DetectCli, FindsEachUnitNeverAnEchoAndSkipsAPortInUse) {
               "\"VANTRO simulated unit 2\")\n"
               "skipped IN 0 \"busy in\": " +
                   testutil::ErrorText(mm::MMSYSERR_ALLOCATED) + "\n");
-    const CliRun j = Cli({"detect", "--json", "--sim-through", "1", "--simulated-unit"});
+    const CliRun j =
+        Cli({"detect", "--json", "--sim-through", "1", "--simulated-unit", "--wait-ms", "3000"});
     EXPECT_THAT(j.out, HasSubstr("\"units\": [{\"in\": 2, \"out\": 1, \"in_name\": \"VANTRO "
                                  "simulated unit\", \"out_name\": \"VANTRO simulated unit\", "
                                  "\"bootloader\": \"1.2\", \"firmware\": \"3.4\""));
@@ -51,10 +54,12 @@ TEST(DetectCli, FindsEachUnitNeverAnEchoAndSkipsAPortInUse) {
 }
 
 TEST(DetectCli, UnitAutoUsesTheOnePairOrSaysWhyNot) {
-    const CliRun one = Cli({"verify", "--unit", "auto", "--sim-through", "1", "--simulated-unit"});
+    const CliRun one = Cli({"verify", "--unit", "auto", "--sim-through", "1", "--simulated-unit",
+                            "--wait-ms", "3000"});
     EXPECT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(one.out, "OK - BL V1.2, FW V3.4\n");
-    const CliRun several = Cli({"reset", "--unit", "auto", "--sim-units", "2"});
+    const CliRun several =
+        Cli({"reset", "--unit", "auto", "--sim-units", "2", "--wait-ms", "3000"});
     EXPECT_EQ(several.status, 2);
     EXPECT_THAT(several.err, HasSubstr("several VANTRO units answered:\n  IN 0 / OUT 0: OK"));
     EXPECT_THAT(several.out, Not(HasSubstr("Restart sent")));
@@ -70,7 +75,7 @@ using testutil::FlashHoldsTheFile;
 TEST(UpgradeAllCli, EveryUnitAtOnceEachWithTheFileThenASummary) {
     const std::string hex = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
     auto ports = vantro::sim::StartSimulatedPorts({}, 3, 1);  // seen by the command's lists
-    const CliRun r = Cli({"upgrade", "--all", "--yes", hex});
+    const CliRun r = Cli({"upgrade", "--all", "--yes", "--wait-ms", "3000", hex});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     for (const auto& unit : ports.units) {
         EXPECT_TRUE(FlashHoldsTheFile(unit->Core().FlashDump(), hex));
@@ -84,7 +89,8 @@ TEST(UpgradeAllCli, EveryUnitAtOnceEachWithTheFileThenASummary) {
     vantro::sim::SimOptions cut;
     cut.cutAfter = 3;  // silent from its first write on
     vantro::sim::InProcessUnit failing(cut, "failing unit");
-    const CliRun f = Cli({"upgrade", "--all", "--no", "--poll-count", "4", hex});
+    const CliRun f =
+        Cli({"upgrade", "--all", "--no", "--poll-count", "4", "--wait-ms", "3000", hex});
     EXPECT_EQ(f.status, 1);
     EXPECT_THAT(f.out, HasSubstr("  IN 4 / OUT 4     OK - BL V1.2, FW V3.4    FAILED\n"));
     EXPECT_THAT(f.out, HasSubstr("  IN 3 / OUT 3     OK - BL V1.2, FW V3.6    completed\n"));

@@ -115,7 +115,7 @@ TEST(JackSim, DetectFindsEveryPublishedUnitAndUpgradeAllProgramsThem) {
     UnitProcess units("VANTRO sim pair", {"--units", "2", "--flash-out", dump.Path()});
     ASSERT_TRUE(
         units.sim.WaitForOutput("'VANTRO sim pair 2' ready on jack", std::chrono::seconds(10)));
-    const Result found = RunCliProcess("detect");
+    const Result found = RunCliProcess("detect --wait-ms 3000");
     EXPECT_EQ(found.status, 0) << found.out;
     // JACK names a port by its client and its own name.
     for (const char* unit :
@@ -123,7 +123,7 @@ TEST(JackSim, DetectFindsEveryPublishedUnitAndUpgradeAllProgramsThem) {
           "FW V3.5 \\(IN \"VANTRO sim pair 2[-:][^\"]*\", OUT \"VANTRO sim pair 2:"})
         EXPECT_THAT(found.out, ::testing::ContainsRegex(
                                    std::string("IN [0-9]+ / OUT [0-9]+: OK - BL V1.2, ") + unit));
-    const Result all = RunCliProcess("upgrade --all --no " + kExample);
+    const Result all = RunCliProcess("upgrade --all --no --wait-ms 3000 " + kExample);
     EXPECT_EQ(all.status, 0) << all.out;
     EXPECT_THAT(all.out, ::testing::ContainsRegex("OK - BL V1.2, FW V3.4 +completed"));
     EXPECT_THAT(all.out, ::testing::ContainsRegex("OK - BL V1.2, FW V3.5 +completed"));
