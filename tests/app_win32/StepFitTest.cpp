@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "app/win32/FontDc.h"
 #include "app/win32/resource.h"
 
 namespace vantro::win32 {
@@ -36,27 +37,6 @@ struct WindowDeleter {
     void operator()(HWND w) const { DestroyWindow(w); }
 };
 using Window = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
-
-// A window's device context with the window's font in it; both given back at the end.
-class FontDc {
-  public:
-    explicit FontDc(HWND w)
-        : w_(w),
-          dc_(GetDC(w)),
-          old_(SelectObject(dc_, reinterpret_cast<HFONT>(SendMessageW(w, WM_GETFONT, 0, 0)))) {}
-    ~FontDc() {
-        SelectObject(dc_, old_);
-        ReleaseDC(w_, dc_);
-    }
-    FontDc(const FontDc&) = delete;
-    FontDc& operator=(const FontDc&) = delete;
-    HDC Get() const { return dc_; }
-
-  private:
-    HWND w_;
-    HDC dc_;
-    HGDIOBJ old_;
-};
 
 // The family of the font file the dc's font comes from; GetTextFace would name the face asked
 // for, which under Wine is "MS Shell Dlg" whatever stands for it.

@@ -4,35 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "app/win32/FontDc.h"
 #include "app/win32/resource.h"
 
 namespace vantro::win32 {
 
 namespace {
-
-// A window's device context with a font selected into it; both given back on the way out.
-class FontDc {
-  public:
-    FontDc(HWND window, HFONT font) : window_(window), dc_(GetDC(window)) {
-        if (dc_ != nullptr && font != nullptr)
-            old_ = SelectObject(dc_, font);
-    }
-    ~FontDc() {
-        if (dc_ == nullptr)
-            return;
-        if (old_ != nullptr)
-            SelectObject(dc_, old_);
-        ReleaseDC(window_, dc_);
-    }
-    FontDc(const FontDc&) = delete;
-    FontDc& operator=(const FontDc&) = delete;
-    HDC Get() const { return dc_; }
-
-  private:
-    HWND window_;
-    HDC dc_;
-    HGDIOBJ old_ = nullptr;
-};
 
 struct Child {
     HWND window;
@@ -59,7 +36,7 @@ bool IsStatic(HWND w, UINT type) {
 
 // The text's extent when wrapped as the static control wraps it, width pixels wide.
 SIZE Measure(HWND control, const std::wstring& text, int width) {
-    const FontDc dc(control, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    const FontDc dc(control);
     RECT r{0, 0, width, 0};
     DrawTextW(dc.Get(), text.c_str(), -1, &r,
               DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "app/win32/FontDc.h"
 #include "app/win32/StepFit.h"
 #include "app/win32/resource.h"
 
@@ -283,18 +284,16 @@ void CVANTRODlg::ShowPorts(assistant::PortList list, const std::vector<std::stri
     // A drop-down list of the classic controls has no cue banner: an empty list stays empty.
     const HWND combo = Item(ListId(list));
     SendMessageA(combo, CB_RESETCONTENT, 0, 0);
-    const HDC dc = GetDC(combo);
-    const HGDIOBJ old =
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(combo, WM_GETFONT, 0, 0)));
     LONG widest = 0;
-    for (const std::string& name : names) {
-        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-        SIZE extent{};
-        GetTextExtentPoint32A(dc, name.c_str(), static_cast<int>(name.size()), &extent);
-        widest = std::max(widest, extent.cx);
+    {
+        const FontDc dc(combo);
+        for (const std::string& name : names) {
+            SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+            SIZE extent{};
+            GetTextExtentPoint32A(dc.Get(), name.c_str(), static_cast<int>(name.size()), &extent);
+            widest = std::max(widest, extent.cx);
+        }
     }
-    SelectObject(dc, old);
-    ReleaseDC(combo, dc);
     // The dropped list as wide as its longest name, as the Qt window's is; never narrower
     // than the box.
     RECT box{};
