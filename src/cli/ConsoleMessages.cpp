@@ -21,6 +21,14 @@ std::string WithLineFeeds(const std::string& text) {
 
 }  // namespace
 
+std::string BlocksBar(int done, int total) {
+    constexpr int kWidth = 30;
+    const int percent = total > 0 ? done * 100 / total : 0;
+    std::string bar(static_cast<std::size_t>(kWidth * percent / 100), '#');
+    bar.resize(kWidth, '.');
+    return bar;
+}
+
 MessageAnswer ConsoleMessages::Show(const std::string& text, MessageButtons buttons) {
     texts_.push_back(text);
     out_ << text;

@@ -22,6 +22,9 @@ class ConsoleMessages : public MessageSeam {
     std::vector<std::string> texts_;
 };
 
+// A progress bar of 30 characters: '#' for the share of blocks done, '.' for the rest.
+std::string BlocksBar(int done, int total);
+
 enum class Answer { Ask, Yes, No };
 
 // The message boxes of an upgrade run, on out; the restart question answered as told (Ask:

@@ -56,19 +56,12 @@ int WithOpenPair(const std::string& command, const Parsed& parsed, std::ostream&
             MidiPortPair pair(&messages, session->Timings(), session->Trace());
             unsigned in = 0, outPort = 0;
             std::string why;
-            switch (session->SelectPorts(in, outPort, why)) {
-                case LinkSession::Selection::NoSelection:
-                    messages.Show(kInvalidDeviceSelected, MessageButtons::Ok);
-                    return kExitFailed;
-                case LinkSession::Selection::NoSuchPort:
-                case LinkSession::Selection::SeveralUnits:
-                    err << "vantro-cli " << command << ": " << why << '\n';
-                    return kExitUsage;
-                case LinkSession::Selection::NoUnit:
-                    err << "vantro-cli " << command << ": " << why << '\n';
-                    return kExitFailed;
-                case LinkSession::Selection::Ok:
-                    break;
+            const auto selection = session->SelectPorts(in, outPort, why);
+            if (const auto refused = RefusedSelection(selection, command, why, err))
+                return *refused;
+            if (selection == LinkSession::Selection::NoSelection) {
+                messages.Show(kInvalidDeviceSelected, MessageButtons::Ok);
+                return kExitFailed;
             }
             pair.OpenPorts(in, outPort);
             return action(pair, out);

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <ostream>
 
-#include "bootloader/Detect.h"
 #include "cli/Cli.h"
 #include "platform/MidiSeam.h"
 
@@ -26,6 +25,33 @@ constexpr unsigned kMaxPort = 65535;
 constexpr unsigned kMaxPollIntervalMs = 60000;
 constexpr unsigned kMaxPollCount = 10000;
 constexpr unsigned kMaxAttempts = 100;
+
+// The link's numeric options: each with its range and where its value goes.
+struct NumericOption {
+    const char* name;
+    unsigned min, max;
+    void (*apply)(LinkOptions& options, unsigned value);
+};
+constexpr NumericOption kNumericOptions[] = {
+    {"--in", 0, kMaxPort, [](LinkOptions& o, unsigned n) { o.in = n; }},
+    {"--out", 0, kMaxPort, [](LinkOptions& o, unsigned n) { o.out = n; }},
+    {"--poll-interval-ms", 1, kMaxPollIntervalMs,
+     [](LinkOptions& o, unsigned n) { o.timings.pollInterval = std::chrono::milliseconds(n); }},
+    {"--poll-count", 1, kMaxPollCount,
+     [](LinkOptions& o, unsigned n) { o.timings.pollCount = static_cast<int>(n); }},
+    {"--attempts", 1, kMaxAttempts,
+     [](LinkOptions& o, unsigned n) { o.timings.attempts = static_cast<int>(n); }},
+    {"--wait-ms", 10, 10000,
+     [](LinkOptions& o, unsigned n) { o.detectWait = std::chrono::milliseconds(n); }},
+};
+
+const NumericOption* FindNumericOption(const std::string& name) {
+    for (const NumericOption& o : kNumericOptions) {
+        if (name == o.name)
+            return &o;
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -97,11 +123,7 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
 
     unsigned n = 0;
     std::string v;
-    if (a == "--in" || a == "--out") {
-        if (!number(n, 0, kMaxPort))
-            return OptionResult::Error;
-        (a == "--in" ? options.in : options.out) = n;
-    } else if (a == "--unit") {
+    if (a == "--unit") {
         if (!value(v))
             return OptionResult::Error;
         if (v != "auto") {
@@ -118,24 +140,12 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
     } else if (a == "--trace") {
         if (!value(options.tracePath))
             return OptionResult::Error;
-    } else if (a == "--poll-interval-ms") {
-        if (!number(n, 1, kMaxPollIntervalMs))
-            return OptionResult::Error;
-        options.timings.pollInterval = std::chrono::milliseconds(n);
-    } else if (a == "--poll-count") {
-        if (!number(n, 1, kMaxPollCount))
-            return OptionResult::Error;
-        options.timings.pollCount = static_cast<int>(n);
-    } else if (a == "--attempts") {
-        if (!number(n, 1, kMaxAttempts))
-            return OptionResult::Error;
-        options.timings.attempts = static_cast<int>(n);
-    } else if (a == "--wait-ms") {
-        if (!number(n, 10, 10000))
-            return OptionResult::Error;
-        options.detectWait = std::chrono::milliseconds(n);
     } else if (a == "--tick-polling") {
         options.timings.wakeOnArrival = false;
+    } else if (const NumericOption* o = FindNumericOption(a)) {
+        if (!number(n, o->min, o->max))
+            return OptionResult::Error;
+        o->apply(options, n);
     } else {
         return OptionResult::NotMine;
     }
@@ -230,6 +240,21 @@ int LinkSession::Finish(int status) {
         }
     }
     return status == kExitOk && !wrote ? kExitNotWritten : status;
+}
+
+std::optional<int> RefusedSelection(LinkSession::Selection selection, const std::string& command,
+                                    const std::string& why, std::ostream& err) {
+    switch (selection) {
+        case LinkSession::Selection::NoSuchPort:
+        case LinkSession::Selection::SeveralUnits:
+            err << "vantro-cli " << command << ": " << why << '\n';
+            return kExitUsage;
+        case LinkSession::Selection::NoUnit:
+            err << "vantro-cli " << command << ": " << why << '\n';
+            return kExitFailed;
+        default:
+            return std::nullopt;
+    }
 }
 
 LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,

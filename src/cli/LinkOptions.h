@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bootloader/Detect.h"
 #include "bootloader/Link.h"
 #include "sim/SimulatedUnit.h"
 
@@ -25,7 +26,7 @@ struct LinkOptions {
     LinkTimings timings;
     // How long each OUT port waits for a unit to answer when the ports are looked for
     // (detect, --unit auto, upgrade --all).
-    std::chrono::milliseconds detectWait{300};
+    std::chrono::milliseconds detectWait = kDefaultDetectWait;
 };
 
 enum class OptionResult { Consumed, NotMine, Error };
@@ -88,5 +89,11 @@ class LinkSession {
     sim::SimulatedPorts sim_;
     std::ostream* err_ = nullptr;
 };
+
+// The status a command ends with when its ports cannot be chosen, after saying why on err:
+// usage for a port that is not there or several units, failure for no unit. Nothing for Ok
+// and NoSelection, which the command tells as the dialog does.
+std::optional<int> RefusedSelection(LinkSession::Selection selection, const std::string& command,
+                                    const std::string& why, std::ostream& err);
 
 }  // namespace vantro::cli

@@ -101,9 +101,7 @@ class ProgressBar : public UpgradeProgress {
             const int secs = static_cast<int>((total_ - done) * 256.0 / rate);
             std::snprintf(left, sizeof left, "%d:%02d", secs / 60, secs % 60);
         }
-        constexpr int kWidth = 30;
-        std::string bar(static_cast<std::size_t>(kWidth * percent / 100), '#');
-        bar.resize(kWidth, '.');
+        const std::string bar = BlocksBar(done, total_);
         std::snprintf(line, sizeof line, "[%s] %d/%d blocks %3d%% %6.0f B/s %s left", bar.c_str(),
                       done, total_, percent, rate, left);
         if (terminal_) {
@@ -209,21 +207,13 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
     unsigned in = 0, outPort = 0;
     std::string why;
     UpgradeRequest request{*parsed.path};
-    switch (session->SelectPorts(in, outPort, why)) {
-        case LinkSession::Selection::NoSuchPort:
-        case LinkSession::Selection::SeveralUnits:
-            err << "vantro-cli upgrade: " << why << '\n';
-            return kExitUsage;
-        case LinkSession::Selection::NoUnit:
-            err << "vantro-cli upgrade: " << why << '\n';
-            return kExitFailed;
-        case LinkSession::Selection::Ok:
-            request.inPort = static_cast<int>(in);
-            request.outPort = static_cast<int>(outPort);
-            break;
-        case LinkSession::Selection::NoSelection:
-            break;  // the run says "Invalid device selected"
-    }
+    const auto selection = session->SelectPorts(in, outPort, why);
+    if (const auto refused = RefusedSelection(selection, "upgrade", why, err))
+        return *refused;
+    if (selection == LinkSession::Selection::Ok) {
+        request.inPort = static_cast<int>(in);
+        request.outPort = static_cast<int>(outPort);
+    }  // else the run says "Invalid device selected"
 
     UpgradeConsole messages(out, parsed.answer);
     ProgressBar bar(err, terminal);
@@ -238,7 +228,7 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
         case UpgradeOutcome::PortError:
             return session->Finish(kExitPortError);
         default:
-            return kExitFailed;
+            return session->Finish(kExitFailed);
     }
 }
 

@@ -57,9 +57,7 @@ const char* ResultText(UpgradeOutcome outcome) {
 
 std::string ProgressLine(const UnitRun& r) {
     const int total = r.total, done = std::min(r.done.load(), total);
-    constexpr int kWidth = 30;
-    std::string bar(total > 0 ? static_cast<std::size_t>(kWidth * done / total) : 0, '#');
-    bar.resize(kWidth, '.');
+    const std::string bar = BlocksBar(done, total);
     char line[160];
     std::snprintf(line, sizeof line, "%s: [%s] %d/%d blocks%s", r.Pair().c_str(), bar.c_str(), done,
                   total, r.finished ? " - done" : "");

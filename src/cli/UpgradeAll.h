@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "bootloader/Detect.h"
 #include "bootloader/Link.h"
 #include "cli/ConsoleMessages.h"
 
@@ -15,7 +16,7 @@ struct AllUnitsOptions {
     bool readBack = false;
     LinkTimings timings;
     LinkTrace* trace = nullptr;
-    std::chrono::milliseconds detectWait{300};
+    std::chrono::milliseconds detectWait = kDefaultDetectWait;
 };
 
 // Upgrades every unit detect finds at the same time, each on its own pair with its own reply
