@@ -213,13 +213,39 @@ std::vector<std::string> PortNamesOf(const Port& port, DialogControls& c, PortLi
 
 }  // namespace
 
+std::vector<std::string> Assistant::SelectedPortNames() {
+    std::vector<std::string> both;
+    for (const PortList list : {PortList::In, PortList::Out}) {
+        const int i = window_.SelectedPort(list);
+        const auto& names = names_[Index(list)];
+        both.push_back(
+            i >= 0 && i < static_cast<int>(names.size()) ? std::to_string(i) + " " + names[i] : "");
+    }
+    return both;
+}
+
 void Assistant::FillPortLists() {
-    names_[0].clear();
-    names_[1].clear();
-    midi::CMIDIInDevice in;
-    ShowPortList(PortList::In, PortNamesOf<MIDIINCAPSA>(in, window_, PortList::In));
-    midi::CMIDIOutDevice out;
-    ShowPortList(PortList::Out, PortNamesOf<MIDIOUTCAPSA>(out, window_, PortList::Out));
+    // The status speaks of the pair it was verified on: a refresh that selects another pair
+    // takes it away, so that Browse asks for a Verify again.
+    const auto before = SelectedPortNames();
+    const auto clearIfMoved = [&] {
+        if (!m_strStatus.empty() && SelectedPortNames() != before) {
+            m_strStatus.clear();
+            window_.ShowStatus(m_strStatus);
+        }
+    };
+    try {
+        names_[0].clear();
+        names_[1].clear();
+        midi::CMIDIInDevice in;
+        ShowPortList(PortList::In, PortNamesOf<MIDIINCAPSA>(in, window_, PortList::In));
+        midi::CMIDIOutDevice out;
+        ShowPortList(PortList::Out, PortNamesOf<MIDIOUTCAPSA>(out, window_, PortList::Out));
+    } catch (...) {
+        clearIfMoved();
+        throw;
+    }
+    clearIfMoved();
 }
 
 void Assistant::OnDeviceChange() {
@@ -244,14 +270,21 @@ bool Assistant::OpenSelectedPorts(MidiPortPair& pair) {
 void Assistant::Verify() {
     UpdateData(true);
     MidiPortPair pair(&messages_, timings_);
-    if (!OpenSelectedPorts(pair)) {
-        return;
-    }
-    uint8_t blMajor = 0, blMinor = 0, fwMajor = 0, fwMinor = 0;
-    if (QueryVersions(pair, blMajor, blMinor, fwMajor, fwMinor)) {
-        m_strStatus = VersionStatus(blMajor, blMinor, fwMajor, fwMinor);
-    } else {
-        m_strStatus = kVerifyFailed;
+    try {
+        if (!OpenSelectedPorts(pair)) {
+            return;  // the status is not touched
+        }
+        uint8_t blMajor = 0, blMinor = 0, fwMajor = 0, fwMinor = 0;
+        if (QueryVersions(pair, blMajor, blMinor, fwMajor, fwMinor)) {
+            m_strStatus = VersionStatus(blMajor, blMinor, fwMajor, fwMinor);
+        } else {
+            m_strStatus = kVerifyFailed;
+        }
+    } catch (...) {
+        // An OK from before proves nothing about ports that fail now.
+        m_strStatus.clear();
+        UpdateData(false);
+        throw;
     }
     UpdateData(false);
 }
@@ -293,9 +326,22 @@ void Assistant::Find() {
     FillPortLists();  // the lists number the ports as the search does
     const DetectResult found = DetectUnits(findWait_, nullptr, [this] { window_.KeepPainting(); });
     if (found.units.empty()) {
-        messages_.Show(std::string(kNoUnitAnswered) +
-                           ".\r\n\r\nPut the unit into its bootloader (step 3): " STEP3_TEXT,
-                       MessageButtons::Ok);
+        // Ports held by another program are named: the unit may be behind one of them.
+        std::string held;
+        for (const SkippedPort& p : found.skipped)
+            held += std::string(p.input ? "IN " : "OUT ") + std::to_string(p.number) + " \"" +
+                    p.name + "\": " + p.why + "\r\n";
+        std::string text =
+            found.NothingToTry()
+                ? std::string("The VANTRO unit could not be looked for")
+                : std::string(kNoUnitAnswered) +
+                      ".\r\n\r\nPut the unit into its bootloader (step 3): " STEP3_TEXT;
+        if (!held.empty())
+            text += std::string(found.NothingToTry() ? ": t" : "\r\n\r\nT") +
+                    "hese MIDI ports could not be opened (another program may be using "
+                    "them):\r\n" +
+                    held;
+        messages_.Show(text, MessageButtons::Ok);
         return;
     }
     const FoundUnit& unit = found.units.front();

@@ -135,6 +135,8 @@ class Assistant {
     void Find();
     bool OpenSelectedPorts(MidiPortPair& pair);
     void ShowPortList(PortList list, std::vector<std::string> names);
+    // The selected position and name of each list, "" where none is selected.
+    std::vector<std::string> SelectedPortNames();
 
     DialogWindow& window_;
     std::string notice_;

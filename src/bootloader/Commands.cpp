@@ -89,20 +89,30 @@ int32_t QueryVersions(MidiPortPair& pair, uint8_t& blMajor, uint8_t& blMinor, ui
     return 1;
 }
 
-int32_t ReadBlock(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]) {
+ReadResult ReadBlockFully(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]) {
     uint8_t request[kAddressRequest];
     BuildAddressRequest(request, code::kReadBlock, kBlockCount, wordAddress);
     uint8_t reply[kFrameArea] = {};
     const std::size_t length = Exchange(pair, request, kAddressRequest, reply);
-    if (length == 0 || reply[5] != code::kReadBlock || GetNibbles(reply + 6, 2) != kBlockCount ||
-        GetNibbles(reply + 8, 6) != wordAddress || length < kFrameArea) {
-        return 0;
+    if (length == 0) {
+        return ReadResult::Lost;
+    }
+    if (reply[5] != code::kReadBlock) {
+        return ReadResult::Refused;
+    }
+    if (GetNibbles(reply + 6, 2) != kBlockCount || GetNibbles(reply + 8, 6) != wordAddress ||
+        length < kFrameArea) {
+        return ReadResult::Lost;
     }
     for (int i = 0; i < 256; ++i) {
         block[i] = static_cast<uint8_t>(GetNibbles(reply + 14 + 2 * i, 2));
     }
     DecipherBlocks(256, block);
-    return 1;
+    return ReadResult::Read;
+}
+
+int32_t ReadBlock(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]) {
+    return ReadBlockFully(pair, wordAddress, block) == ReadResult::Read ? 1 : 0;
 }
 
 int32_t WriteBlock(MidiPortPair& pair, const uint8_t block[256], uint32_t wordAddress) {

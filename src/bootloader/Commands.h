@@ -13,6 +13,10 @@ void SendRestart(MidiPortPair& pair);
 int32_t QueryVersions(MidiPortPair& pair, uint8_t& blMajor, uint8_t& blMinor, uint8_t& fwMajor,
                       uint8_t& fwMinor);
 int32_t ReadBlock(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]);
+// ReadBlock, telling a read the bootloader refused (a valid reply naming another command)
+// from one whose reply never came whole.
+enum class ReadResult { Read, Lost, Refused };
+ReadResult ReadBlockFully(MidiPortPair& pair, uint32_t wordAddress, uint8_t block[256]);
 int32_t WriteBlock(MidiPortPair& pair, const uint8_t block[256], uint32_t wordAddress);
 int32_t ErasePages(MidiPortPair& pair, uint8_t pageCount, uint32_t wordAddress);
 int32_t SendVerifyOK(MidiPortPair& pair);

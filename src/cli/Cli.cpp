@@ -1,6 +1,8 @@
 #include "cli/Cli.h"
 
+#include <filesystem>
 #include <ostream>
+#include <system_error>
 
 #include "Version.h"
 #include "platform/MidiApi.h"
@@ -33,6 +35,19 @@ constexpr const char* kUsage =
     "'vantro-cli --version' prints the version.\n";
 
 }  // namespace
+
+std::string OutputOverwritingInput(
+    const std::string& input, const std::vector<std::pair<std::string, std::string>>& outputs) {
+    for (const auto& [option, path] : outputs) {
+        std::error_code ec;  // an output that does not exist yet is no input
+        if (!path.empty() && std::filesystem::equivalent(std::filesystem::path(input),
+                                                         std::filesystem::path(path), ec)) {
+            return option + " '" + path + "' names the HEX file '" + input +
+                   "': it would be overwritten";
+        }
+    }
+    return {};
+}
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty()) {

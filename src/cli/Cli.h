@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantro::cli {
@@ -12,6 +13,12 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPortError = 3;
 inline constexpr int kExitNotWritten = 4;  // done, but a trace or flash dump was not written
+
+// Why a command must not run when one of its output files (option, path) names its input file
+// (the same file, also by another path or a hard link): an output would destroy it. Empty when
+// none does.
+std::string OutputOverwritingInput(const std::string& input,
+                                   const std::vector<std::pair<std::string, std::string>>& outputs);
 
 // Runs vantro-cli with args (without the program name); out and err stand for standard output
 // and standard error.

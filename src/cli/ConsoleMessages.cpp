@@ -47,7 +47,8 @@ MessageAnswer UpgradeConsole::Show(const std::string& text, MessageButtons butto
         return MessageAnswer::Ok;
     }
     out_ << shown;
-    bool yes = answer_ == Answer::Yes;
+    // --yes answers the restart question, never one whose safe answer is No.
+    bool yes = answer_ == Answer::Yes && buttons == MessageButtons::YesNo;
     if (answer_ == Answer::Ask && platform::IsTerminal(platform::Stream::In)) {
         out_ << " [y/N] " << std::flush;
         std::string line;

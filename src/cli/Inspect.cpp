@@ -71,6 +71,11 @@ int ParseInspect(const std::vector<std::string>& args, InspectOptions& opts, std
         err << "vantro-cli inspect: no HEX file given\n";
         return kExitUsage;
     }
+    if (const auto why = OutputOverwritingInput(opts.hexPath, {{"--blocks-out", opts.blocksOut}});
+        !why.empty()) {
+        err << "vantro-cli inspect: " << why << '\n';
+        return kExitUsage;
+    }
     return kExitOk;
 }
 

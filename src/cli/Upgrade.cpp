@@ -19,9 +19,10 @@ namespace vantro::cli {
 namespace {
 
 constexpr const char* kUpgradeUsage =
-    "usage: vantro-cli upgrade [port choice] [link options] [--readback] [--yes | --no] "
-    "FILE.hex\n"
-    "       vantro-cli upgrade --all [link options] [--readback] (--yes | --no) FILE.hex\n"
+    "usage: vantro-cli upgrade [port choice] [link options] [--readback] [--no-link-check]\n"
+    "                          [--yes | --no] FILE.hex\n"
+    "       vantro-cli upgrade --all [link options] [--readback] [--no-link-check]\n"
+    "                          (--yes | --no) FILE.hex\n"
     "\n"
     "Upgrades the unit with FILE.hex as the assistant's Upgrade button does: loads it,\n"
     "erases and writes the unit's program memory block by block, sends VerifyOK and prints\n"
@@ -32,12 +33,18 @@ constexpr const char* kUpgradeUsage =
     "              ports' names, then a summary (pair, versions before, result); exit 0\n"
     "              only when every unit succeeded\n"
     "  --readback  read every written block back and compare it\n"
+    "  --no-link-check  erase and write without first reading a block back (for a\n"
+    "              bootloader that cannot read): a link that loses long messages towards\n"
+    "              the computer is then found only at the first write, after the erase\n"
     "  --yes       answer the restart question Yes (the unit restarts)\n"
     "  --no        answer it No\n"
     "              (neither: asked on the terminal, or No when input is no terminal)\n"
     "\n"
-    "Before the first erase one block is read back: a link that cannot carry it stops the\n"
-    "run with the unit unchanged.\n"
+    "Before the first erase the unit is asked for its versions (a unit that does not answer\n"
+    "stops the run with the unit unchanged), then one block is read back: a link that loses\n"
+    "long messages on their way to the computer stops the run with the unit unchanged. The\n"
+    "way towards the unit carries its first long message with the first write.\n"
+    "A file that holds nothing for the application area sends nothing and fails.\n"
     "\n"
     "Exit status: 0 after the success report, 1 after the failure report or a refusal,\n"
     "2 usage error, 3 a port failure, 4 done but the trace or flash dump was not written.\n"
@@ -52,6 +59,14 @@ class ProgressBar : public UpgradeProgress {
     void Running(bool running) override {
         if (!running)
             Finish();
+    }
+
+    void Checking(Check check) override {
+        err_ << (check == Check::Versions
+                     ? "Asking the unit for its versions (is it there, in its bootloader?)...\n"
+                     : "Reading one block of its flash back (does the link carry long "
+                       "messages towards the computer?)...\n")
+             << std::flush;
     }
 
     void SetTotal(int high) override {
@@ -128,6 +143,7 @@ struct UpgradeArgs {
     LinkOptions link;
     Answer answer = Answer::Ask;
     bool readBack = false;
+    bool linkCheck = true;
     bool all = false;
     bool help = false;
     std::optional<std::string> path;
@@ -137,6 +153,8 @@ struct UpgradeArgs {
 bool TakeUpgradeOption(const std::string& a, UpgradeArgs& parsed, std::string& error) {
     if (a == "--readback") {
         parsed.readBack = true;
+    } else if (a == "--no-link-check") {
+        parsed.linkCheck = false;
     } else if (a == "--all") {
         parsed.all = true;
     } else if (a == "--yes" || a == "--no") {
@@ -185,6 +203,11 @@ int ParseUpgradeArgs(const std::vector<std::string>& args, UpgradeArgs& parsed, 
     if (error.empty() && parsed.all && parsed.answer == Answer::Ask) {
         error = "--all needs --yes or --no: the units are upgraded at the same time";
     }
+    if (error.empty()) {
+        error = OutputOverwritingInput(
+            *parsed.path,
+            {{"--trace", parsed.link.tracePath}, {"--sim-flash-out", parsed.link.sim.flashOut}});
+    }
     if (!error.empty()) {
         err << "vantro-cli upgrade: " << error << '\n';
         return kExitUsage;
@@ -200,8 +223,8 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
     }
     const bool terminal = &err == &std::cerr && platform::IsTerminal(platform::Stream::Err);
     if (parsed.all) {
-        const AllUnitsOptions all{*parsed.path, parsed.answer, parsed.readBack, session->Timings(),
-                                  session->Trace()};
+        const AllUnitsOptions all{*parsed.path,     parsed.answer,      parsed.readBack,
+                                  parsed.linkCheck, session->Timings(), session->Trace()};
         return session->Finish(UpgradeAllUnits(all, out, err, terminal));
     }
     unsigned in = 0, outPort = 0;
@@ -217,10 +240,8 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
 
     UpgradeConsole messages(out, parsed.answer);
     ProgressBar bar(err, terminal);
-    UpgradeOptions options;
-    options.timings = session->Timings();
-    options.trace = session->Trace();
-    options.readBack = parsed.readBack;
+    const UpgradeOptions options =
+        CliUpgradeOptions(parsed.readBack, parsed.linkCheck, session->Timings(), session->Trace());
     const UpgradeOutcome outcome = RunUpgrade(request, bar, messages, options);
     switch (outcome) {
         case UpgradeOutcome::Completed:

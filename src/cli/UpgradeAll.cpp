@@ -106,6 +106,18 @@ void PrintSummary(const std::vector<std::unique_ptr<UnitRun>>& runs, std::ostrea
 
 }  // namespace
 
+UpgradeOptions CliUpgradeOptions(bool readBack, bool linkCheck, const LinkTimings& timings,
+                                 LinkTrace* trace) {
+    UpgradeOptions o;
+    o.timings = timings;
+    o.trace = trace;
+    o.readBack = readBack;
+    o.linkCheck = linkCheck;
+    o.uncheckedLink = UncheckedLink::Refuse;
+    o.uncheckedHint = kUncheckedHint;
+    return o;
+}
+
 int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostream& err,
                     bool terminal) {
     const DetectResult found = DetectUnits(options.detectWait, options.trace);
@@ -122,10 +134,8 @@ int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostr
         std::vector<std::jthread> threads;
         for (auto& r : runs) {
             threads.emplace_back([&options, &m, &ended, run = r.get()] {
-                UpgradeOptions o;
-                o.timings = options.timings;
-                o.trace = options.trace;
-                o.readBack = options.readBack;
+                UpgradeOptions o = CliUpgradeOptions(options.readBack, options.linkCheck,
+                                                     options.timings, options.trace);
                 o.ownCapture = true;
                 const UpgradeRequest request{options.path, static_cast<int>(run->unit.in),
                                              static_cast<int>(run->unit.out)};

@@ -7,6 +7,7 @@
 #include "bootloader/Detect.h"
 #include "bootloader/Link.h"
 #include "cli/ConsoleMessages.h"
+#include "upgrade/UpgradeRun.h"
 
 namespace vantro::cli {
 
@@ -14,10 +15,21 @@ struct AllUnitsOptions {
     std::string path;
     Answer answer = Answer::No;  // Yes or No: there is no one question to ask
     bool readBack = false;
+    bool linkCheck = true;  // false: --no-link-check
     LinkTimings timings;
     LinkTrace* trace = nullptr;
     std::chrono::milliseconds detectWait = kDefaultDetectWait;
 };
+
+// The failure report's last line when the bootloader cannot read back.
+inline constexpr const char* kUncheckedHint =
+    "To upgrade without the check, run again with --no-link-check: a link that loses long "
+    "messages on their way to the computer is then found only at the first write, after the "
+    "erase.";
+
+// Upgrade options as vantro-cli gives them: the link check refused, never asked.
+UpgradeOptions CliUpgradeOptions(bool readBack, bool linkCheck, const LinkTimings& timings,
+                                 LinkTrace* trace);
 
 // Upgrades every unit detect finds at the same time, each on its own pair with its own reply
 // capture: one progress line per unit on err (redrawn in place on a terminal, a line every two

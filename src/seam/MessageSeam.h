@@ -6,7 +6,8 @@
 namespace vantro {
 
 // How a message asks the user to answer.
-enum class MessageButtons { Ok, YesNo };
+// YesNoDefaultNo: a question whose careless Enter must not say Yes.
+enum class MessageButtons { Ok, YesNo, YesNoDefaultNo };
 
 enum class MessageAnswer { Ok, Yes, No };
 

@@ -48,6 +48,7 @@ constexpr CountFaultKind kCountFaults[] = {
     {"cut-after", &SimOptions::cutAfter, 0},
     {"unplug-after", &SimOptions::unplugAfter, 0},
     {"max-sysex", &SimOptions::maxSysEx, 1},
+    {"max-sysex-to-unit", &SimOptions::maxSysExToUnit, 1},
 };
 
 const CountFaultKind* CountFault(const std::string& value) {
@@ -88,6 +89,10 @@ namespace {
 
 // fault KIND:RATE, or one of the faults that take a count.
 bool ApplyFault(const std::string& value, SimOptions& options, std::string& error) {
+    if (value == "no-readback") {
+        options.noReadBack = true;
+        return true;
+    }
     if (const CountFaultKind* kind = CountFault(value)) {
         uint32_t k = 0;
         const std::string what(kind->name);
@@ -103,7 +108,7 @@ bool ApplyFault(const std::string& value, SimOptions& options, std::string& erro
         error =
             "fault must be KIND:RATE with KIND one of drop, corrupt, wrong-echo, late, "
             "silent-verify, ff-as-00, short-noise, or cut-after:K, unplug-after:K, "
-            "max-sysex:N";
+            "max-sysex:N, max-sysex-to-unit:N, or no-readback";
         return false;
     }
     const std::string rateText = value.substr(colon + 1);

@@ -33,14 +33,16 @@ void SimulatedUnit::Schedule(Event e) {
     events_.push(std::move(e));
 }
 
-bool SimulatedUnit::LinkCarries(std::size_t length) const {
+bool SimulatedUnit::LinkCarries(std::size_t length, bool toUnit) const {
+    if (toUnit && options_.maxSysExToUnit && length > *options_.maxSysExToUnit)
+        return false;
     return !options_.maxSysEx || length <= *options_.maxSysEx;
 }
 
 void SimulatedUnit::OnRequest(const uint8_t* bytes, std::size_t length) {
     {
         std::lock_guard lock(mutex_);
-        if (stop_ || !LinkCarries(length)) {
+        if (stop_ || !LinkCarries(length, true)) {
             return;
         }
         // The request is whole once its last byte has crossed the wire.
@@ -71,7 +73,7 @@ void SimulatedUnit::Process(const Event& e) {
             break;
         }
         case Event::Kind::Reply:
-            if (LinkCarries(e.bytes.size()))
+            if (LinkCarries(e.bytes.size(), false))
                 wire_.SendSysEx(e.bytes.data(), e.bytes.size());
             break;
         case Event::Kind::Noise:

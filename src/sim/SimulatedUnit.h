@@ -61,7 +61,8 @@ class SimulatedUnit {
     };
 
     void Schedule(Event e);  // with mutex_ held
-    bool LinkCarries(std::size_t length) const;
+    // Whether the link carries a message of length bytes, towards the unit or from it.
+    bool LinkCarries(std::size_t length, bool toUnit) const;
     void Run();
     void Process(const Event& e);
 

@@ -170,6 +170,10 @@ bool UnitCore::AnswerRead(const uint8_t* f, std::size_t n, UnitResponse& r) {
     const std::size_t at = std::size_t{word} * 2;
     if (at + kBlock > kFlashSize)
         return false;
+    if (options_.noReadBack) {
+        r.reply = unit::Reply(kErase);  // what such a bootloader sends is not a block
+        return true;
+    }
     r.reply = ReadReply(at, word);
     return true;
 }

@@ -39,6 +39,10 @@ struct SimOptions {
     std::optional<uint32_t> unplugAfter;
     // max-sysex:N: the link loses every message longer than N bytes, both ways.
     std::optional<uint32_t> maxSysEx;
+    // max-sysex-to-unit:N: the same on the way to the unit only.
+    std::optional<uint32_t> maxSysExToUnit;
+    // no-readback: a bootloader that cannot read its flash answers a read with another code.
+    bool noReadBack = false;
 };
 
 // Parses one option, named without its prefix ("baud", "fault", "seed", "versions",

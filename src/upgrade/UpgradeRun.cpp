@@ -77,32 +77,102 @@ bool CheckWrittenBlock(MidiPortPair& pair, const uint8_t* expected, int32_t vali
     return true;
 }
 
-// Before anything changes the flash, one block of it is read back: a short request and a long
-// reply through the whole input path. A link that loses long System Exclusive messages would
-// otherwise let the erase pass and fail the first write, leaving the unit without firmware.
-bool LinkCarriesBlocks(MidiPortPair& pair, const ProgrammingPlan& plan, Tally& tally) {
+constexpr const char* kTryAnotherLink =
+    "try another interface or cable"
+#if defined(__linux__)
+    ", or the ALSA sequencer instead of a JACK bridge"
+#endif
+    ".";
+
+// How the check before the erase ended.
+enum class LinkCheck { Passed, Skipped, Failed };
+
+// The bootloader cannot read back: told, or asked whether to go on without the check.
+LinkCheck Unchecked(MessageSeam& messages, const UpgradeOptions& options, Tally& tally) {
+    if (options.uncheckedLink == UncheckedLink::Ask) {
+        const MessageAnswer answer = messages.Show(
+            "The unit's bootloader does not read back its flash memory, so the link cannot be "
+            "checked before the erase. Should the MIDI interface or cable lose long System "
+            "Exclusive messages, the first write fails after the erase: the unit is then left "
+            "without its application, in its bootloader, and can be upgraded again.\r\n\r\n"
+            "Erase and write the unit without the check?",
+            MessageButtons::YesNoDefaultNo);
+        if (answer == MessageAnswer::Yes)
+            return LinkCheck::Skipped;
+    }
+    ++tally.errors;
+    tally.lines.push_back(
+        "Error: The unit's bootloader did not read back its flash memory (it answered with "
+        "another code), so the link could not be checked and nothing was erased or written: "
+        "the unit is unchanged.");
+    if (!options.uncheckedHint.empty())
+        tally.lines.push_back(options.uncheckedHint);
+    return LinkCheck::Failed;
+}
+
+// Before anything changes the flash: the unit must answer a short request (it is there, in its
+// bootloader, on these ports), then send back one block of its flash (a long reply through the
+// whole input path). The read proves the way towards the computer only; the way towards the
+// unit carries long messages first with the first write.
+LinkCheck CheckLink(MidiPortPair& pair, UpgradeProgress& progress, MessageSeam& messages,
+                    const ProgrammingPlan& plan, const UpgradeOptions& options, Tally& tally) {
+    progress.Checking(UpgradeProgress::Check::Versions);
+    uint8_t v[4];
+    if (!QueryVersions(pair, v[0], v[1], v[2], v[3])) {
+        ++tally.errors;
+        tally.lines.push_back(
+            "Error: The unit did not answer, so nothing was erased or written: the unit is "
+            "unchanged.");
+        tally.lines.push_back(
+            "Check that the unit is in its bootloader (step 3) and that the MIDI IN and OUT "
+            "ports chosen are those of the interface cabled to the unit (step 2).");
+        return LinkCheck::Failed;
+    }
+    if (!options.linkCheck)
+        return LinkCheck::Skipped;
+    progress.Checking(UpgradeProgress::Check::ReadBack);
     uint8_t block[kBlockSize];
-    if (plan.empty() || ReadBlock(pair, static_cast<uint32_t>(plan.front().start) >> 1, block)) {
-        return true;
+    switch (ReadBlockFully(pair, static_cast<uint32_t>(plan.front().start) >> 1, block)) {
+        case ReadResult::Read:
+            return LinkCheck::Passed;
+        case ReadResult::Refused:
+            return Unchecked(messages, options, tally);
+        case ReadResult::Lost:
+            break;
     }
     ++tally.errors;
     tally.lines.push_back(
         "Error: The unit did not send back a block of its flash memory, so nothing was erased "
         "or written: the unit is unchanged.");
+    tally.lines.push_back(std::string("The unit answers short messages, so the MIDI interface or "
+                                      "cable loses long System Exclusive messages on their way "
+                                      "to the computer: ") +
+                          kTryAnotherLink);
+    return LinkCheck::Failed;
+}
+
+// The first write failed: the erase went through, so the unit has no application now.
+void FirstWriteFailed(LinkCheck check, Tally& tally) {
     tally.lines.push_back(
-        "Check that the unit is in its bootloader (step 3). If it is, the MIDI interface or "
-        "cable loses long System Exclusive messages: try another interface or cable"
-#if defined(__linux__)
-        ", or the ALSA sequencer instead of a JACK bridge"
-#endif
-        ".");
-    return false;
+        "The application area was erased; the bootloader is untouched, so the unit stays in it "
+        "and can be upgraded again (step 3).");
+    tally.lines.push_back(
+        check == LinkCheck::Passed
+            ? std::string("The unit sent back a block of its flash, but did not acknowledge the "
+                          "first block written to it: this link loses long System Exclusive "
+                          "messages on their way to the unit: ") +
+                  kTryAnotherLink
+            : std::string("The link was not checked: it may lose long System Exclusive "
+                          "messages: ") +
+                  kTryAnotherLink);
 }
 
 // Erases and writes the plan; the first error ends it.
-void Program(MidiPortPair& pair, UpgradeProgress& progress, const FirmwareImage& image,
-             const ProgrammingPlan& plan, bool readBack, Tally& tally) {
-    if (!LinkCarriesBlocks(pair, plan, tally)) {
+void Program(MidiPortPair& pair, UpgradeProgress& progress, MessageSeam& messages,
+             const FirmwareImage& image, const ProgrammingPlan& plan, const UpgradeOptions& options,
+             Tally& tally) {
+    const LinkCheck check = CheckLink(pair, progress, messages, plan, options, tally);
+    if (check == LinkCheck::Failed) {
         return;
     }
     int32_t position = 0;
@@ -123,9 +193,11 @@ void Program(MidiPortPair& pair, UpgradeProgress& progress, const FirmwareImage&
                 ++tally.errors;
                 tally.lines.push_back(
                     AtAddress("Error: Failed writing to flash memory at adress [%x]", b));
+                if (position == 1)
+                    FirstWriteFailed(check, tally);
                 return;
             }
-            if (readBack && !CheckWrittenBlock(pair, block, valid, b, tally)) {
+            if (options.readBack && !CheckWrittenBlock(pair, block, valid, b, tally)) {
                 return;
             }
         }
@@ -187,7 +259,15 @@ UpgradeOutcome RunOnPorts(const Run& run, bool& resetProgress) {
     run.progress.SetTotal(TotalBlockCount(plan));
 
     Tally tally;
-    Program(*pair, run.progress, *image, plan, run.options.readBack, tally);
+    if (plan.empty()) {
+        // VerifyOK would declare whatever the unit holds (perhaps nothing) a valid application.
+        tally.lines.push_back(
+            "Error: The file holds nothing for the application area (from byte address 0x2800 "
+            "on), so nothing was erased or written: the unit is unchanged.");
+        Report(*pair, run.messages, tally, true);
+        return UpgradeOutcome::Failed;
+    }
+    Program(*pair, run.progress, run.messages, *image, plan, run.options, tally);
     bool failed = tally.errors != 0;
     if (!failed && !SendVerifyOK(*pair)) {
         tally.lines.push_back("Error: Sending VerifyOK failed.");

@@ -28,6 +28,16 @@ class UpgradeProgress {
     virtual void Running(bool running) = 0;
     virtual void SetTotal(int blocks) = 0;
     virtual void SetDone(int blocks) = 0;
+    // What the run waits for before the erase; a window's busy cursor says enough.
+    enum class Check { Versions, ReadBack };
+    virtual void Checking(Check) {}
+};
+
+// What the run does when the bootloader answers the read before the erase with another code,
+// so that the link cannot be checked.
+enum class UncheckedLink {
+    Refuse,  // the failure report: nothing erased or written
+    Ask,     // a Yes/No question, No by default, whether to erase and write all the same
 };
 
 struct UpgradeOptions {
@@ -37,6 +47,14 @@ struct UpgradeOptions {
     bool readBack = false;
     // The pair gets a reply capture of its own: other runs go on at the same time.
     bool ownCapture = false;
+    // Read one block back before the erase. The read proves the way towards the computer
+    // carries long messages; without it such a link is found at the first write, after the
+    // erase.
+    bool linkCheck = true;
+    UncheckedLink uncheckedLink = UncheckedLink::Ask;
+    // With UncheckedLink::Refuse: a last line of the failure report, how to go on without the
+    // check.
+    std::string uncheckedHint;
 };
 
 // How a run ended, for callers that report it (the CLI's exit status).

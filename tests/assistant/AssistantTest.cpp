@@ -258,7 +258,7 @@ TEST_F(AssistantTest, ResetSendsTheRestartFrameAndClosesThePorts) {
 
 TEST_F(AssistantTest, APortFailureIsToldWithItsTextAndTheDialogStaysUsable) {
     sim::SimOptions pulled;
-    pulled.unplugAfter = 5;  // its ports go as it is asked for the second block
+    pulled.unplugAfter = 6;  // its ports go as it is asked for the second block
     sim::InProcessUnit unit(pulled);
     Assistant& a = Start();
     a.OnCommand(IDC_VERIFY);
@@ -268,8 +268,9 @@ TEST_F(AssistantTest, APortFailureIsToldWithItsTextAndTheDialogStaysUsable) {
         other.OpenPort(static_cast<UINT>(window_.In().selected));
         a.OnCommand(IDC_VERIFY);
         EXPECT_THAT(Texts(), ElementsAre(testutil::ErrorText(MMSYSERR_ALLOCATED)));
-        EXPECT_EQ(window_.status, kVersions);  // kept
+        EXPECT_EQ(window_.status, "");  // the old OK proves nothing now: Browse asks again
     }
+    a.OnCommand(IDC_VERIFY);
     // The ports go in the middle of an upgrade: the failure box, and the dialog put back.
     a.OnCommand(IDC_BROWSE);
     a.OnCommand(IDC_UPGRADE);
@@ -298,7 +299,8 @@ TEST_F(AssistantTest, DeviceChangesRefreshTheListsNeverInsideAnAction) {
         EXPECT_EQ(window_.In().names.size(), 3u);
     };
     a.OnCommand(IDC_VERIFY);
-    EXPECT_EQ(window_.status, "ERROR!");
+    // The refresh after it selected another IN port: the status of the old pair goes.
+    EXPECT_EQ(window_.status, "");
     EXPECT_EQ(window_.In(), (FakeWindow::List{{"in one", "in two", "in three", "in four"}, 3, ""}));
     a3.reset();
     a4.reset();
@@ -315,6 +317,20 @@ TEST_F(AssistantTest, DeviceChangesRefreshTheListsNeverInsideAnAction) {
     EXPECT_EQ(window_.Out(), (FakeWindow::List{{"out one"}, -1, ""}));
     EXPECT_THAT(Texts(), ElementsAre(testutil::ErrorText(MMSYSERR_NODRIVER),
                                      testutil::ErrorText(MMSYSERR_NODRIVER)));
+}
+
+TEST_F(AssistantTest, ARefreshKeepsTheStatusOnlyWhileItSelectsTheSamePair) {
+    sim::InProcessUnit unit;
+    Assistant& a = Start();
+    a.OnCommand(IDC_VERIFY);
+    ASSERT_EQ(window_.status, kVersions);
+    a.OnDeviceChange();  // a device that is no MIDI port: the same pair again
+    EXPECT_EQ(window_.status, kVersions);
+    platform::VirtualInputPort later("another interface");  // now the last IN port
+    ASSERT_TRUE(window_.Pump([&] { return window_.In().names.back() == "another interface"; }));
+    EXPECT_EQ(window_.status, "");
+    a.OnCommand(IDC_BROWSE);
+    EXPECT_THAT(Texts(), ElementsAre("Please verify the connection!"));
 }
 
 TEST_F(AssistantTest, ARunningActionRefusesEverythingAndBoxesShowTheArrow) {
@@ -359,6 +375,17 @@ TEST_F(AssistantTest, FindSelectsTheFirstUnitsPairAsAVerifyWouldOrSaysHowToEnter
                                           "Put the unit into its bootloader (step 3): ") +
                                   STEP3_TEXT);
         EXPECT_EQ(window_.status, "");
+        // Its one IN port held by another program: that is said, not the bootloader.
+        window_.boxes.Clear();
+        midi::CMIDIInDevice other;
+        other.OpenPort(0);
+        a.OnSysCommand(IDM_FIND);
+        ASSERT_EQ(Texts().size(), 1u);
+        EXPECT_THAT(Texts()[0], ::testing::StartsWith(
+                                    "The VANTRO unit could not be looked for: these MIDI ports "
+                                    "could not be opened (another program may be using them):"
+                                    "\r\nIN 0 \""));
+        EXPECT_THAT(Texts()[0], ::testing::HasSubstr(testutil::ErrorText(MMSYSERR_ALLOCATED)));
     }
     window_.boxes.Clear();
     auto ports = sim::StartSimulatedPorts({}, 2, 1);  // Through 1, then two units

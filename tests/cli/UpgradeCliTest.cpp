@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "CliRun.h"
@@ -34,8 +36,9 @@ TEST(UpgradeCli, SuccessReportAndRestartOnYes) {
         last = line;
         ++lines;
     }
-    // The read before the erase, the erase, blocks, VerifyOK both ways, restart.
-    EXPECT_EQ(lines, 2 * (1 + 1 + 104 + 1) + 1);
+    // The identify and the read before the erase, the erase, blocks, VerifyOK both ways,
+    // restart.
+    EXPECT_EQ(lines, 2 * (1 + 1 + 1 + 104 + 1) + 1);
     EXPECT_THAT(last, EndsWith(" > F0 6F 10 00 11 00 00 F7"));
 }
 
@@ -56,6 +59,23 @@ TEST(UpgradeCli, FailureReportExitsOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.out, ::testing::StartsWith("VANTRO Update FAILED:\nError: The unit did not send "
                                              "back a block of its flash memory"));
+    // What the run waits for before the erase is said while it waits.
+    EXPECT_THAT(r.err, HasSubstr("Asking the unit for its versions"));
+    EXPECT_THAT(r.err, HasSubstr("Reading one block of its flash back"));
+
+    // A bootloader that cannot read back: refused with the way past, which then upgrades.
+    const auto refused =
+        Upgrade({"--simulated-unit", "--sim-fault", "no-readback", "--yes", kExample});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.out, HasSubstr("run again with --no-link-check"));
+    const auto unchecked = Upgrade(
+        {"--simulated-unit", "--sim-fault", "no-readback", "--no-link-check", "--no", kExample});
+    EXPECT_EQ(unchecked.status, 0) << unchecked.out;
+
+    testutil::TempFile nothing(testutil::Lines({testutil::kEof}));
+    const auto empty = Upgrade({"--simulated-unit", "--yes", nothing.Path()});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_THAT(empty.out, HasSubstr("nothing for the application area"));
 }
 
 TEST(UpgradeCli, RefusalsAndUsage) {
@@ -80,6 +100,28 @@ TEST(UpgradeCli, RefusalsAndUsage) {
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+    // An output naming the input, by its own path, another one or a hard link, is refused
+    // before anything is written.
+    std::ifstream example(kExample);
+    const std::string hex((std::istreambuf_iterator<char>(example)), {});
+    testutil::TempFile fw(hex, "fw.hex");
+    const std::filesystem::path link = fw.Path() + ".link";
+    std::filesystem::create_hard_link(fw.Path(), link);
+    const std::filesystem::path at(fw.Path());
+    const std::string other = (at.parent_path() / "." / at.filename()).string();
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"upgrade", "--simulated-unit", "--trace", fw.Path(), fw.Path()},
+             {"upgrade", "--simulated-unit", "--sim-flash-out", link.string(), fw.Path()},
+             {"inspect", "--blocks-out", other, fw.Path()},
+             {"inspect", "--blocks-out", link.string(), fw.Path()}}) {
+        const auto r = testutil::Cli(args);
+        EXPECT_EQ(r.status, 2) << args[2];
+        EXPECT_THAT(r.err, HasSubstr("names the HEX file")) << args[2];
+        std::ifstream after(fw.Path());
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), hex) << args[2];
+    }
+    std::filesystem::remove(link);
+
     const auto help = Upgrade({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("--readback"));

@@ -184,9 +184,13 @@ const char* kSuccess = "VANTRO Update is completed and OK!\r\nRestart VANTRO?";
 // The report of a link that did not carry the block read back before the erase.
 const char* kUnchanged =
     "VANTRO Update FAILED:\r\nError: The unit did not send back a block of its flash memory, so "
-    "nothing was erased or written: the unit is unchanged.\r\nCheck that the unit is in its "
-    "bootloader (step 3). If it is, the MIDI interface or cable loses long System Exclusive "
-    "messages: try another interface or cable";
+    "nothing was erased or written: the unit is unchanged.\r\nThe unit answers short messages, "
+    "so the MIDI interface or cable loses long System Exclusive messages on their way to the "
+    "computer: try another interface or cable";
+// The report of a unit that did not answer the identify before the check.
+const char* kNoAnswer =
+    "VANTRO Update FAILED:\r\nError: The unit did not answer, so nothing was erased or written: "
+    "the unit is unchanged.\r\nCheck that the unit is in its bootloader (step 3)";
 
 TEST(UpgradeRun, WholeUpgradeOfTheExampleAndRestartOnYes) {
     UpgradeFixture run;
@@ -257,16 +261,22 @@ TEST(UpgradeRun, FailedLoadWritesNothing) {
     run.ExpectPutBack();
 }
 
-TEST(UpgradeRun, EmptyPlanStillSendsVerifyOk) {
+TEST(UpgradeRun, AFileWithNothingForTheApplicationAreaSendsNothingAndFails) {
+    // Only the end record, or data only in the boot area.
+    testutil::TempFile eofOnly(testutil::Lines({testutil::kEof}));
     testutil::TempFile low(testutil::Lines({testutil::Data(0x0000, {1, 2, 3, 4}), testutil::kEof}));
-    UpgradeFixture run;
-    run.ui.path = low.Path();
-    EXPECT_EQ(run.Go(), UpgradeOutcome::Completed);
-    EXPECT_THAT(run.ui.ranges, ElementsAre(std::pair{0, 0}));
-    EXPECT_EQ(run.trace.Count(code::kErasePages), 0);
-    EXPECT_EQ(run.trace.Count(code::kWriteBlock), 0);
-    EXPECT_EQ(run.trace.Count(code::kVerifyOK), 1);
-    EXPECT_THAT(run.ui.messages.Texts(), ElementsAre(kSuccess));
+    for (const auto* file : {&eofOnly, &low}) {
+        UpgradeFixture run;
+        run.ui.path = file->Path();
+        EXPECT_EQ(run.Go(), UpgradeOutcome::Failed);
+        EXPECT_THAT(run.ui.ranges, ElementsAre(std::pair{0, 0}));
+        EXPECT_TRUE(run.trace.Sent().empty());  // no erase, no write, no VerifyOK
+        EXPECT_THAT(run.ui.messages.Texts(),
+                    ElementsAre("VANTRO Update FAILED:\r\nError: The file holds nothing for the "
+                                "application area (from byte address 0x2800 on), so nothing was "
+                                "erased or written: the unit is unchanged.\r\n"));
+        run.ExpectPutBack();
+    }
 }
 
 TEST(UpgradeRun, PortFailureIsShownAndTheDialogPutBack) {
@@ -440,19 +450,65 @@ TEST(UpgradeFaults, RatesThatRetriesAbsorbEndWellWithACorrectFlash) {
                 ElementsAre("Invalid short message received!\n", kSuccess));
 }
 
-TEST(UpgradeFaults, ALinkThatLosesLongMessagesOrASilentUnitLeavesTheUnitUnchanged) {
-    sim::SimOptions silent, shortOnly;
+TEST(UpgradeFaults, TheLinkCheckSaysWhatItProved) {
+    sim::SimOptions silent, shortOnly, noReadBack, shortToUnit;
     silent.faults[sim::FaultKind::Drop] = 1.0;
-    shortOnly.maxSysEx = 16;  // Verify and the erase would pass; the block does not
-    for (const auto& o : {silent, shortOnly}) {
+    shortOnly.maxSysEx = 16;  // the identify passes, the block read back does not
+    noReadBack.noReadBack = true;
+    shortToUnit.maxSysExToUnit = 16;  // the read passes: the way back carries long messages
+    const std::string refused =
+        "VANTRO Update FAILED:\r\nError: The unit's bootloader did not read back its flash "
+        "memory (it answered with another code), so the link could not be checked and nothing "
+        "was erased or written: the unit is unchanged.\r\nhow to go on\r\n";
+    for (const auto& [o, report] :
+         {std::pair{silent, std::string(kNoAnswer)}, std::pair{shortOnly, std::string(kUnchanged)},
+          std::pair{noReadBack, refused}}) {
         UpgradeFixture run(o);
-        EXPECT_EQ(run.Go(false, kFast), UpgradeOutcome::Failed);
+        UpgradeOptions options;
+        options.timings = kFast;
+        options.trace = &run.trace;
+        options.uncheckedLink = UncheckedLink::Refuse;
+        options.uncheckedHint = "how to go on";
+        EXPECT_EQ(RunUpgrade(run.ui, options), UpgradeOutcome::Failed);
         ASSERT_EQ(run.ui.messages.Texts().size(), 1u);
-        EXPECT_THAT(run.ui.messages.Texts()[0], StartsWith(kUnchanged));
+        EXPECT_THAT(run.ui.messages.Texts()[0], StartsWith(report));
         EXPECT_EQ(run.trace.Count(code::kErasePages), 0);
-        EXPECT_TRUE(run.unit.Core().Erases().empty());
         EXPECT_EQ(run.unit.Core().FlashDump(), run.before);
         run.ExpectPutBack();
+    }
+    {
+        // The windows ask, No by default; No leaves the unit as it was, and the report says so.
+        UpgradeFixture run(noReadBack);
+        run.ui.messages.SetYesNoAnswer(MessageAnswer::No);
+        EXPECT_EQ(run.Go(), UpgradeOutcome::Failed);
+        ASSERT_EQ(run.ui.messages.Entries().size(), 2u);
+        EXPECT_EQ(run.ui.messages.Entries()[0].buttons, MessageButtons::YesNoDefaultNo);
+        EXPECT_THAT(run.ui.messages.Texts()[1], StartsWith(refused.substr(0, 80)));
+        EXPECT_EQ(run.unit.Core().FlashDump(), run.before);
+    }
+    for (const bool ask : {true, false}) {
+        // Yes to the question, or no check asked for: the upgrade without the read.
+        UpgradeFixture run(noReadBack);
+        UpgradeOptions options;
+        options.timings = kPatient;
+        options.linkCheck = ask;
+        EXPECT_EQ(RunUpgrade(run.ui, options), UpgradeOutcome::Completed);
+        EXPECT_EQ(run.ui.messages.Texts().size(), ask ? 2u : 1u);
+        EXPECT_EQ(run.unit.Core().FlashDump(), ExpectedUpgrade(Example()).Flash(run.before));
+    }
+    {
+        // Long messages lost towards the unit only: the check passes, the first write fails.
+        UpgradeFixture run(shortToUnit);
+        EXPECT_EQ(run.Go(false, kFast), UpgradeOutcome::Failed);
+        EXPECT_THAT(run.ui.messages.Texts(),
+                    ElementsAre(StartsWith(
+                        "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress "
+                        "[2800]\r\nThe application area was erased; the bootloader is untouched, "
+                        "so the unit stays in it and can be upgraded again (step 3).\r\nThe unit "
+                        "sent back a block of its flash, but did not acknowledge the first block "
+                        "written to it: this link loses long System Exclusive messages on their "
+                        "way to the unit")));
+        EXPECT_EQ(run.unit.Core().Erases().size(), 1u);
     }
 }
 
@@ -525,13 +581,13 @@ TEST(UpgradeFaults, WithReadBackASuccessReportNeverCoversAWrongFlash) {
 TEST(UpgradeCutOff, ARunCutOffMidwayFailsAndTheNextOnePutsTheFlashRight) {
     const ExpectedUpgrade expected(Example());
     const std::pair<uint32_t, std::string> cuts[] = {
-        // The first request reads a block back, the second erases.
-        {1, "VANTRO Update FAILED:\r\nError: Failed erasing flash memory\r\n"},
-        {2, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [2800]\r\n"},
-        {53, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [5b00]\r\n"},
-        {105,
+        // The first request asks for the versions, the second reads a block back, the third
+        // erases.
+        {2, "VANTRO Update FAILED:\r\nError: Failed erasing flash memory\r\n"},
+        {54, "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [5b00]\r\n"},
+        {106,
          "VANTRO Update FAILED:\r\nError: Failed writing to flash memory at adress [8f00]\r\n"},
-        {106, kSuccess},  // silence to VerifyOK counts as accepted
+        {107, kSuccess},  // silence to VerifyOK counts as accepted
     };
     for (const auto& [k, report] : cuts) {
         sim::SimOptions o;
@@ -541,7 +597,7 @@ TEST(UpgradeCutOff, ARunCutOffMidwayFailsAndTheNextOnePutsTheFlashRight) {
         // The unit counts requests: a retry by chance would move the cut, so attempts are long
         // enough (400 ms) that only the cut makes one.
         EXPECT_EQ(run.Go(false, LinkTimings{std::chrono::milliseconds(10), 40, 3, true, {}}),
-                  k == 106 ? UpgradeOutcome::Completed : UpgradeOutcome::Failed);
+                  k == 107 ? UpgradeOutcome::Completed : UpgradeOutcome::Failed);
         EXPECT_THAT(run.ui.messages.Texts(), ElementsAre(report)) << k;
         run.ExpectPutBack();
 

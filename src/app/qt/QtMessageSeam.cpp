@@ -24,6 +24,8 @@ MessageAnswer QtMessageSeam::Show(const std::string& text, MessageButtons button
     }
     QMessageBox box(QMessageBox::Question, ApplicationTitle(), shown,
                     QMessageBox::Yes | QMessageBox::No, parent_);
+    if (buttons == MessageButtons::YesNoDefaultNo)
+        box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 

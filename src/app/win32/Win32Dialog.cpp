@@ -96,7 +96,8 @@ MessageAnswer Win32MessageSeam::Show(const std::string& text, MessageButtons but
         return MessageAnswer::Ok;
     }
     return MessageBoxA(owner, text.c_str(), ApplicationTitle().c_str(),
-                       MB_YESNO | MB_ICONQUESTION) == IDYES
+                       MB_YESNO | MB_ICONQUESTION |
+                           (buttons == MessageButtons::YesNoDefaultNo ? MB_DEFBUTTON2 : 0)) == IDYES
                ? MessageAnswer::Yes
                : MessageAnswer::No;
 }
