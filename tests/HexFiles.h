@@ -69,6 +69,39 @@ class TempFile {
     std::filesystem::path path_;
 };
 
+// A UTF-8 file name as a path, converted by the library itself (not by the code under test).
+inline std::filesystem::path Utf8Path(const std::string& name) {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+// A folder in the test's temporary folder with a name in any script (UTF-8), removed with
+// what it holds when the object goes.
+class TempFolder {
+  public:
+    explicit TempFolder(const std::string& name) {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                Utf8Path("vantro-test-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(counter++) + "-" + name);
+        std::filesystem::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // In UTF-8, as the programs take file names.
+    std::string Path() const {
+        const std::u8string name = path_.u8string();
+        return std::string(name.begin(), name.end());
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
 // Lines joined with an ending after each.
 inline std::string Lines(std::initializer_list<std::string> lines, const char* ending = "\r\n") {
     std::string s;

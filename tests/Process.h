@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "HexFiles.h"
+#include "platform/Unicode.h"
 
 #if !defined(_WIN32)
 extern char** environ;
@@ -131,7 +132,7 @@ inline CommandResult RunCommand(const std::string& program, const std::string& a
     // cmd.exe strips the outer quotes of a /c line that starts with one.
     const std::string cmd = "\"\"" + program + "\" " + args + " >\"" + out.Path() + "\" 2>\"" +
                             err.Path() + "\" <NUL\"";
-    const int status = std::system(cmd.c_str());
+    const int status = _wsystem(platform::WideFromUtf8(cmd).c_str());  // names in any script
 #else
     const std::string cmd =
         program + " " + args + " >" + out.Path() + " 2>" + err.Path() + " </dev/null";

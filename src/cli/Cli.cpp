@@ -6,6 +6,7 @@
 
 #include "Version.h"
 #include "platform/MidiApi.h"
+#include "platform/Unicode.h"
 
 namespace vantro::cli {
 
@@ -40,8 +41,8 @@ std::string OutputOverwritingInput(
     const std::string& input, const std::vector<std::pair<std::string, std::string>>& outputs) {
     for (const auto& [option, path] : outputs) {
         std::error_code ec;  // an output that does not exist yet is no input
-        if (!path.empty() && std::filesystem::equivalent(std::filesystem::path(input),
-                                                         std::filesystem::path(path), ec)) {
+        if (!path.empty() && std::filesystem::equivalent(platform::PathFromUtf8(input),
+                                                         platform::PathFromUtf8(path), ec)) {
             return option + " '" + path + "' names the HEX file '" + input +
                    "': it would be overwritten";
         }

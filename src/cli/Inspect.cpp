@@ -10,6 +10,7 @@
 #include "image/DeviceProfile.h"
 #include "image/FirmwareImage.h"
 #include "image/HexReader.h"
+#include "platform/Unicode.h"
 #include "upgrade/ProgrammingPlan.h"
 
 namespace vantro::cli {
@@ -110,7 +111,7 @@ std::size_t CountUsed(const FirmwareImage& image) {
 
 bool WriteBlocks(const std::string& path, const FirmwareImage& image, const ProgrammingPlan& plan,
                  std::ostream& err) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::ofstream file(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     uint8_t block[kBlockSize];
     for (const auto& segment : plan) {
         for (int32_t k = 0; k < BlockCount(segment) && file; ++k) {

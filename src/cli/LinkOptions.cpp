@@ -6,6 +6,7 @@
 
 #include "cli/Cli.h"
 #include "platform/MidiSeam.h"
+#include "platform/Unicode.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -155,7 +156,8 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
     return OptionResult::Consumed;
 }
 
-FileTrace::FileTrace(const std::string& path) : file_(path, std::ios::trunc) {}
+FileTrace::FileTrace(const std::string& path)
+    : file_(platform::PathFromUtf8(path), std::ios::trunc) {}
 
 void FileTrace::Write(char direction, const uint8_t* bytes, std::size_t length) {
     const double ms =

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+#include "platform/Unicode.h"
+
 namespace vantro {
 
 namespace {
@@ -304,10 +306,11 @@ void CompleteConfig(FirmwareImage& image, const DeviceProfile& profile) {
 // itself regular but has nothing to give (/proc/kmsg) reads as an end.
 FilePtr OpenRegularFile(const std::string& path) {
 #if defined(_WIN32)
+    const std::filesystem::path name = platform::PathFromUtf8(path);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::status(path, ec)) || ec)
+    if (!std::filesystem::is_regular_file(std::filesystem::status(name, ec)) || ec)
         return nullptr;
-    return FilePtr(std::fopen(path.c_str(), "rb"));
+    return FilePtr(_wfopen(name.c_str(), L"rb"));
 #else
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)

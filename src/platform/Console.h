@@ -2,6 +2,9 @@
 
 // What a terminal program needs to know of its console, the same on every system.
 
+#include <memory>
+#include <string_view>
+
 namespace platform {
 
 enum class Stream { In, Out, Err };
@@ -12,5 +15,25 @@ bool IsTerminal(Stream stream);
 
 // Standard output and error write bytes as given: no CR is added before LF on Windows.
 void UseBinaryOutput();
+
+// While it lives, UTF-8 written to std::cout and std::cerr shows as such on a Windows console
+// (which would read the bytes in its own code page); redirected, they stay UTF-8 bytes.
+// Nothing changes elsewhere.
+class UnicodeConsole {
+  public:
+    UnicodeConsole();
+    ~UnicodeConsole();
+    UnicodeConsole(const UnicodeConsole&) = delete;
+    UnicodeConsole& operator=(const UnicodeConsole&) = delete;
+
+  private:
+    struct Streams;
+    std::unique_ptr<Streams> streams_;
+};
+
+#if defined(_WIN32)
+// Writes UTF-8 text to a handle: as UTF-16 to a console, as the bytes to a file or pipe.
+bool WriteText(void* handle, std::string_view text);
+#endif
 
 }  // namespace platform

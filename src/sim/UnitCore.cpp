@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/Unicode.h"
 #include "sim/UnitProtocol.h"
 
 namespace vantro::sim {
@@ -252,8 +253,9 @@ bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
     // directory, a FIFO or /dev/zero gets its reason, never a hang or a read without end.
     std::vector<uint8_t> dump(kDumpSize);
 #if defined(_WIN32)
+    const std::filesystem::path name = platform::PathFromUtf8(path);
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(name, ec);
     if (ec || !std::filesystem::exists(status)) {
         error = "it does not exist or cannot be opened";
         return false;
@@ -262,13 +264,13 @@ bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
         error = "it is not a regular file";
         return false;
     }
-    const auto size = std::filesystem::file_size(path, ec);
+    const auto size = std::filesystem::file_size(name, ec);
     if (ec || size != kDumpSize) {
         error = "a flash dump holds " + std::to_string(kDumpSize) + " bytes, this one " +
                 std::to_string(ec ? 0 : size);
         return false;
     }
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(name, std::ios::binary);
     if (!f.read(reinterpret_cast<char*>(dump.data()), static_cast<std::streamsize>(kDumpSize))) {
         error = "it could not be read whole";
         return false;
@@ -310,7 +312,7 @@ bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
 
 bool UnitCore::SaveFlashFile(const std::string& path, std::string& error) const {
     const auto dump = FlashDump();
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    std::ofstream f(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!f) {
         error = "it cannot be created";
         return false;

@@ -12,6 +12,7 @@
 #include "image/DeviceProfile.h"
 #include "image/FirmwareImage.h"
 #include "image/HexReader.h"
+#include "platform/Unicode.h"
 #include "upgrade/ProgrammingPlan.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
@@ -279,7 +280,7 @@ UpgradeOutcome RunOnPorts(const Run& run, bool& resetProgress) {
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::exists(std::filesystem::path(path), ec);
+    return std::filesystem::exists(platform::PathFromUtf8(path), ec);
 }
 
 }  // namespace

@@ -9,10 +9,16 @@
 #include "app/win32/Win32Dialog.h"
 // windows.h first
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <tuple>
 
+#include "../FlashCheck.h"
+#include "../HexFiles.h"
+#include "app/win32/CommandLine.h"
 #include "app/win32/resource.h"
 #include "bootloader/Frame.h"
 #include "midi/MidiInDevice.h"
@@ -198,6 +204,104 @@ TEST_F(Win32DialogTest, DeviceChangeRefreshesAndSelectsTheLastAgain) {
     EXPECT_EQ(Selection(hwnd, IDC_OUT_PORTS), -1);  // no output port at all
     Click(hwnd, IDC_VERIFY);
     EXPECT_THAT(messages_.Texts(), ElementsAre("Invalid device selected"));
+}
+
+// Answers the next dialog box the thread opens, as it is activated (its controls are there).
+class NextDialogBox {
+  public:
+    explicit NextDialogBox(std::function<void(HWND)> answer) {
+        answer_ = std::move(answer);
+        hook_ = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+    }
+    ~NextDialogBox() {
+        UnhookWindowsHookEx(hook_);
+        answer_ = nullptr;
+    }
+    NextDialogBox(const NextDialogBox&) = delete;
+    NextDialogBox& operator=(const NextDialogBox&) = delete;
+
+  private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        char name[16] = {};
+        const auto box = reinterpret_cast<HWND>(wParam);
+        if (code == HCBT_ACTIVATE && answer_ && GetClassNameA(box, name, sizeof name) > 0 &&
+            std::strcmp(name, "#32770") == 0) {
+            auto answer = std::move(answer_);
+            answer_ = nullptr;
+            answer(box);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static inline std::function<void(HWND)> answer_;
+    HHOOK hook_ = nullptr;
+};
+
+TEST_F(Win32DialogTest, AFirmwareInAFolderInAnyScript) {
+    const testutil::TempFolder folder("Прошивка ファーム");
+    const std::string hex = folder.Path() + "\\vantro-demo.hex";
+    const std::wstring wide = testutil::Utf8Path(hex).wstring();
+    std::filesystem::copy_file(kExample, testutil::Utf8Path(hex));
+    sim::InProcessUnit unit;
+    CVANTRODlg dlg(&messages_);  // with the system's file chooser
+    dlg.SetLinkTimings(kPatient);
+    const HWND hwnd = dlg.Create();
+    ASSERT_NE(hwnd, nullptr);
+    Click(hwnd, IDC_VERIFY);
+    {
+        // The name typed into the chooser, then Open.
+        const NextDialogBox chooser([&](HWND box) {
+            SetDlgItemTextW(box, 0x47C /* cmb13 */, wide.c_str());
+            SetDlgItemTextW(box, 0x480 /* edt1 */, wide.c_str());
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            PostMessageW(box, WM_COMMAND, IDCANCEL, 0);  // ends it if the name was refused
+        });
+        Click(hwnd, IDC_BROWSE);
+    }
+    wchar_t shown[1024] = {};
+    GetDlgItemTextW(hwnd, IDC_FIRMWARE_PATH, shown, 1024);
+    EXPECT_EQ(std::wstring(shown), wide);
+    Click(hwnd, IDC_UPGRADE);
+    EXPECT_EQ(messages_.Texts().back(), "VANTRO Update is completed and OK!\r\nRestart VANTRO?");
+    EXPECT_TRUE(testutil::FlashHoldsTheFile(unit.Core().FlashDump(), hex));
+    // A message box names it as it is (a flash dump that cannot be written, say).
+    std::wstring told;
+    {
+        const NextDialogBox box([&](HWND b) {
+            EnumChildWindows(
+                b,
+                [](HWND child, LPARAM texts) {
+                    wchar_t text[1024] = {};
+                    GetWindowTextW(child, text, 1024);
+                    *reinterpret_cast<std::wstring*>(texts) += text;
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&told));
+            PostMessageW(b, WM_COMMAND, IDOK, 0);
+        });
+        Win32MessageSeam(nullptr).Show("Could not write '" + hex + "'", MessageButtons::Ok);
+    }
+    EXPECT_THAT(told, ::testing::HasSubstr(L"Could not write '" + wide + L"'"));
+}
+
+TEST(RestartCommandLine, GivesEachArgumentBackAsTheSystemSplitsIt) {
+    const std::vector<std::string> args = {"--simulated-unit",
+                                           "--sim-flash-out",
+                                           "C:\\Прошивка ファーム\\flash.bin",
+                                           "",
+                                           "say \"hi\"",
+                                           "C:\\ends in\\",
+                                           "a\\\\\"b",
+                                           "--restarted"};
+    int n = 0;
+    const std::wstring line = L"VANTRO.exe " + RestartCommandLine(args);
+    LPWSTR* split = CommandLineToArgvW(line.c_str(), &n);
+    ASSERT_NE(split, nullptr);
+    std::vector<std::wstring> got(split + 1, split + n);
+    LocalFree(split);
+    std::vector<std::wstring> expected = {L"--restarted"};
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)  // --restarted once, at the front
+        expected.push_back(testutil::Utf8Path(args[i]).wstring());
+    EXPECT_EQ(got, expected);
 }
 
 }  // namespace

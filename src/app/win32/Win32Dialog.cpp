@@ -11,6 +11,7 @@
 #include "app/win32/FontDc.h"
 #include "app/win32/StepFit.h"
 #include "app/win32/resource.h"
+#include "platform/Unicode.h"
 
 namespace vantro::win32 {
 
@@ -30,18 +31,18 @@ std::optional<std::string> AskForHexFile(HWND owner) {
     DWORD flags = 0x81004;  // OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY
     if (version.dwMajorVersion > 4 || (version.dwMajorVersion == 4 && version.dwMinorVersion > 0))
         flags |= OFN_ENABLESIZING;
-    std::vector<char> name(65535, '\0');
-    OPENFILENAMEA ofn{};
+    std::vector<wchar_t> name(65535, L'\0');
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;  // modal to the assistant, centred over it, no taskbar button of its own
-    ofn.lpstrFilter = "(*.hex)\0*.hex\0";
+    ofn.lpstrFilter = L"(*.hex)\0*.hex\0";
     ofn.lpstrFile = name.data();
     ofn.nMaxFile = 0x7FFF;
-    ofn.lpstrDefExt = "*.*";
+    ofn.lpstrDefExt = L"*.*";
     ofn.Flags = flags;
-    if (!GetOpenFileNameA(&ofn))
+    if (!GetOpenFileNameW(&ofn))
         return std::nullopt;
-    return std::string(name.data());
+    return platform::Utf8FromWide(name.data());
 }
 
 // Centres window over the owner's rectangle, or over the work area without an owner, as the
@@ -84,18 +85,20 @@ bool IsInputFor(HWND dialog, const MSG& msg) {
 }  // namespace
 
 std::string ApplicationTitle() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return assistant::ProgramTitle(path);
+    std::vector<wchar_t> path(32768, L'\0');
+    GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    return assistant::ProgramTitle(platform::Utf8FromWide(path.data()));
 }
 
 MessageAnswer Win32MessageSeam::Show(const std::string& text, MessageButtons buttons) {
     const HWND owner = owner_ != nullptr ? *owner_ : nullptr;
+    const std::wstring wide = platform::WideFromUtf8(text);
+    const std::wstring caption = platform::WideFromUtf8(ApplicationTitle());
     if (buttons == MessageButtons::Ok) {
-        MessageBoxA(owner, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxW(owner, wide.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
         return MessageAnswer::Ok;
     }
-    return MessageBoxA(owner, text.c_str(), ApplicationTitle().c_str(),
+    return MessageBoxW(owner, wide.c_str(), caption.c_str(),
                        MB_YESNO | MB_ICONQUESTION |
                            (buttons == MessageButtons::YesNoDefaultNo ? MB_DEFBUTTON2 : 0)) == IDYES
                ? MessageAnswer::Yes
@@ -125,13 +128,14 @@ CVANTRODlg::~CVANTRODlg() {
 
 INT_PTR CVANTRODlg::DoModal() {
     modal_ = true;
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ASSISTANT), nullptr,
+    // Unicode controls: an ANSI edit control would keep a path in the code page's letters.
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ASSISTANT), nullptr,
                            &DlgProc, reinterpret_cast<LPARAM>(this));
 }
 
 HWND CVANTRODlg::Create() {
     modal_ = false;
-    return CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ASSISTANT), nullptr,
+    return CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ASSISTANT), nullptr,
                               &DlgProc, reinterpret_cast<LPARAM>(this));
 }
 
@@ -310,11 +314,11 @@ int CVANTRODlg::SelectedPort(assistant::PortList list) {
 }
 
 void CVANTRODlg::ShowStatus(const std::string& text) {
-    SetDlgItemTextA(m_hWnd, IDC_STATUS, text.c_str());
+    SetDlgItemTextW(m_hWnd, IDC_STATUS, platform::WideFromUtf8(text).c_str());
 }
 
 void CVANTRODlg::ShowFirmwarePath(const std::string& path) {
-    SetDlgItemTextA(m_hWnd, IDC_FIRMWARE_PATH, path.c_str());
+    SetDlgItemTextW(m_hWnd, IDC_FIRMWARE_PATH, platform::WideFromUtf8(path).c_str());
 }
 
 void CVANTRODlg::ShowProgress(int done, int total) {
@@ -344,7 +348,7 @@ void CVANTRODlg::KeepPainting() {
     // The window paints and answers the system; input meant for it is dropped meanwhile, as
     // a modal action would ignore it. Message boxes have their own loop.
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
@@ -352,7 +356,7 @@ void CVANTRODlg::KeepPainting() {
         if (IsInputFor(m_hWnd, msg))
             continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 }
 

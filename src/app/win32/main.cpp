@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "Version.h"
+#include "app/win32/CommandLine.h"
 #include "app/win32/Win32Dialog.h"
 #include "assistant/Session.h"
+#include "platform/Console.h"
+#include "platform/Unicode.h"
 
 namespace {
 
@@ -23,10 +26,8 @@ bool PrintToConsole(const std::string& text, bool error) {
                              nullptr);
         out = opened;
     }
-    DWORD written = 0;
     const bool printed =
-        out != nullptr && out != INVALID_HANDLE_VALUE &&
-        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
+        out != nullptr && out != INVALID_HANDLE_VALUE && platform::WriteText(out, text);
     if (opened != INVALID_HANDLE_VALUE)
         CloseHandle(opened);
     return printed;
@@ -35,12 +36,7 @@ bool PrintToConsole(const std::string& text, bool error) {
 // The system's restart manager may start the program again (after an update, a hang or a
 // crash) with the arguments it had, marked as such; no recovery, no autosave.
 void RegisterForRestart(const std::vector<std::string>& args) {
-    std::wstring line = L"--restarted";
-    for (const auto& a : args) {
-        if (a != "--restarted")
-            line += L" \"" + std::wstring(a.begin(), a.end()) + L"\"";
-    }
-    RegisterApplicationRestart(line.c_str(), 0);
+    RegisterApplicationRestart(vantro::win32::RestartCommandLine(args).c_str(), 0);
 }
 
 // The program on the Windows API: a console line where there is a console, else a box.
@@ -69,6 +65,6 @@ class Win32Program : public vantro::assistant::WindowProgram {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Win32Program program;
-    return vantro::assistant::RunWindowProgram(
-        std::vector<std::string>(__argv + 1, __argv + __argc), VANTRO_VERSION, program);
+    return vantro::assistant::RunWindowProgram(platform::ProgramArguments(__argc, __argv),
+                                               VANTRO_VERSION, program);
 }
