@@ -32,6 +32,8 @@ class Counter : public vantro::LinkTrace {
     void Sent(const uint8_t* b, std::size_t n) override {
         Add(b, n);
         std::lock_guard lock(mutex_);
+        if (firstSent == Clock::time_point{})
+            firstSent = Clock::now();
         if (received_ != Clock::time_point{}) {
             turnaround += Clock::now() - received_;
             ++turnarounds;
@@ -41,11 +43,15 @@ class Counter : public vantro::LinkTrace {
         Add(b, n);
         std::lock_guard lock(mutex_);
         received_ = Clock::now();
+        if (firstReceived == Clock::time_point{})
+            firstReceived = received_;
     }
     bench::WireBound wire;
     // From each reply's arrival to the next request: the host's own time.
     Clock::duration turnaround{};
     int turnarounds = 0;
+    // The run's first exchange: the identify before the link check.
+    Clock::time_point firstSent{}, firstReceived{};
 
   private:
     void Add(const uint8_t* b, std::size_t n) {
@@ -108,6 +114,10 @@ void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, Path
         bound, counter.wire.bytes, wall / bound,
         std::chrono::duration<double, std::milli>(counter.turnaround).count() /
             std::max(1, counter.turnarounds));
+    std::printf("  the identify before the link check: %.2f ms (its wire time %.2f ms)\n",
+                std::chrono::duration<double, std::milli>(counter.firstReceived - counter.firstSent)
+                    .count(),
+                (8 + 16) * bench::kByteSeconds * 1000.0);
 }
 
 }  // namespace
