@@ -42,6 +42,20 @@ int winmmModelIsOpen(int kind, unsigned id);
 unsigned long long winmmModelLostBytes(unsigned inputId);
 // Callbacks that fell due after midiInClose/midiOutClose returned (never made; should stay 0).
 unsigned winmmModelCallbacksAfterClose(void);
+// A driver that keeps the long-message buffers past midiOutReset/midiInReset: they stay marked
+// MHDR_INQUEUE, with no MOM_DONE/MIM_LONGDATA, for `ms` milliseconds after the reset, or until
+// winmmModelReleaseHeld with WINMM_MODEL_HOLD_UNTIL_RELEASED (0: handed back at once, as at
+// the start). Meanwhile unprepare and close answer MIDIERR_STILLPLAYING.
+#define WINMM_MODEL_HOLD_UNTIL_RELEASED 0xFFFFFFFFu
+int winmmModelHoldAfterReset(int kind, unsigned id, unsigned ms);
+// Hands every kept buffer back (MHDR_DONE set, MHDR_INQUEUE cleared, then the callback) and
+// returns once their callbacks have been made; returns how many. A removed device's stay kept.
+unsigned winmmModelReleaseHeld(void);
+// Buffers kept past a reset, not yet handed back.
+unsigned winmmModelHeldHeaders(void);
+// Headers that the driver found freed, reused or changed while it held them (each also a
+// violation). The driver then neither writes into such a header nor calls back for it.
+unsigned winmmModelHeaderViolations(void);
 // Misuse seen since the last reset: how many, and one's text (copied with a NUL, cut to `size`;
 // returns the text's full length).
 unsigned winmmModelViolationCount(void);
@@ -74,6 +88,10 @@ struct Control {
     decltype(&winmmModelIsOpen) isOpen;
     decltype(&winmmModelLostBytes) lostBytes;
     decltype(&winmmModelCallbacksAfterClose) callbacksAfterClose;
+    decltype(&winmmModelHoldAfterReset) holdAfterReset;
+    decltype(&winmmModelReleaseHeld) releaseHeld;
+    decltype(&winmmModelHeldHeaders) heldHeaders;
+    decltype(&winmmModelHeaderViolations) headerViolations;
     decltype(&winmmModelViolationCount) violationCount;
     decltype(&winmmModelViolationText) violationText;
 
@@ -123,6 +141,10 @@ inline Control loadControl() {
     find(c.isOpen, "winmmModelIsOpen");
     find(c.lostBytes, "winmmModelLostBytes");
     find(c.callbacksAfterClose, "winmmModelCallbacksAfterClose");
+    find(c.holdAfterReset, "winmmModelHoldAfterReset");
+    find(c.releaseHeld, "winmmModelReleaseHeld");
+    find(c.heldHeaders, "winmmModelHeldHeaders");
+    find(c.headerViolations, "winmmModelHeaderViolations");
     find(c.violationCount, "winmmModelViolationCount");
     find(c.violationText, "winmmModelViolationText");
     return c;

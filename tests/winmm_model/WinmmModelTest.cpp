@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -425,6 +426,109 @@ TEST_F(WinmmModelTest, FaultsAndMisuseGiveTheDocumentedCodes) {
     EXPECT_EQ(midiInUnprepareHeader(unit, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(midiInClose(unit), MMSYSERR_NOERROR);
     EXPECT_EQ(model_.reset(), 1);  // clears the violation
+}
+
+TEST_F(WinmmModelTest, ADriverCanKeepBuffersPastAReset) {
+    ASSERT_EQ(model_.addInput("Unit In"), 0u);
+    ASSERT_EQ(model_.addOutput("Unit Out"), 1u);
+    model_.holdAfterReset(WINMM_MODEL_INPUT, 0, WINMM_MODEL_HOLD_UNTIL_RELEASED);
+    model_.holdAfterReset(WINMM_MODEL_OUTPUT, 1, WINMM_MODEL_HOLD_UNTIL_RELEASED);
+    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 300);  // 33 ms a byte: under way at the reset
+    Recorder inRecorder, outRecorder;
+    HMIDIIN in = openIn(0, inRecorder);
+    HMIDIOUT out = openOut(1, outRecorder);
+    Buffer input(16), output(Bytes{0xF0, 0x01, 0x02, 0xF7});
+    ASSERT_EQ(midiInPrepareHeader(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutPrepareHeader(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInAddBuffer(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    Bytes begun = {0xF0, 0x01};
+    model_.inject(0, begun.data(), unsigned(begun.size()));
+    ASSERT_TRUE(eventually([&] { return model_.wireBytes(WINMM_MODEL_INPUT, 0) == 0; }));
+    ASSERT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+
+    // Both resets succeed, yet the buffers stay queued: no callback, and what needs them back
+    // says so.
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(model_.heldHeaders(), 2u);
+    EXPECT_EQ(outRecorder.count(MOM_DONE), 0u);
+    EXPECT_EQ(inRecorder.count(MIM_LONGDATA), 0u);
+    for (Buffer* buffer : {&input, &output}) {
+        EXPECT_EQ(buffer->header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_INQUEUE));
+    }
+    EXPECT_EQ(midiOutUnprepareHeader(out, &output.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiInUnprepareHeader(in, &input.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiOutClose(out), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
+
+    // Handed back later, done, each with its callback, the input with what it had got.
+    EXPECT_EQ(model_.releaseHeld(), 2u);
+    EXPECT_EQ(model_.heldHeaders(), 0u);
+    auto done = outRecorder.waitFor(MOM_DONE, 1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].param1, reinterpret_cast<DWORD_PTR>(&output.header));
+    ASSERT_EQ(inRecorder.waitFor(MIM_LONGDATA, 1).size(), 1u);
+    EXPECT_EQ(input.recorded(), begun);
+    for (Buffer* buffer : {&input, &output}) {
+        EXPECT_EQ(buffer->header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_DONE));
+    }
+    EXPECT_EQ(midiOutUnprepareHeader(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInUnprepareHeader(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(WinmmModelTest, NoticesABufferFreedWhileTheDriverHeldIt) {
+    ASSERT_EQ(model_.addInput("Unit In"), 0u);
+    ASSERT_EQ(model_.addOutput("Unit Out"), 1u);
+    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 300);
+    Recorder inRecorder, outRecorder;
+    HMIDIIN in = openIn(0, inRecorder);
+    HMIDIOUT out = openOut(1, outRecorder);
+    Bytes message = {0xF0, 0x01, 0x02, 0xF7};
+
+    // Right: the driver hands the header back on its own 50 ms after the reset; the
+    // application waits for MOM_DONE before it unprepares and frees.
+    model_.holdAfterReset(WINMM_MODEL_OUTPUT, 1, 50);
+    auto kept = std::make_unique<Buffer>(message);
+    ASSERT_EQ(midiOutPrepareHeader(out, &kept->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(out, &kept->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    Clock::time_point reset = Clock::now();
+    EXPECT_EQ(midiOutUnprepareHeader(out, &kept->header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    ASSERT_EQ(outRecorder.waitFor(MOM_DONE, 1).size(), 1u);
+    EXPECT_GE(Clock::now() - reset, 50ms);
+    ASSERT_EQ(midiOutUnprepareHeader(out, &kept->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    kept.reset();
+    EXPECT_EQ(model_.headerViolations(), 0u);
+
+    // Wrong: the application takes MIDIERR_STILLPLAYING for done and frees the buffer.
+    model_.holdAfterReset(WINMM_MODEL_OUTPUT, 1, WINMM_MODEL_HOLD_UNTIL_RELEASED);
+    auto freed = std::make_unique<Buffer>(message);
+    ASSERT_EQ(midiOutPrepareHeader(out, &freed->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(out, &freed->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutUnprepareHeader(out, &freed->header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    freed.reset();
+    EXPECT_EQ(model_.releaseHeld(), 1u);
+    EXPECT_EQ(model_.headerViolations(), 1u);
+    EXPECT_EQ(outRecorder.count(MOM_DONE), 1u);  // none for the freed one
+    EXPECT_NE(model_.violations().find("freed"), std::string::npos) << model_.violations();
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+
+    // Wrong: an input buffer freed while queued. The driver writes nothing into it.
+    auto queued = std::make_unique<Buffer>(16);
+    ASSERT_EQ(midiInPrepareHeader(in, &queued->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInAddBuffer(in, &queued->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    queued.reset();
+    model_.inject(0, message.data(), unsigned(message.size()));
+    ASSERT_TRUE(eventually([&] { return model_.headerViolations() == 2; }));
+    ASSERT_TRUE(eventually([&] { return model_.lostBytes(0) == message.size(); }));
+    EXPECT_EQ(inRecorder.count(MIM_LONGDATA), 0u);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(model_.reset(), 1);  // clears the violations
 }
 
 }  // namespace
