@@ -133,6 +133,20 @@ TEST(WinmmBackend, APortInUseOrPulledMidwayIsAPortFailureWithWinmmsText) {
     EXPECT_FALSE(unit.PortsOpen());
 }
 
+TEST(WinmmBackend, BuffersADriverKeepsPastAResetAreNotFreedUnderIt) {
+    ModelChecked unit;
+    // A wire too slow for the request's bound (a byte a second), and a driver that keeps each
+    // buffer 1.5 s past a reset: longer than the send waits after its reset.
+    unit.Model().setBaud(WINMM_MODEL_OUTPUT, unit.Out(), 10);
+    unit.Model().holdAfterReset(WINMM_MODEL_OUTPUT, unit.Out(), 1500);
+    unit.Model().holdAfterReset(WINMM_MODEL_INPUT, unit.In(), 500);
+    const CliRun r = Cli({"verify"}, kUnitPorts);
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_EQ(unit.Model().headerViolations(), 0u);
+    EXPECT_EQ(unit.Model().heldHeaders(), 0u);
+    EXPECT_FALSE(unit.PortsOpen());  // closed once the driver had handed them back
+}
+
 TEST(WinmmBackend, AnOutPortPulledAloneDuringAReplyWaitIsAPortFailureAtOnce) {
     ModelChecked unit;
     // The request reaches this sink instead of the unit: the run waits for a reply.

@@ -324,16 +324,13 @@ class WinOutput final : public RealOutput {
     }
 
     // Every Send has waited for its completion, so nothing is left to reset (a reset would only
-    // put note-offs on the unit's wire after the restart frame), unless a driver kept a message
-    // past a send's bound.
+    // put note-offs on the unit's wire after the restart frame); a message a driver kept past
+    // its send's reset is waited for (bounded).
     ~WinOutput() override {
         presence_.reset();
         if (!opened_)
             return;
-        if (!held_.empty()) {
-            ::midiOutReset(handle_);
-            AwaitHeld();
-        }
+        AwaitHeld();  // their send's reset has asked for them back already
         if (::midiOutClose(handle_) == MMSYSERR_NOERROR)
             return;  // nothing is held any more: held_ and completions_ go
         for (auto& m : held_)
