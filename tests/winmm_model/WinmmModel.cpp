@@ -78,6 +78,9 @@ struct Device {
     std::string name;
     bool synth = false;
     bool removed = false;
+    unsigned lastId = 0;          // its ID when it was removed
+    bool silentRemoval = true;    // removed, its driver makes no callback any more
+    bool idAfterRemoval = false;  // removed, its handle still answers midiInGetID/midiOutGetID
     unsigned baud = 31250;
     unsigned piece = 0;
     WinmmModelSink sink = nullptr;
@@ -92,6 +95,8 @@ struct Device {
     Clock::time_point nextArrival;
     std::deque<Leaving> leaving;  // output: in the order they go out
     Clock::time_point wireFree;
+
+    bool silent() const { return removed && silentRemoval; }
 
     Clock::duration byteTime() const {
         // A start bit, eight data bits and a stop bit.
@@ -326,23 +331,16 @@ class Model {
 
     bool remove(Kind kind, unsigned id) {
         std::lock_guard lock(m_);
-        auto& list = kind == Kind::In ? inputs_ : outputs_;
-        if (id >= list.size()) {
+        return unplug(kind, id);
+    }
+
+    // Both ports of one interface at once: no call sees one gone and the other still there.
+    bool removePair(unsigned inputId, unsigned outputId) {
+        std::lock_guard lock(m_);
+        if (inputId >= inputs_.size() || outputId >= outputs_.size()) {
             return false;
         }
-        std::shared_ptr<Device> d = list[id];
-        list.erase(list.begin() + id);
-        d->removed = true;
-        d->arriving.clear();
-        // The cable is gone: pending output is handed back unsent, as a driver fails its
-        // outstanding requests on surprise removal. Queued input buffers stay until midiInReset.
-        for (Leaving& item : d->leaving) {
-            if (item.header) {
-                handBackOutput(item);
-            }
-        }
-        d->leaving.clear();
-        return true;
+        return unplug(Kind::In, inputId) && unplug(Kind::Out, outputId);
     }
 
     unsigned callbacksAfterClose() {
@@ -354,7 +352,7 @@ class Model {
         std::unique_lock lock(m_);
         unsigned count = 0;
         for (auto& [value, h] : handles_) {
-            if (!h->device->removed) {
+            if (!h->device->silent()) {
                 count += unsigned(h->held.size());
                 handBackHeld(*h);
             }
@@ -492,12 +490,30 @@ class Model {
         if (!h) {
             return MMSYSERR_INVALHANDLE;
         }
-        if (!h->buffers.empty() || !h->held.empty() || h->returning) {
+        for (MIDIHDR* header : h->buffers) {
+            intact(header, "its handle was closed", false);
+        }
+        for (auto [header, stamp] : h->held) {
+            intact(header, "its handle was closed", false);
+        }
+        bool silent = h->device->silent();
+        if (!silent && (!h->buffers.empty() || !h->held.empty() || h->returning)) {
             return MIDIERR_STILLPLAYING;  // documented: buffers not yet returned
         }
         h->closing = true;
         h->started = false;
-        notify(value, kind == Kind::In ? MIM_CLOSE : MOM_CLOSE);
+        if (silent) {
+            // The driver is gone: it never hands back what it held, and says nothing of the
+            // close. Callbacks that fell due before the removal are still made.
+            for (MIDIHDR* header : h->buffers) {
+                owned_.erase(header);
+            }
+            for (auto [header, stamp] : h->held) {
+                owned_.erase(header);
+            }
+        } else {
+            notify(value, kind == Kind::In ? MIM_CLOSE : MOM_CLOSE);
+        }
         awaitCallbacks(lock);
         if (auto it = handles_.find(value); it != handles_.end()) {
             if (it->second->device->open == it->second.get()) {
@@ -513,11 +529,15 @@ class Model {
         const char* names[2][2] = {{"midiInUnprepareHeader", "midiInPrepareHeader"},
                                    {"midiOutUnprepareHeader", "midiOutPrepareHeader"}};
         checkCaller(names[kind == Kind::Out][prepare]);
-        if (!find(kind, value)) {
+        Handle* h = find(kind, value);
+        if (!h) {
             return MMSYSERR_INVALHANDLE;
         }
         if (!header || size < sizeof(MIDIHDR) || (prepare && !header->lpData)) {
             return MMSYSERR_INVALPARAM;
+        }
+        if (prepare && h->device->removed) {
+            return MMSYSERR_NODRIVER;
         }
         if (prepare) {
             header->dwFlags |= MHDR_PREPARED;  // documented: preparing twice has no effect
@@ -582,6 +602,9 @@ class Model {
         if (!h) {
             return MMSYSERR_INVALHANDLE;
         }
+        if (h->device->silent()) {
+            return MMSYSERR_NODRIVER;  // and what it holds stays queued
+        }
         bool wasStarted = std::exchange(h->started, false);
         h->inSysex = false;  // the rest of a message under way will not be read
         h->status = 0;
@@ -614,7 +637,13 @@ class Model {
             return MMSYSERR_INVALPARAM;
         }
         if (h->device->removed) {
-            return MMSYSERR_NODRIVER;
+            if (!h->device->idAfterRemoval) {
+                return MMSYSERR_NODRIVER;
+            }
+            // Answered from the handle, as real drivers do: the ID it had, which may now be
+            // another device's.
+            *id = h->device->lastId;
+            return MMSYSERR_NOERROR;
         }
         auto& list = kind == Kind::In ? inputs_ : outputs_;
         *id = UINT(std::find(list.begin(), list.end(), h->device) - list.begin());
@@ -701,52 +730,57 @@ class Model {
             return MMSYSERR_INVALHANDLE;
         }
         Device& d = *h->device;
-        h->runningOut = 0;
-        if (!d.removed) {
-            Clock::time_point now = Clock::now();
-            if (!d.leaving.empty() && d.leaving.front().start < now && d.byteTime().count()) {
-                // What had left of the message under way reaches the device cut short (the
-                // documentation warns that no EOX is added).
-                Leaving& under = d.leaving.front();
-                size_t gone = size_t((now - under.start) / d.byteTime());
-                const unsigned char* bytes =
-                    under.header ? reinterpret_cast<const unsigned char*>(under.header->lpData)
-                                 : under.bytes.data();
-                size_t length = under.header ? under.header->dwBufferLength : under.bytes.size();
-                if (gone && gone < length &&
-                    (!under.header || intact(under.header, "sending the rest of it", true))) {
-                    toSink(d, std::vector<unsigned char>(bytes, bytes + gone));
-                }
-            }
-            if (d.holdAfterReset) {
-                for (MIDIHDR* header : h->buffers) {
-                    h->held.emplace_back(header, 0);
-                }
-                h->buffers.clear();
-                holdUntil(*h);
-            } else {
-                for (Leaving& item : d.leaving) {
-                    if (item.header) {
-                        handBackOutput(item);
-                    }
-                }
-            }
-            d.leaving.clear();
-            d.wireFree = now;
-            // Documented: a note-off for each note on each channel, then the sustain pedal off
-            // on each channel. They reach the sink at once, not at the wire rate.
-            std::vector<unsigned char> off;
-            for (unsigned channel = 0; channel < 16; ++channel) {
-                for (unsigned note = 0; note < 128; ++note) {
-                    off.insert(off.end(), {static_cast<unsigned char>(0x80 | channel),
-                                           static_cast<unsigned char>(note), 0});
-                }
-            }
-            for (unsigned channel = 0; channel < 16; ++channel) {
-                off.insert(off.end(), {static_cast<unsigned char>(0xB0 | channel), 0x40, 0});
-            }
-            toSink(d, std::move(off));
+        if (d.silent()) {
+            return MMSYSERR_NODRIVER;  // and what it holds stays queued
         }
+        if (d.removed) {
+            awaitCallbacks(lock);  // what it held came back at the removal
+            return MMSYSERR_NOERROR;
+        }
+        h->runningOut = 0;
+        Clock::time_point now = Clock::now();
+        if (!d.leaving.empty() && d.leaving.front().start < now && d.byteTime().count()) {
+            // What had left of the message under way reaches the device cut short (the
+            // documentation warns that no EOX is added).
+            Leaving& under = d.leaving.front();
+            size_t gone = size_t((now - under.start) / d.byteTime());
+            const unsigned char* bytes =
+                under.header ? reinterpret_cast<const unsigned char*>(under.header->lpData)
+                             : under.bytes.data();
+            size_t length = under.header ? under.header->dwBufferLength : under.bytes.size();
+            if (gone && gone < length &&
+                (!under.header || intact(under.header, "sending the rest of it", true))) {
+                toSink(d, std::vector<unsigned char>(bytes, bytes + gone));
+            }
+        }
+        if (d.holdAfterReset) {
+            for (MIDIHDR* header : h->buffers) {
+                h->held.emplace_back(header, 0);
+            }
+            h->buffers.clear();
+            holdUntil(*h);
+        } else {
+            for (Leaving& item : d.leaving) {
+                if (item.header) {
+                    handBackOutput(item);
+                }
+            }
+        }
+        d.leaving.clear();
+        d.wireFree = now;
+        // Documented: a note-off for each note on each channel, then the sustain pedal off
+        // on each channel. They reach the sink at once, not at the wire rate.
+        std::vector<unsigned char> off;
+        for (unsigned channel = 0; channel < 16; ++channel) {
+            for (unsigned note = 0; note < 128; ++note) {
+                off.insert(off.end(), {static_cast<unsigned char>(0x80 | channel),
+                                       static_cast<unsigned char>(note), 0});
+            }
+        }
+        for (unsigned channel = 0; channel < 16; ++channel) {
+            off.insert(off.end(), {static_cast<unsigned char>(0xB0 | channel), 0x40, 0});
+        }
+        toSink(d, std::move(off));
         awaitCallbacks(lock);
         return MMSYSERR_NOERROR;
     }
@@ -920,6 +954,34 @@ class Model {
         d.wireFree = item.end;
         d.leaving.push_back(std::move(item));
         ensureDriver();
+    }
+
+    // Surprise removal: the device leaves its list (those after it move down) and its driver
+    // stops: it makes no callback any more, not even for what it holds, which stays queued.
+    bool unplug(Kind kind, unsigned id) {
+        auto& list = kind == Kind::In ? inputs_ : outputs_;
+        if (id >= list.size()) {
+            return false;
+        }
+        std::shared_ptr<Device> d = list[id];
+        list.erase(list.begin() + id);
+        d->removed = true;
+        d->lastId = id;
+        d->arriving.clear();
+        if (!d->silentRemoval) {
+            // A driver that fails its outstanding requests: pending output comes back unsent,
+            // and so does what it kept past a reset. Queued input stays until midiInReset.
+            for (Leaving& item : d->leaving) {
+                if (item.header) {
+                    handBackOutput(item);
+                }
+            }
+            if (d->open) {
+                handBackHeld(*d->open);
+            }
+        }
+        d->leaving.clear();  // a silent driver's headers stay in their handle's queue
+        return true;
     }
 
     // A header handed to the driver: what the application may not touch until it comes back is
@@ -1171,7 +1233,7 @@ class Model {
             }
         }
         for (auto& [value, h] : handles_) {
-            if (!h->held.empty() && h->releaseAt <= now && !h->device->removed) {
+            if (!h->held.empty() && h->releaseAt <= now && !h->device->silent()) {
                 handBackHeld(*h);
             }
             if (!h->held.empty()) {
@@ -1507,6 +1569,18 @@ int winmmModelFailLongMsg(unsigned id, unsigned count, unsigned code) {
 
 int winmmModelRemove(int kind, unsigned id) {
     return model().remove(kindOf(kind), id);
+}
+
+int winmmModelSilentRemoval(int kind, unsigned id, int silent) {
+    return model().withDevice(kindOf(kind), id, [&](Device& d) { d.silentRemoval = silent; });
+}
+
+int winmmModelIdAfterRemoval(int kind, unsigned id, int answers) {
+    return model().withDevice(kindOf(kind), id, [&](Device& d) { d.idAfterRemoval = answers; });
+}
+
+int winmmModelRemovePair(unsigned inputId, unsigned outputId) {
+    return model().removePair(inputId, outputId);
 }
 
 int winmmModelIsOpen(int kind, unsigned id) {

@@ -34,8 +34,23 @@ unsigned winmmModelWireBytes(int kind, unsigned id);
 int winmmModelFailNextOpen(int kind, unsigned id, unsigned code);
 // The next `count` midiOutLongMsg calls on the output fail with `code` and queue nothing.
 int winmmModelFailLongMsg(unsigned outputId, unsigned count, unsigned code);
-// Unplugs the device: it leaves its list, and its open handle answers MMSYSERR_NODRIVER.
+// Unplugs the device: it leaves its list (the devices after it move down one ID) and its driver
+// falls silent: no callback any more, not even for close; the buffers it held stay marked
+// MHDR_INQUEUE for good (unprepare answers MIDIERR_STILLPLAYING). Its open handle answers
+// MMSYSERR_NODRIVER to messages, midiInAddBuffer, prepare, midiInStart, midiInStop, the resets
+// and (see winmmModelIdAfterRemoval) midiInGetID/midiOutGetID. Close succeeds, and the driver
+// never touches what it held again.
 int winmmModelRemove(int kind, unsigned id);
+// Unplugs an input and an output at once, as when an interface with both goes.
+int winmmModelRemovePair(unsigned inputId, unsigned outputId);
+// With 0, the device's driver, once removed, fails what it held back instead of falling silent:
+// output under way or kept past a reset comes back at the removal (MOM_DONE), queued input at
+// midiInReset; midiInStop, the resets and close work as before (close with its callback).
+int winmmModelSilentRemoval(int kind, unsigned id, int silent);
+// Whether the device's open handle, once removed, still answers midiInGetID/midiOutGetID
+// (MMSYSERR_NOERROR, with the ID the device had, which may now be another's), as real drivers
+// do: removal is not to be told by these.
+int winmmModelIdAfterRemoval(int kind, unsigned id, int answers);
 // Whether the device is open.
 int winmmModelIsOpen(int kind, unsigned id);
 // Bytes that arrived on the input with nobody to take them (not open, not started, no buffer).
@@ -85,6 +100,9 @@ struct Control {
     decltype(&winmmModelFailNextOpen) failNextOpen;
     decltype(&winmmModelFailLongMsg) failLongMsg;
     decltype(&winmmModelRemove) remove;
+    decltype(&winmmModelRemovePair) removePair;
+    decltype(&winmmModelSilentRemoval) silentRemoval;
+    decltype(&winmmModelIdAfterRemoval) idAfterRemoval;
     decltype(&winmmModelIsOpen) isOpen;
     decltype(&winmmModelLostBytes) lostBytes;
     decltype(&winmmModelCallbacksAfterClose) callbacksAfterClose;
@@ -138,6 +156,9 @@ inline Control loadControl() {
     find(c.failNextOpen, "winmmModelFailNextOpen");
     find(c.failLongMsg, "winmmModelFailLongMsg");
     find(c.remove, "winmmModelRemove");
+    find(c.removePair, "winmmModelRemovePair");
+    find(c.silentRemoval, "winmmModelSilentRemoval");
+    find(c.idAfterRemoval, "winmmModelIdAfterRemoval");
     find(c.isOpen, "winmmModelIsOpen");
     find(c.lostBytes, "winmmModelLostBytes");
     find(c.callbacksAfterClose, "winmmModelCallbacksAfterClose");
