@@ -125,7 +125,10 @@ TEST(WinmmBackend, APortInUseOrPulledMidwayIsAPortFailureWithWinmmsText) {
     EXPECT_EQ(inUse.status, 3);
     EXPECT_EQ(inUse.err, SystemText(MMSYSERR_ALLOCATED) + "\n");
 
-    // A removed device makes no callback: the run notices it in the device lists.
+    // A removed device makes no callback, and its handles go on answering the ID query, as
+    // real drivers do: the run notices it in the device lists.
+    unit.Model().idAfterRemoval(WINMM_MODEL_INPUT, unit.In(), 1);
+    unit.Model().idAfterRemoval(WINMM_MODEL_OUTPUT, unit.Out(), 1);
     CliRun r = Cli({"upgrade", "--yes", kExample, "--in", "0", "--out", "1"}, kMinuteWaits);
     EXPECT_LT(Clock::now() - unit.PulledAt(), kNoticed);
     EXPECT_EQ(r.status, 3);
@@ -164,6 +167,7 @@ TEST(WinmmBackend, AnOutPortPulledAloneDuringAReplyWaitIsAPortFailureWithinTwoSe
         }
     } heard;
     unit.Model().setSink(unit.Out(), &Heard::On, &heard);
+    unit.Model().idAfterRemoval(WINMM_MODEL_OUTPUT, unit.Out(), 1);
     std::vector<std::string> args = kUnitPorts;
     args.insert(args.end(), kMinuteWaits.begin(), kMinuteWaits.end());
     CliRun r{};

@@ -142,10 +142,12 @@ class WinInput final : public RealInput {
             worker_.join();
         if (!opened_)
             return;
-        closing_ = true;         // what the reset hands back is not passed on
-        ::midiInReset(handle_);  // hands back every buffer; the worker is gone, nothing re-adds
+        closing_ = true;  // what the reset hands back is not passed on
+        // Hands back every buffer (the worker is gone, nothing re-adds them); a removed
+        // device's driver, which refuses the reset, hands back nothing more.
+        const bool reset = ::midiInReset(handle_) == MMSYSERR_NOERROR;
         const auto until = std::chrono::steady_clock::now() + kNotReadyBound;
-        for (;;) {
+        while (reset) {
             uint64_t seen;
             {
                 std::lock_guard lock(mutex_);
@@ -157,9 +159,9 @@ class WinInput final : public RealInput {
             if (!wake_.wait_until(lock, until, [&] { return handedBack_ != seen; }))
                 break;
         }
-        const bool closed = ::midiInClose(handle_) == MMSYSERR_NOERROR;  // no callback after it
-        if (!closed || !UnprepareAll())
-            (void)buffers_.release();  // the driver may still write into them
+        UnprepareAll();
+        if (::midiInClose(handle_) != MMSYSERR_NOERROR)  // closed: no callback after it
+            (void)buffers_.release();                    // the driver may still write into them
     }
 
   private:
@@ -330,7 +332,8 @@ class WinOutput final : public RealOutput {
         presence_.reset();
         if (!opened_)
             return;
-        AwaitHeld();  // their send's reset has asked for them back already
+        if (!resetRefused_)
+            AwaitHeld();  // their send's reset has asked for them back already
         if (::midiOutClose(handle_) == MMSYSERR_NOERROR)
             return;  // nothing is held any more: held_ and completions_ go
         for (auto& m : held_)
@@ -352,8 +355,10 @@ class WinOutput final : public RealOutput {
         completions_->Sending(&h);
         MMRESULT r = LongMsg(h);
         if (r == MMSYSERR_NOERROR && !completions_->WaitDone(SendBound(length))) {
-            ::midiOutReset(handle_);  // a driver that never finishes gives the buffer back
-            completions_->WaitDone(std::chrono::seconds(1));
+            // A driver that never finishes gives the buffer back; a removed device's refuses.
+            resetRefused_ = ::midiOutReset(handle_) != MMSYSERR_NOERROR;
+            if (!resetRefused_)
+                completions_->WaitDone(kNotReadyBound);
             r = MIDIERR_NOTREADY;
         }
         completions_->Sending(nullptr);
@@ -405,6 +410,7 @@ class WinOutput final : public RealOutput {
     bool opened_ = false;
     std::unique_ptr<Completions> completions_ = std::make_unique<Completions>();
     std::vector<std::unique_ptr<Message>> held_;  // unprepare refused: the driver has them
+    bool resetRefused_ = false;                   // the driver will hand nothing more back
     std::unique_ptr<PresenceWatch> presence_;
 };
 
