@@ -1,8 +1,6 @@
 #include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <condition_variable>
-#include <csignal>
 #include <ctime>
 #include <mutex>
 #include <optional>
@@ -12,6 +10,7 @@
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
 #include "midi/PortNames.h"
+#include "platform/Console.h"
 #include "platform/DeviceChange.h"
 #include "platform/MidiApi.h"
 
@@ -45,12 +44,6 @@ void List(std::ostream& out) {
     list("OUT ports:", " none (no MIDI output port found)", midi::CMIDIOutDevice(), MIDIOUTCAPSA{});
 }
 
-std::atomic<bool> interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-    interrupted = true;
-}
-
 std::string Now() {
     const std::time_t t = std::time(nullptr);
     char text[16] = "??:??:??";
@@ -73,43 +66,43 @@ void PrintChanges(std::ostream& out, const std::vector<std::string>& before,
         out << Now() << " - " << kind << " \"" << name << "\"\n";
 }
 
-// Prints each port that comes or goes until Ctrl-C, or until limit has passed.
+// Prints each port that comes or goes until Ctrl-C, or until limit has passed: woken by the
+// device-change watch, Ctrl-C or the limit, never by a clock of its own.
 void Watch(std::ostream& out, std::optional<std::chrono::milliseconds> limit) {
     std::mutex m;
     std::condition_variable changed;
     bool pending = false;
-    platform::PortNames last = platform::CurrentPortNames();
-    interrupted = false;
-    const auto previous = std::signal(SIGINT, &OnInterrupt);
-    {
-        platform::DeviceChangeWatch watch(
-            [&] {
-                {
-                    std::lock_guard lock(m);
-                    pending = true;
-                }
-                changed.notify_all();
-            },
-            std::chrono::milliseconds(250));
-        out << "Watching; Ctrl-C ends.\n" << std::flush;
-        const auto end = limit ? std::chrono::steady_clock::now() + *limit
-                               : std::chrono::steady_clock::time_point::max();
-        while (!interrupted && std::chrono::steady_clock::now() < end) {
-            std::unique_lock lock(m);
-            // A signal cannot wake the wait: it is looked at every 100 ms.
-            changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return pending; });
-            if (!pending)
-                continue;
-            pending = false;
-            lock.unlock();
-            const platform::PortNames now = platform::CurrentPortNames();
-            PrintChanges(out, last.inputs, now.inputs, "IN");
-            PrintChanges(out, last.outputs, now.outputs, "OUT");
-            out.flush();
-            last = now;
+    bool interrupted = false;
+    const auto wake = [&](bool& what) {
+        {
+            std::lock_guard lock(m);
+            what = true;
         }
-    }  // the watch's thread joined
-    std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+        changed.notify_all();
+    };
+    platform::PortNames last = platform::CurrentPortNames();
+    platform::CtrlCWatch ctrlC([&] { wake(interrupted); });
+    platform::DeviceChangeWatch watch([&] { wake(pending); }, std::chrono::milliseconds(250));
+    out << "Watching; Ctrl-C ends.\n" << std::flush;
+    const auto end = limit ? std::chrono::steady_clock::now() + *limit
+                           : std::chrono::steady_clock::time_point::max();
+    const auto woken = [&] { return pending || interrupted; };
+    for (;;) {
+        std::unique_lock lock(m);
+        if (limit)
+            changed.wait_until(lock, end, woken);
+        else
+            changed.wait(lock, woken);
+        if (interrupted || !pending)
+            return;  // Ctrl-C, or the limit has passed
+        pending = false;
+        lock.unlock();
+        const platform::PortNames now = platform::CurrentPortNames();
+        PrintChanges(out, last.inputs, now.inputs, "IN");
+        PrintChanges(out, last.outputs, now.outputs, "OUT");
+        out.flush();
+        last = now;
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 // What a terminal program needs to know of its console, the same on every system.
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -35,5 +36,20 @@ class UnicodeConsole {
 // Writes UTF-8 text to a handle: as UTF-16 to a console, as the bytes to a file or pipe.
 bool WriteText(void* handle, std::string_view text);
 #endif
+
+// While it lives, Ctrl-C (SIGINT) calls onInterrupt on a thread of its own instead of ending the
+// program, so that a wait can be woken by it; the handler before it is back afterwards. One at
+// a time.
+class CtrlCWatch {
+  public:
+    explicit CtrlCWatch(std::function<void()> onInterrupt);
+    ~CtrlCWatch();
+    CtrlCWatch(const CtrlCWatch&) = delete;
+    CtrlCWatch& operator=(const CtrlCWatch&) = delete;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace platform

@@ -148,6 +148,16 @@ class MidiHandle {
         return MMSYSERR_NOERROR;
     }
 
+    // With mutex_ held: notes the device's first failure and queues its callback behind what
+    // is queued; false when a failure was noted already.
+    bool NoteFailure(MMRESULT code) {
+        if (failure_ != 0)
+            return false;
+        failure_ = code;
+        events_.push_back(Event{.kind = EventKind::Callback, .msg = Side::kFailed, .param = code});
+        return true;
+    }
+
     // With lock held on mutex_: returns once the thread has handled every event queued so
     // far, so the caller may free the headers they carry; at once on the thread itself.
     void Drain(std::unique_lock<std::mutex>& lock) {
@@ -231,15 +241,10 @@ class InHandle final : public InputSink, public MidiHandle<InHandle, HMIDIIN, In
     }
 
     void Fail(detail::PortFailure failure) override {
-        const MMRESULT code = FailureCode(failure);
         {
             std::lock_guard lock(mutex_);
-            if (failure_ != 0) {
+            if (!NoteFailure(FailureCode(failure)))
                 return;
-            }
-            failure_ = code;
-            events_.push_back(
-                Event{.kind = EventKind::Callback, .msg = MIM_DEVICEFAILED, .param = code});
         }
         wake_.notify_all();
     }
@@ -309,6 +314,7 @@ class InHandle final : public InputSink, public MidiHandle<InHandle, HMIDIIN, In
     friend class MidiHandle<InHandle, HMIDIIN, InData>;
     static constexpr UINT kOpen = MIM_OPEN;
     static constexpr UINT kClose = MIM_CLOSE;
+    static constexpr UINT kFailed = MIM_DEVICEFAILED;
 
     void OnData(Event& e) { Receive(e.data.message); }
 
@@ -370,11 +376,24 @@ class InHandle final : public InputSink, public MidiHandle<InHandle, HMIDIIN, In
 
 // ---- output handles -----------------------------------------------------------------------
 
-class OutHandle final : public MidiHandle<OutHandle, HMIDIOUT, MIDIHDR*> {
+class OutHandle final : public FailureSink, public MidiHandle<OutHandle, HMIDIOUT, MIDIHDR*> {
   public:
     using MidiHandle::MidiHandle;
 
     ~OutHandle() { StopThread(); }
+
+    // The port has gone while open (told by its backend, sending or not): what is queued goes
+    // back unsent, then the failure is told.
+    void Fail(detail::PortFailure failure) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (failure_ != 0)
+                return;
+            ReturnQueued();
+            NoteFailure(FailureCode(failure));
+        }
+        wake_.notify_all();
+    }
 
     MMRESULT LongMsg(MIDIHDR* h) {
         {
@@ -417,34 +436,28 @@ class OutHandle final : public MidiHandle<OutHandle, HMIDIOUT, MIDIHDR*> {
     friend class MidiHandle<OutHandle, HMIDIOUT, MIDIHDR*>;
     static constexpr UINT kOpen = MOM_OPEN;
     static constexpr UINT kClose = MOM_CLOSE;
+    static constexpr UINT kFailed = MOM_DEVICEFAILED;
 
     void OnData(Event& e) { Send(e.data); }
     void OnReturned(Event& e) { Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(e.data)); }
 
     // A message the system refuses fails the device: it and everything queued behind it are
-    // handed back unsent, and the failure is told right after.
+    // handed back unsent, and the failure is told after their callbacks.
     void Send(MIDIHDR* h) {
         detail::PortFailure failure;
         if (real) {
             failure = real->Send(reinterpret_cast<const uint8_t*>(h->lpData), h->dwBufferLength);
         }
-        MMRESULT code = 0;
-        if (failure) {
-            code = FailureCode(failure);
-        }
         {
             std::lock_guard lock(mutex_);
             SetFlags(h, MHDR_DONE, MHDR_INQUEUE);
             --pending_;
-            if (code != 0) {
-                failure_ = code;
+            if (failure && failure_ == 0) {
                 ReturnQueued();
+                NoteFailure(FailureCode(failure));
             }
         }
         Call(MOM_DONE, reinterpret_cast<DWORD_PTR>(h));
-        if (code != 0) {
-            Call(MOM_DEVICEFAILED, code);
-        }
     }
 
     // With mutex_ held: every message not yet sent goes back, marked done.

@@ -92,8 +92,8 @@ struct OutputSide {
     static std::vector<detail::RealPort> SystemPorts() { return detail::RealOutputPorts(); }
     static std::vector<detail::RealPort> VirtualPorts() { return detail::virtual_ports::Outputs(); }
     static MMRESULT OpenPort(const Device& d, OutHandle& h) {
-        return d.isVirtual ? detail::virtual_ports::OpenOutput(d.port.id, h.real)
-                           : detail::OpenRealOutput(d.port.id, h.real);
+        return d.isVirtual ? detail::virtual_ports::OpenOutput(d.port.id, h, h.real)
+                           : detail::OpenRealOutput(d.port.id, h, h.real);
     }
 };
 

@@ -34,12 +34,21 @@ struct PortFailure {
 // Our words for a port that has gone (unplugged, its client or server gone).
 PortFailure PortGone(const std::string& portName, const std::string& why = "");
 
-// Where a source hands what arrives; called on the source's own thread.
-class InputSink {
+// Where an open port tells that it has failed or gone while open, sending or not; called on
+// the backend's own thread. The first failure counts.
+class FailureSink {
+  public:
+    virtual void Fail(PortFailure failure) = 0;
+
+  protected:
+    ~FailureSink() = default;
+};
+
+// Where a source hands what arrives; called on the source's own thread. After Fail nothing
+// more arrives.
+class InputSink : public FailureSink {
   public:
     virtual void Deliver(Incoming message) = 0;
-    // The port has gone: nothing more will arrive. The first failure counts.
-    virtual void Fail(PortFailure failure) = 0;
 
   protected:
     ~InputSink() = default;
@@ -50,9 +59,11 @@ class RealInput {
     virtual ~RealInput() = default;  // no delivery after it returns
 };
 
+// An output tells its sink (given at open) as soon as its port has gone, not only at the next
+// send: a reply wait ends on it.
 class RealOutput {
   public:
-    virtual ~RealOutput() = default;
+    virtual ~RealOutput() = default;  // no failure is told after it returns
     // Hands one message to the system, or says why it cannot (refused, or the port has gone).
     // What was handed on leaves before the port closes (bounded).
     virtual PortFailure Send(const uint8_t* bytes, std::size_t length) = 0;
@@ -69,14 +80,14 @@ struct RealPort {
 std::vector<RealPort> RealInputPorts();
 std::vector<RealPort> RealOutputPorts();
 unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out);
-unsigned OpenRealOutput(const std::string& id, std::unique_ptr<RealOutput>& out);
+unsigned OpenRealOutput(const std::string& id, FailureSink& sink, std::unique_ptr<RealOutput>& out);
 
 // The in-process virtual ports, the same contract; they follow the system's in the lists.
 namespace virtual_ports {
 std::vector<RealPort> Inputs();
 std::vector<RealPort> Outputs();
 unsigned OpenInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out);
-unsigned OpenOutput(const std::string& id, std::unique_ptr<RealOutput>& out);
+unsigned OpenOutput(const std::string& id, FailureSink& sink, std::unique_ptr<RealOutput>& out);
 }  // namespace virtual_ports
 
 // The system's own text for a winmm code, where the system has texts (winmm); false elsewhere.

@@ -60,7 +60,8 @@ class VirtualOutputPort {
     const std::string& Name() const;
     // As VirtualInputPort::FailCapabilityQueries.
     void FailCapabilityQueries(unsigned code);
-    // As VirtualInputPort::Remove: sends to it fail from now on.
+    // As VirtualInputPort::Remove: the handle that has it open fails at once, and sends to it
+    // fail from now on.
     void Remove();
     // Every send fails with this winmm code (0: sends work again), as a driver that refuses.
     void RefuseSends(unsigned code);

@@ -21,6 +21,7 @@ using namespace testutil;
 using midi::CMIDIInDevice;
 using midi::CMIDIOutDevice;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 // ---- input port ---------------------------------------------------------------------------
@@ -385,6 +386,25 @@ TEST(PortFailure, ARefusedSendOrAPortThatGoesFailsThePortAndTellsAtOnce) {
         EXPECT_THROW(port.QueueBuffer(), midi::CMIDIInException);
         port.ClosePort();
         EXPECT_EQ(port.GetState(), midi::Closed);
+    }
+    {
+        // The output's port goes while nothing is sent (a reply wait): told, not only at the
+        // next send, which is refused with the port's name.
+        platform::VirtualOutputPort sink("vanishing sink", [](const uint8_t*, std::size_t) {});
+        CMIDIOutDevice port;
+        port.SetFailureListener([&] { ++told; });
+        port.OpenPort(static_cast<UINT>(FindOutput("vanishing sink")));
+        sink.Remove();
+        ASSERT_TRUE(Eventually([&] { return told == 3; }));
+        const Bytes msg = SysEx(8);
+        try {
+            port.SendSysEx(reinterpret_cast<const char*>(msg.data()), 8);
+            FAIL() << "a port that has gone took a message";
+        } catch (const midi::CMIDIOutException& e) {
+            EXPECT_THAT(e.what(), HasSubstr("\"vanishing sink\" is gone"));
+        }
+        port.ClosePort();
+        EXPECT_EQ(port.QueuedBufferCount(), 0u);
     }
 }
 

@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -13,6 +15,7 @@
 #include "HexFiles.h"
 #include "Process.h"
 #include "platform/MidiApi.h"
+#include "platform/rtmidi/PublishedPortPair.h"
 
 namespace {
 
@@ -131,6 +134,46 @@ TEST(JackSim, DetectFindsEveryPublishedUnitAndUpgradeAllProgramsThem) {
     const std::string flash = testutil::ReadAll(dump.Path());
     EXPECT_TRUE(
         testutil::FlashHoldsTheFile(std::vector<uint8_t>(flash.begin(), flash.end()), kExample));
+}
+
+// The client our OUT port sends to goes while the run waits for the reply to its first request;
+// our IN port is another client's and stays. Nothing more is sent, so only the OUT port's
+// watch can end the wait in time.
+TEST(JackSim, AnOutPortThatGoesAloneDuringAReplyWaitIsAPortFailureWithinTwoSeconds) {
+    SKIP_WITHOUT_JACK();
+    platform::PublishedPortPair stays("vantro-stays", nullptr);
+    std::mutex m;
+    std::condition_variable cv;
+    bool heard = false;
+    auto goes = std::make_unique<platform::PublishedPortPair>("vantro-goes",
+                                                              [&](const uint8_t*, std::size_t) {
+                                                                  {
+                                                                      std::lock_guard lock(m);
+                                                                      heard = true;
+                                                                  }
+                                                                  cv.notify_all();
+                                                              });
+    Result ports;
+    int in = -1, out = -1;
+    for (int tries = 0; tries < 100 && (in < 0 || out < 0); ++tries) {
+        ports = RunCliProcess("ports");
+        in = PortNumber(ports.out, "IN", "vantro-stays");
+        out = PortNumber(ports.out, "OUT", "vantro-goes");
+    }
+    ASSERT_TRUE(in >= 0 && out >= 0) << ports.out;
+    testutil::ChildProcess cli({VANTRO_CLI_PATH, "upgrade", "--yes", "--in", std::to_string(in),
+                                "--out", std::to_string(out), "--poll-interval-ms", "1000",
+                                "--poll-count", "60", kExample});
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return heard; }));
+    }
+    const auto removed = std::chrono::steady_clock::now();
+    goes.reset();
+    EXPECT_TRUE(cli.WaitForOutput("is gone", std::chrono::seconds(20))) << cli.Output();
+    EXPECT_LT(std::chrono::steady_clock::now() - removed, std::chrono::milliseconds(2500));
+    EXPECT_EQ(cli.Wait(), 3) << cli.Output();
+    EXPECT_THAT(cli.Output(), ::testing::ContainsRegex("\"vantro-goes[^\"]*\" is gone"));
 }
 
 // A JACK server of the test's own, stopped in the middle of an upgrade.

@@ -7,6 +7,10 @@
 // paces the bytes on each device's wire. The calls that hand buffers back (midiInStop,
 // midiInReset, midiOutReset) and open and close return only once their callbacks have been made,
 // so nothing reaches the caller after close has returned.
+//
+// It checks its caller where Windows would fail late or not at all: each header it holds is
+// looked at before the driver reads or writes it, and one the application freed, reused or
+// changed meanwhile is a violation (and is then left alone).
 #include <windows.h>
 // After windows.h, which they need.
 #include <mmreg.h>
@@ -16,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -73,6 +78,9 @@ struct Device {
     std::string name;
     bool synth = false;
     bool removed = false;
+    unsigned lastId = 0;          // its ID when it was removed
+    bool silentRemoval = true;    // removed, its driver makes no callback any more
+    bool idAfterRemoval = false;  // removed, its handle still answers midiInGetID/midiOutGetID
     unsigned baud = 31250;
     unsigned piece = 0;
     WinmmModelSink sink = nullptr;
@@ -81,11 +89,14 @@ struct Device {
     unsigned failLongCount = 0;
     MMRESULT failLongCode = MMSYSERR_NOERROR;
     unsigned long long lost = 0;
+    unsigned holdAfterReset = 0;  // ms; WINMM_MODEL_HOLD_UNTIL_RELEASED: until released
     Handle* open = nullptr;
     std::deque<unsigned char> arriving;  // input: the front one arrives at nextArrival
     Clock::time_point nextArrival;
     std::deque<Leaving> leaving;  // output: in the order they go out
     Clock::time_point wireFree;
+
+    bool silent() const { return removed && silentRemoval; }
 
     Clock::duration byteTime() const {
         // A start bit, eight data bits and a stop bit.
@@ -104,6 +115,9 @@ struct Handle {
     bool closing = false;
     std::deque<MIDIHDR*> buffers;  // the driver holds these: queued input, or output not yet done
     unsigned returning = 0;        // handed back, their callback not yet made
+    // Kept past a reset, still marked in the queue, each with its callback's time stamp.
+    std::deque<std::pair<MIDIHDR*, DWORD>> held;
+    Clock::time_point releaseAt = Clock::time_point::max();
 
     // Input.
     bool started = false;
@@ -206,6 +220,51 @@ MMRESULT copyErrorText(MMRESULT code, Char* text, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
+// Whether [p, p + size) is committed memory that can be read, so that a buffer the application
+// freed (a large block goes back to the system) is looked at without a fault.
+bool readable(const void* p, size_t size) {
+    auto at = static_cast<const char*>(p);
+    const char* end = at + size;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION info;
+        if (!VirtualQuery(at, &info, sizeof info) || info.State != MEM_COMMIT ||
+            (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) || !info.Protect) {
+            return false;
+        }
+        at = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+    }
+    return true;
+}
+
+// The busy heap block that holds [p, p + size), if any: the header or data buffer is the start
+// of one, or a member near its start. A block freed keeps its start no longer valid, whatever
+// the allocator wrote (or did not write) into it.
+struct HeapBlock {
+    HANDLE heap = nullptr;
+    const void* start = nullptr;
+
+    bool freed() const { return heap && !HeapValidate(heap, 0, start); }
+};
+
+HeapBlock heapBlockOf(const void* p, size_t size) {
+    constexpr uintptr_t kAlign = 16, kReach = 512;  // how far below p a block's start is looked for
+    HANDLE heaps[64];
+    DWORD count = std::min<DWORD>(GetProcessHeaps(64, heaps), 64);
+    auto at = reinterpret_cast<uintptr_t>(p);
+    for (uintptr_t below = 0; below <= kReach && below <= at; below += kAlign) {
+        auto start = reinterpret_cast<const void*>((at & ~(kAlign - 1)) - below);
+        for (DWORD i = 0; i < count; ++i) {
+            if (HeapValidate(heaps[i], 0, start)) {
+                SIZE_T length = HeapSize(heaps[i], 0, start);
+                bool holds = length != SIZE_T(-1) &&
+                             reinterpret_cast<uintptr_t>(start) + length >= at + size;
+                return holds ? HeapBlock{heaps[i], start} : HeapBlock{};
+            }
+        }
+    }
+    return {};  // on the stack, static, or not from a heap the process lists
+}
+
 class Model {
   public:
     Model() { reset(); }
@@ -272,28 +331,48 @@ class Model {
 
     bool remove(Kind kind, unsigned id) {
         std::lock_guard lock(m_);
-        auto& list = kind == Kind::In ? inputs_ : outputs_;
-        if (id >= list.size()) {
+        return unplug(kind, id);
+    }
+
+    // Both ports of one interface at once: no call sees one gone and the other still there.
+    bool removePair(unsigned inputId, unsigned outputId) {
+        std::lock_guard lock(m_);
+        if (inputId >= inputs_.size() || outputId >= outputs_.size()) {
             return false;
         }
-        std::shared_ptr<Device> d = list[id];
-        list.erase(list.begin() + id);
-        d->removed = true;
-        d->arriving.clear();
-        // The cable is gone: pending output is handed back unsent, as a driver fails its
-        // outstanding requests on surprise removal. Queued input buffers stay until midiInReset.
-        for (Leaving& item : d->leaving) {
-            if (item.header) {
-                handBackOutput(item);
-            }
-        }
-        d->leaving.clear();
-        return true;
+        return unplug(Kind::In, inputId) && unplug(Kind::Out, outputId);
     }
 
     unsigned callbacksAfterClose() {
         std::lock_guard lock(m_);
         return afterClose_;
+    }
+
+    unsigned releaseHeld() {
+        std::unique_lock lock(m_);
+        unsigned count = 0;
+        for (auto& [value, h] : handles_) {
+            if (!h->device->silent()) {
+                count += unsigned(h->held.size());
+                handBackHeld(*h);
+            }
+        }
+        awaitCallbacks(lock);
+        return count;
+    }
+
+    unsigned heldHeaders() {
+        std::lock_guard lock(m_);
+        unsigned count = 0;
+        for (auto& [value, h] : handles_) {
+            count += unsigned(h->held.size());
+        }
+        return count;
+    }
+
+    unsigned headerViolations() {
+        std::lock_guard lock(m_);
+        return headerViolations_;
     }
 
     unsigned violationCount() {
@@ -411,12 +490,30 @@ class Model {
         if (!h) {
             return MMSYSERR_INVALHANDLE;
         }
-        if (!h->buffers.empty() || h->returning) {
+        for (MIDIHDR* header : h->buffers) {
+            intact(header, "its handle was closed", false);
+        }
+        for (auto [header, stamp] : h->held) {
+            intact(header, "its handle was closed", false);
+        }
+        bool silent = h->device->silent();
+        if (!silent && (!h->buffers.empty() || !h->held.empty() || h->returning)) {
             return MIDIERR_STILLPLAYING;  // documented: buffers not yet returned
         }
         h->closing = true;
         h->started = false;
-        notify(value, kind == Kind::In ? MIM_CLOSE : MOM_CLOSE);
+        if (silent) {
+            // The driver is gone: it never hands back what it held, and says nothing of the
+            // close. Callbacks that fell due before the removal are still made.
+            for (MIDIHDR* header : h->buffers) {
+                owned_.erase(header);
+            }
+            for (auto [header, stamp] : h->held) {
+                owned_.erase(header);
+            }
+        } else {
+            notify(value, kind == Kind::In ? MIM_CLOSE : MOM_CLOSE);
+        }
         awaitCallbacks(lock);
         if (auto it = handles_.find(value); it != handles_.end()) {
             if (it->second->device->open == it->second.get()) {
@@ -432,11 +529,15 @@ class Model {
         const char* names[2][2] = {{"midiInUnprepareHeader", "midiInPrepareHeader"},
                                    {"midiOutUnprepareHeader", "midiOutPrepareHeader"}};
         checkCaller(names[kind == Kind::Out][prepare]);
-        if (!find(kind, value)) {
+        Handle* h = find(kind, value);
+        if (!h) {
             return MMSYSERR_INVALHANDLE;
         }
         if (!header || size < sizeof(MIDIHDR) || (prepare && !header->lpData)) {
             return MMSYSERR_INVALPARAM;
+        }
+        if (prepare && h->device->removed) {
+            return MMSYSERR_NODRIVER;
         }
         if (prepare) {
             header->dwFlags |= MHDR_PREPARED;  // documented: preparing twice has no effect
@@ -467,8 +568,12 @@ class Model {
         if (h->device->removed) {
             return MMSYSERR_NODRIVER;
         }
+        if (!takeable(header, "midiInAddBuffer")) {
+            return MIDIERR_STILLPLAYING;
+        }
         header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
         header->dwBytesRecorded = 0;
+        take(header, false);
         h->buffers.push_back(header);
         return MMSYSERR_NOERROR;
     }
@@ -497,15 +602,24 @@ class Model {
         if (!h) {
             return MMSYSERR_INVALHANDLE;
         }
+        if (h->device->silent()) {
+            return MMSYSERR_NODRIVER;  // and what it holds stays queued
+        }
         bool wasStarted = std::exchange(h->started, false);
         h->inSysex = false;  // the rest of a message under way will not be read
         h->status = 0;
         h->have = 0;
-        if (reset) {
+        if (reset && h->device->holdAfterReset) {
+            for (MIDIHDR* header : h->buffers) {
+                h->held.emplace_back(header, recorded(header) ? h->bufferStamp : 0);
+            }
+            h->buffers.clear();
+            holdUntil(*h);
+        } else if (reset) {
             while (!h->buffers.empty()) {
                 handBackInput(*h, MIM_LONGDATA);
             }
-        } else if (wasStarted && !h->buffers.empty() && h->buffers.front()->dwBytesRecorded) {
+        } else if (wasStarted && !h->buffers.empty() && recorded(h->buffers.front())) {
             handBackInput(*h, MIM_LONGDATA);  // documented: empty buffers stay queued
         }
         awaitCallbacks(lock);
@@ -523,7 +637,13 @@ class Model {
             return MMSYSERR_INVALPARAM;
         }
         if (h->device->removed) {
-            return MMSYSERR_NODRIVER;
+            if (!h->device->idAfterRemoval) {
+                return MMSYSERR_NODRIVER;
+            }
+            // Answered from the handle, as real drivers do: the ID it had, which may now be
+            // another device's.
+            *id = h->device->lastId;
+            return MMSYSERR_NOERROR;
         }
         auto& list = kind == Kind::In ? inputs_ : outputs_;
         *id = UINT(std::find(list.begin(), list.end(), h->device) - list.begin());
@@ -554,7 +674,11 @@ class Model {
             --d.failLongCount;
             return d.failLongCode;
         }
+        if (!takeable(header, "midiOutLongMsg")) {
+            return MIDIERR_STILLPLAYING;
+        }
         header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
+        take(header, true);
         h->buffers.push_back(header);
         Leaving item;
         item.handle = value;
@@ -606,48 +730,75 @@ class Model {
             return MMSYSERR_INVALHANDLE;
         }
         Device& d = *h->device;
+        if (d.silent()) {
+            return MMSYSERR_NODRIVER;  // and what it holds stays queued
+        }
+        if (d.removed) {
+            awaitCallbacks(lock);  // what it held came back at the removal
+            return MMSYSERR_NOERROR;
+        }
         h->runningOut = 0;
-        if (!d.removed) {
-            Clock::time_point now = Clock::now();
-            if (!d.leaving.empty() && d.leaving.front().start < now && d.byteTime().count()) {
-                // What had left of the message under way reaches the device cut short (the
-                // documentation warns that no EOX is added).
-                Leaving& under = d.leaving.front();
-                size_t gone = size_t((now - under.start) / d.byteTime());
-                const unsigned char* bytes =
-                    under.header ? reinterpret_cast<const unsigned char*>(under.header->lpData)
-                                 : under.bytes.data();
-                size_t length = under.header ? under.header->dwBufferLength : under.bytes.size();
-                if (gone && gone < length) {
-                    toSink(d, std::vector<unsigned char>(bytes, bytes + gone));
-                }
+        Clock::time_point now = Clock::now();
+        if (!d.leaving.empty() && d.leaving.front().start < now && d.byteTime().count()) {
+            // What had left of the message under way reaches the device cut short (the
+            // documentation warns that no EOX is added).
+            Leaving& under = d.leaving.front();
+            size_t gone = size_t((now - under.start) / d.byteTime());
+            const unsigned char* bytes =
+                under.header ? reinterpret_cast<const unsigned char*>(under.header->lpData)
+                             : under.bytes.data();
+            size_t length = under.header ? under.header->dwBufferLength : under.bytes.size();
+            if (gone && gone < length &&
+                (!under.header || intact(under.header, "sending the rest of it", true))) {
+                toSink(d, std::vector<unsigned char>(bytes, bytes + gone));
             }
+        }
+        if (d.holdAfterReset) {
+            for (MIDIHDR* header : h->buffers) {
+                h->held.emplace_back(header, 0);
+            }
+            h->buffers.clear();
+            holdUntil(*h);
+        } else {
             for (Leaving& item : d.leaving) {
                 if (item.header) {
                     handBackOutput(item);
                 }
             }
-            d.leaving.clear();
-            d.wireFree = now;
-            // Documented: a note-off for each note on each channel, then the sustain pedal off
-            // on each channel. They reach the sink at once, not at the wire rate.
-            std::vector<unsigned char> off;
-            for (unsigned channel = 0; channel < 16; ++channel) {
-                for (unsigned note = 0; note < 128; ++note) {
-                    off.insert(off.end(), {static_cast<unsigned char>(0x80 | channel),
-                                           static_cast<unsigned char>(note), 0});
-                }
-            }
-            for (unsigned channel = 0; channel < 16; ++channel) {
-                off.insert(off.end(), {static_cast<unsigned char>(0xB0 | channel), 0x40, 0});
-            }
-            toSink(d, std::move(off));
         }
+        d.leaving.clear();
+        d.wireFree = now;
+        // Documented: a note-off for each note on each channel, then the sustain pedal off
+        // on each channel. They reach the sink at once, not at the wire rate.
+        std::vector<unsigned char> off;
+        for (unsigned channel = 0; channel < 16; ++channel) {
+            for (unsigned note = 0; note < 128; ++note) {
+                off.insert(off.end(), {static_cast<unsigned char>(0x80 | channel),
+                                       static_cast<unsigned char>(note), 0});
+            }
+        }
+        for (unsigned channel = 0; channel < 16; ++channel) {
+            off.insert(off.end(), {static_cast<unsigned char>(0xB0 | channel), 0x40, 0});
+        }
+        toSink(d, std::move(off));
         awaitCallbacks(lock);
         return MMSYSERR_NOERROR;
     }
 
   private:
+    static constexpr unsigned char kUnfilled = 0xFD;
+    // Checked before each byte written: where an allocator puts its links into a freed block.
+    static constexpr size_t kFirstBytes = 16;
+    // What the driver knows of each header it holds, to tell whether the application freed or
+    // changed it meanwhile.
+    struct Owned {
+        bool output = false;
+        MIDIHDR copy{};                   // as handed over, with the driver's mark
+        std::vector<unsigned char> data;  // output: the bytes to send; input: those written
+        HeapBlock headerBlock, dataBlock;
+        bool broken = false;  // found freed or changed: never touched again
+    };
+
     bool reset() {
         bool clean = handles_.empty();
         size_t open = handles_.size();
@@ -664,6 +815,8 @@ class Model {
         outputs_.push_back(synth);
         violations_.clear();
         afterClose_ = 0;
+        owned_.clear();
+        headerViolations_ = 0;
         stop_ = false;
         if (!clean) {
             violation("winmmModelReset found " + std::to_string(open) +
@@ -803,6 +956,156 @@ class Model {
         ensureDriver();
     }
 
+    // Surprise removal: the device leaves its list (those after it move down) and its driver
+    // stops: it makes no callback any more, not even for what it holds, which stays queued.
+    bool unplug(Kind kind, unsigned id) {
+        auto& list = kind == Kind::In ? inputs_ : outputs_;
+        if (id >= list.size()) {
+            return false;
+        }
+        std::shared_ptr<Device> d = list[id];
+        list.erase(list.begin() + id);
+        d->removed = true;
+        d->lastId = id;
+        d->arriving.clear();
+        if (!d->silentRemoval) {
+            // A driver that fails its outstanding requests: pending output comes back unsent,
+            // and so does what it kept past a reset. Queued input stays until midiInReset.
+            for (Leaving& item : d->leaving) {
+                if (item.header) {
+                    handBackOutput(item);
+                }
+            }
+            if (d->open) {
+                handBackHeld(*d->open);
+            }
+        }
+        d->leaving.clear();  // a silent driver's headers stay in their handle's queue
+        return true;
+    }
+
+    // A header handed to the driver: what the application may not touch until it comes back is
+    // kept, and the driver's own field marked as a driver's queue link would be.
+    void take(MIDIHDR* header, bool output) {
+        header->reserved = reinterpret_cast<DWORD_PTR>(header) ^ DWORD_PTR(0x4D4F44454CULL);
+        Owned o;
+        o.output = output;
+        o.copy = *header;
+        if (output) {
+            auto* data = reinterpret_cast<const unsigned char*>(header->lpData);
+            o.data.assign(data, data + header->dwBufferLength);
+        } else {
+            // The buffer is the driver's to fill: what it did not fill shows a pattern, which an
+            // allocator's bookkeeping in freed memory breaks.
+            std::memset(header->lpData, kUnfilled, header->dwBufferLength);
+        }
+        o.headerBlock = heapBlockOf(header, sizeof(MIDIHDR));
+        o.dataBlock = heapBlockOf(header->lpData, header->dwBufferLength);
+        owned_[header] = std::move(o);
+    }
+
+    // A header the driver still holds cannot be handed over again: its memory was freed and
+    // reused for this one, or its flags were cleared by hand, which the check records.
+    bool takeable(MIDIHDR* header, const char* function) {
+        if (!owned_.count(header)) {
+            return true;
+        }
+        intact(header, (std::string("it was given to ") + function + " again").c_str(), false);
+        return false;
+    }
+
+    // Whether the application left a header the driver holds as it was handed over: not freed,
+    // not reused, not changed. Asked before each time the driver reads or writes it; once it
+    // fails the driver touches the header no more and makes no callback for it.
+    bool intact(MIDIHDR* header, const char* when, bool withData) {
+        auto it = owned_.find(header);
+        if (it == owned_.end()) {
+            return true;
+        }
+        Owned& o = it->second;
+        if (o.broken) {
+            return false;
+        }
+        MIDIHDR now{};
+        bool mapped = readable(header, sizeof now);
+        if (mapped) {
+            std::memcpy(&now, header, sizeof now);
+        }
+        std::string fault;
+        if (!mapped) {
+            fault = "its memory is no longer mapped";
+        } else if (o.headerBlock.freed()) {
+            fault = "the heap block holding it was freed";
+        } else if (o.dataBlock.freed()) {
+            fault = "the heap block of its data buffer (lpData) was freed";
+        } else if (now.lpData != o.copy.lpData || now.dwBufferLength != o.copy.dwBufferLength) {
+            fault = "its lpData or dwBufferLength changed";
+        } else if (now.dwFlags != o.copy.dwFlags) {
+            fault = "its dwFlags changed";
+        } else if (now.lpNext != o.copy.lpNext || now.reserved != o.copy.reserved ||
+                   std::memcmp(now.dwReserved, o.copy.dwReserved, sizeof now.dwReserved)) {
+            fault = "the driver's reserved fields changed";
+        } else if (!o.output && now.dwBytesRecorded != o.data.size()) {
+            fault = "its dwBytesRecorded changed";
+        } else if (!dataIntact(o, now, withData ? now.dwBufferLength : kFirstBytes)) {
+            fault = o.output ? "the bytes to send changed" : "its data buffer changed";
+        }
+        if (fault.empty()) {
+            return true;
+        }
+        o.broken = true;
+        ++headerViolations_;
+        violation("the " + std::string(o.output ? "output" : "input") + " header at " +
+                  address(header) + " was freed or changed while the driver held it (" + fault +
+                  "), found when " + when + "; the driver left it alone");
+        return false;
+    }
+
+    // Whether the first `length` bytes of the data buffer hold what the driver expects there:
+    // the bytes to send, or those received followed by the pattern.
+    static bool dataIntact(const Owned& o, const MIDIHDR& now, size_t length) {
+        length = std::min<size_t>(length, now.dwBufferLength);
+        auto* data = reinterpret_cast<const unsigned char*>(now.lpData);
+        if (!readable(data, length)) {
+            return false;
+        }
+        size_t known = std::min(length, o.data.size());
+        return std::equal(data, data + known, o.data.begin()) &&
+               (o.output || std::all_of(data + known, data + length,
+                                        [](unsigned char b) { return b == kUnfilled; }));
+    }
+
+    static std::string address(const void* p) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%p", p);
+        return text;
+    }
+
+    // Bytes the driver wrote into an input buffer (kept by the driver, not read from the header).
+    size_t recorded(MIDIHDR* header) const {
+        auto it = owned_.find(header);
+        return it != owned_.end() ? it->second.data.size() : 0;
+    }
+
+    void holdUntil(Handle& h) {
+        unsigned ms = h.device->holdAfterReset;
+        h.releaseAt = ms == WINMM_MODEL_HOLD_UNTIL_RELEASED
+                          ? Clock::time_point::max()
+                          : Clock::now() + std::chrono::milliseconds(ms);
+        ensureDriver();
+    }
+
+    // Hands the headers kept past a reset back, marked done, as the reset would have.
+    void handBackHeld(Handle& h) {
+        UINT message = h.kind == Kind::In ? MIM_LONGDATA : MOM_DONE;
+        for (auto [header, stamp] : h.held) {
+            ++h.returning;
+            notify(h.value, message, reinterpret_cast<DWORD_PTR>(header), stamp, header);
+        }
+        h.held.clear();
+        h.releaseAt = Clock::time_point::max();
+    }
+
     void handBackOutput(const Leaving& item) {
         Handle* h = find(Kind::Out, item.handle);
         if (!h) {
@@ -819,7 +1122,7 @@ class Model {
         h.buffers.pop_front();
         ++h.returning;
         notify(h.value, message, reinterpret_cast<DWORD_PTR>(header),
-               header->dwBytesRecorded ? h.bufferStamp : 0, header);
+               recorded(header) ? h.bufferStamp : 0, header);
     }
 
     // --- The driver thread ---
@@ -871,11 +1174,16 @@ class Model {
             violation("a callback fell due after its handle had been closed; it was not made");
         } else {
             Handle& h = *it->second;
+            bool call = true;
             if (n.header) {
-                n.header->dwFlags = (n.header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
                 --h.returning;
+                call = intact(n.header, "handing it back", true);
+                owned_.erase(n.header);
+                if (call) {
+                    n.header->dwFlags = (n.header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+                }
             }
-            if (h.type == CALLBACK_FUNCTION) {
+            if (call && h.type == CALLBACK_FUNCTION) {
                 auto callback = reinterpret_cast<Callback>(h.callback);
                 DWORD_PTR instance = h.instance;
                 tlInCallback = true;
@@ -910,9 +1218,11 @@ class Model {
                 d->leaving.pop_front();
                 if (item.header) {
                     // The bytes are read as they leave, as the hardware would read them.
-                    auto* data = reinterpret_cast<const unsigned char*>(item.header->lpData);
-                    toSink(*d,
-                           std::vector<unsigned char>(data, data + item.header->dwBufferLength));
+                    if (intact(item.header, "reading its bytes to send", true)) {
+                        auto* data = reinterpret_cast<const unsigned char*>(item.header->lpData);
+                        toSink(*d, std::vector<unsigned char>(data,
+                                                              data + item.header->dwBufferLength));
+                    }
                     handBackOutput(item);
                 } else {
                     toSink(*d, std::move(item.bytes));
@@ -920,6 +1230,14 @@ class Model {
             }
             if (!d->leaving.empty()) {
                 next = std::min(next, d->leaving.front().end);
+            }
+        }
+        for (auto& [value, h] : handles_) {
+            if (!h->held.empty() && h->releaseAt <= now && !h->device->silent()) {
+                handBackHeld(*h);
+            }
+            if (!h->held.empty()) {
+                next = std::min(next, h->releaseAt);
             }
         }
         return next;
@@ -943,7 +1261,7 @@ class Model {
                 putSysex(d, *h, byte, stamp);
                 if (byte == 0xF7) {
                     h->inSysex = false;
-                    if (!h->buffers.empty() && h->buffers.front()->dwBytesRecorded) {
+                    if (!h->buffers.empty() && recorded(h->buffers.front())) {
                         handBackInput(*h, MIM_LONGDATA);
                     }
                 }
@@ -968,17 +1286,24 @@ class Model {
 
     void putSysex(Device& d, Handle& h, unsigned char byte, DWORD stamp) {
         ++h.sysexBytes;
+        while (!h.buffers.empty() && !intact(h.buffers.front(), "writing a byte into it", false)) {
+            owned_.erase(h.buffers.front());  // never written, never handed back
+            h.buffers.pop_front();
+        }
         if (h.buffers.empty()) {
             ++d.lost;  // documented: thrown away without notice, and input goes on
             return;
         }
         MIDIHDR* header = h.buffers.front();
-        if (!header->dwBytesRecorded) {
+        std::vector<unsigned char>& written = owned_[header].data;
+        if (written.empty()) {
             h.bufferStamp = stamp;
         }
-        header->lpData[header->dwBytesRecorded++] = static_cast<char>(byte);
+        header->lpData[written.size()] = static_cast<char>(byte);
+        written.push_back(byte);
+        header->dwBytesRecorded = DWORD(written.size());
         bool pieceDone = d.piece && h.sysexBytes % d.piece == 0;
-        if (header->dwBytesRecorded >= header->dwBufferLength || pieceDone) {
+        if (written.size() >= header->dwBufferLength || pieceDone) {
             handBackInput(h, MIM_LONGDATA);
         }
     }
@@ -1030,6 +1355,8 @@ class Model {
     uint64_t delivered_ = 0;
     std::vector<std::string> violations_;
     unsigned afterClose_ = 0;
+    std::map<MIDIHDR*, Owned> owned_;
+    unsigned headerViolations_ = 0;
     std::thread driver_;
     std::thread::id driverId_;
     bool running_ = false;
@@ -1244,6 +1571,18 @@ int winmmModelRemove(int kind, unsigned id) {
     return model().remove(kindOf(kind), id);
 }
 
+int winmmModelSilentRemoval(int kind, unsigned id, int silent) {
+    return model().withDevice(kindOf(kind), id, [&](Device& d) { d.silentRemoval = silent; });
+}
+
+int winmmModelIdAfterRemoval(int kind, unsigned id, int answers) {
+    return model().withDevice(kindOf(kind), id, [&](Device& d) { d.idAfterRemoval = answers; });
+}
+
+int winmmModelRemovePair(unsigned inputId, unsigned outputId) {
+    return model().removePair(inputId, outputId);
+}
+
 int winmmModelIsOpen(int kind, unsigned id) {
     bool open = false;
     model().withDevice(kindOf(kind), id, [&](Device& d) { open = d.open != nullptr; });
@@ -1258,6 +1597,22 @@ unsigned long long winmmModelLostBytes(unsigned id) {
 
 unsigned winmmModelCallbacksAfterClose(void) {
     return model().callbacksAfterClose();
+}
+
+int winmmModelHoldAfterReset(int kind, unsigned id, unsigned ms) {
+    return model().withDevice(kindOf(kind), id, [&](Device& d) { d.holdAfterReset = ms; });
+}
+
+unsigned winmmModelReleaseHeld(void) {
+    return model().releaseHeld();
+}
+
+unsigned winmmModelHeldHeaders(void) {
+    return model().heldHeaders();
+}
+
+unsigned winmmModelHeaderViolations(void) {
+    return model().headerViolations();
 }
 
 unsigned winmmModelViolationCount(void) {

@@ -34,14 +34,43 @@ unsigned winmmModelWireBytes(int kind, unsigned id);
 int winmmModelFailNextOpen(int kind, unsigned id, unsigned code);
 // The next `count` midiOutLongMsg calls on the output fail with `code` and queue nothing.
 int winmmModelFailLongMsg(unsigned outputId, unsigned count, unsigned code);
-// Unplugs the device: it leaves its list, and its open handle answers MMSYSERR_NODRIVER.
+// Unplugs the device: it leaves its list (the devices after it move down one ID) and its driver
+// falls silent: no callback any more, not even for close; the buffers it held stay marked
+// MHDR_INQUEUE for good (unprepare answers MIDIERR_STILLPLAYING). Its open handle answers
+// MMSYSERR_NODRIVER to messages, midiInAddBuffer, prepare, midiInStart, midiInStop, the resets
+// and (see winmmModelIdAfterRemoval) midiInGetID/midiOutGetID. Close succeeds, and the driver
+// never touches what it held again.
 int winmmModelRemove(int kind, unsigned id);
+// Unplugs an input and an output at once, as when an interface with both goes.
+int winmmModelRemovePair(unsigned inputId, unsigned outputId);
+// With 0, the device's driver, once removed, fails what it held back instead of falling silent:
+// output under way or kept past a reset comes back at the removal (MOM_DONE), queued input at
+// midiInReset; midiInStop, the resets and close work as before (close with its callback).
+int winmmModelSilentRemoval(int kind, unsigned id, int silent);
+// Whether the device's open handle, once removed, still answers midiInGetID/midiOutGetID
+// (MMSYSERR_NOERROR, with the ID the device had, which may now be another's), as real drivers
+// do: removal is not to be told by these.
+int winmmModelIdAfterRemoval(int kind, unsigned id, int answers);
 // Whether the device is open.
 int winmmModelIsOpen(int kind, unsigned id);
 // Bytes that arrived on the input with nobody to take them (not open, not started, no buffer).
 unsigned long long winmmModelLostBytes(unsigned inputId);
 // Callbacks that fell due after midiInClose/midiOutClose returned (never made; should stay 0).
 unsigned winmmModelCallbacksAfterClose(void);
+// A driver that keeps the long-message buffers past midiOutReset/midiInReset: they stay marked
+// MHDR_INQUEUE, with no MOM_DONE/MIM_LONGDATA, for `ms` milliseconds after the reset, or until
+// winmmModelReleaseHeld with WINMM_MODEL_HOLD_UNTIL_RELEASED (0: handed back at once, as at
+// the start). Meanwhile unprepare and close answer MIDIERR_STILLPLAYING.
+#define WINMM_MODEL_HOLD_UNTIL_RELEASED 0xFFFFFFFFu
+int winmmModelHoldAfterReset(int kind, unsigned id, unsigned ms);
+// Hands every kept buffer back (MHDR_DONE set, MHDR_INQUEUE cleared, then the callback) and
+// returns once their callbacks have been made; returns how many. A removed device's stay kept.
+unsigned winmmModelReleaseHeld(void);
+// Buffers kept past a reset, not yet handed back.
+unsigned winmmModelHeldHeaders(void);
+// Headers that the driver found freed, reused or changed while it held them (each also a
+// violation). The driver then neither writes into such a header nor calls back for it.
+unsigned winmmModelHeaderViolations(void);
 // Misuse seen since the last reset: how many, and one's text (copied with a NUL, cut to `size`;
 // returns the text's full length).
 unsigned winmmModelViolationCount(void);
@@ -71,9 +100,16 @@ struct Control {
     decltype(&winmmModelFailNextOpen) failNextOpen;
     decltype(&winmmModelFailLongMsg) failLongMsg;
     decltype(&winmmModelRemove) remove;
+    decltype(&winmmModelRemovePair) removePair;
+    decltype(&winmmModelSilentRemoval) silentRemoval;
+    decltype(&winmmModelIdAfterRemoval) idAfterRemoval;
     decltype(&winmmModelIsOpen) isOpen;
     decltype(&winmmModelLostBytes) lostBytes;
     decltype(&winmmModelCallbacksAfterClose) callbacksAfterClose;
+    decltype(&winmmModelHoldAfterReset) holdAfterReset;
+    decltype(&winmmModelReleaseHeld) releaseHeld;
+    decltype(&winmmModelHeldHeaders) heldHeaders;
+    decltype(&winmmModelHeaderViolations) headerViolations;
     decltype(&winmmModelViolationCount) violationCount;
     decltype(&winmmModelViolationText) violationText;
 
@@ -120,9 +156,16 @@ inline Control loadControl() {
     find(c.failNextOpen, "winmmModelFailNextOpen");
     find(c.failLongMsg, "winmmModelFailLongMsg");
     find(c.remove, "winmmModelRemove");
+    find(c.removePair, "winmmModelRemovePair");
+    find(c.silentRemoval, "winmmModelSilentRemoval");
+    find(c.idAfterRemoval, "winmmModelIdAfterRemoval");
     find(c.isOpen, "winmmModelIsOpen");
     find(c.lostBytes, "winmmModelLostBytes");
     find(c.callbacksAfterClose, "winmmModelCallbacksAfterClose");
+    find(c.holdAfterReset, "winmmModelHoldAfterReset");
+    find(c.releaseHeld, "winmmModelReleaseHeld");
+    find(c.heldHeaders, "winmmModelHeldHeaders");
+    find(c.headerViolations, "winmmModelHeaderViolations");
     find(c.violationCount, "winmmModelViolationCount");
     find(c.violationText, "winmmModelViolationText");
     return c;

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -355,7 +356,7 @@ TEST_F(WinmmModelTest, LongMessagesLeaveInOrderAtTheWireRate) {
 }
 
 TEST_F(WinmmModelTest, FaultsAndMisuseGiveTheDocumentedCodes) {
-    ASSERT_EQ(model_.addInput("Gone In"), 0u);
+    ASSERT_EQ(model_.addInput("Other In"), 0u);
     ASSERT_EQ(model_.addInput("Unit In"), 1u);
     ASSERT_EQ(model_.addOutput("Unit Out"), 1u);
     Recorder inRecorder, outRecorder;
@@ -381,33 +382,14 @@ TEST_F(WinmmModelTest, FaultsAndMisuseGiveTheDocumentedCodes) {
     ASSERT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(outRecorder.waitFor(MOM_DONE, 1).size(), 1u);
 
-    // Unplugged: the devices leave the lists (the next input moves up); what talks to them
-    // fails, a message under way comes back; cleaning up works.
-    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 300);
-    ASSERT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-    model_.remove(WINMM_MODEL_INPUT, 0);
-    model_.remove(WINMM_MODEL_OUTPUT, 1);
-    EXPECT_EQ(midiInGetNumDevs(), 1u);
-    EXPECT_EQ(midiOutGetNumDevs(), 1u);
-    MIDIINCAPSA caps{};
-    ASSERT_EQ(midiInGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NOERROR);
-    EXPECT_STREQ(caps.szPname, "Unit In");
-    UINT id = 0;
-    EXPECT_EQ(midiInStart(in), MMSYSERR_NODRIVER);
-    EXPECT_EQ(midiInGetID(in, &id), MMSYSERR_NODRIVER);
-    EXPECT_EQ(midiOutShortMsg(out, 0x7F4090), MMSYSERR_NODRIVER);
-    EXPECT_EQ(midiOutGetID(out, &id), MMSYSERR_NODRIVER);
-    ASSERT_EQ(outRecorder.waitFor(MOM_DONE, 2).size(), 2u);
-    EXPECT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NODRIVER);
     ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
-    EXPECT_EQ(midiInAddBuffer(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NODRIVER);
     EXPECT_EQ(midiInUnprepareHeader(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(midiOutUnprepareHeader(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
     EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
 
     // Queueing a buffer again from inside the callback is misuse, and is recorded.
-    HMIDIIN unit = openIn(0, inRecorder);
+    HMIDIIN unit = openIn(1, inRecorder);
     ASSERT_EQ(midiInPrepareHeader(unit, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     inRecorder.onEvent = [&](UINT message, DWORD_PTR param1) {
         if (message == MIM_LONGDATA && input.header.dwBytesRecorded) {
@@ -417,7 +399,7 @@ TEST_F(WinmmModelTest, FaultsAndMisuseGiveTheDocumentedCodes) {
     ASSERT_EQ(midiInAddBuffer(unit, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(midiInStart(unit), MMSYSERR_NOERROR);
     Bytes message = {0xF0, 0x01, 0xF7};
-    model_.inject(0, message.data(), unsigned(message.size()));
+    model_.inject(1, message.data(), unsigned(message.size()));
     ASSERT_TRUE(eventually([&] { return model_.violationCount() == 1; }));
     EXPECT_NE(model_.violations().find("midiInAddBuffer"), std::string::npos);
     ASSERT_EQ(midiInReset(unit), MMSYSERR_NOERROR);
@@ -427,4 +409,190 @@ TEST_F(WinmmModelTest, FaultsAndMisuseGiveTheDocumentedCodes) {
     EXPECT_EQ(model_.reset(), 1);  // clears the violation
 }
 
+TEST_F(WinmmModelTest, ADriverCanKeepBuffersPastAReset) {
+    ASSERT_EQ(model_.addInput("Unit In"), 0u);
+    ASSERT_EQ(model_.addOutput("Unit Out"), 1u);
+    model_.holdAfterReset(WINMM_MODEL_INPUT, 0, WINMM_MODEL_HOLD_UNTIL_RELEASED);
+    model_.holdAfterReset(WINMM_MODEL_OUTPUT, 1, WINMM_MODEL_HOLD_UNTIL_RELEASED);
+    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 300);  // 33 ms a byte: under way at the reset
+    Recorder inRecorder, outRecorder;
+    HMIDIIN in = openIn(0, inRecorder);
+    HMIDIOUT out = openOut(1, outRecorder);
+    Buffer input(16), output(Bytes{0xF0, 0x01, 0x02, 0xF7});
+    ASSERT_EQ(midiInPrepareHeader(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutPrepareHeader(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInAddBuffer(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    Bytes begun = {0xF0, 0x01};
+    model_.inject(0, begun.data(), unsigned(begun.size()));
+    ASSERT_TRUE(eventually([&] { return model_.wireBytes(WINMM_MODEL_INPUT, 0) == 0; }));
+    ASSERT_EQ(midiOutLongMsg(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+
+    // Both resets succeed, yet the buffers stay queued: no callback, and what needs them back
+    // says so.
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(model_.heldHeaders(), 2u);
+    EXPECT_EQ(outRecorder.count(MOM_DONE), 0u);
+    EXPECT_EQ(inRecorder.count(MIM_LONGDATA), 0u);
+    for (Buffer* buffer : {&input, &output}) {
+        EXPECT_EQ(buffer->header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_INQUEUE));
+    }
+    EXPECT_EQ(midiOutUnprepareHeader(out, &output.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiInUnprepareHeader(in, &input.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiOutClose(out), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
+
+    // Handed back later, done, each with its callback, the input with what it had got.
+    EXPECT_EQ(model_.releaseHeld(), 2u);
+    EXPECT_EQ(model_.heldHeaders(), 0u);
+    auto done = outRecorder.waitFor(MOM_DONE, 1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].param1, reinterpret_cast<DWORD_PTR>(&output.header));
+    ASSERT_EQ(inRecorder.waitFor(MIM_LONGDATA, 1).size(), 1u);
+    EXPECT_EQ(input.recorded(), begun);
+    for (Buffer* buffer : {&input, &output}) {
+        EXPECT_EQ(buffer->header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_DONE));
+    }
+    EXPECT_EQ(midiOutUnprepareHeader(out, &output.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInUnprepareHeader(in, &input.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(WinmmModelTest, NoticesABufferFreedWhileTheDriverHeldIt) {
+    ASSERT_EQ(model_.addInput("Unit In"), 0u);
+    ASSERT_EQ(model_.addOutput("Unit Out"), 1u);
+    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 300);
+    Recorder inRecorder, outRecorder;
+    HMIDIIN in = openIn(0, inRecorder);
+    HMIDIOUT out = openOut(1, outRecorder);
+    Bytes message = {0xF0, 0x01, 0x02, 0xF7};
+
+    // Right: the driver hands the header back on its own 50 ms after the reset; the
+    // application waits for MOM_DONE before it unprepares and frees.
+    model_.holdAfterReset(WINMM_MODEL_OUTPUT, 1, 50);
+    auto kept = std::make_unique<Buffer>(message);
+    ASSERT_EQ(midiOutPrepareHeader(out, &kept->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(out, &kept->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    Clock::time_point reset = Clock::now();
+    EXPECT_EQ(midiOutUnprepareHeader(out, &kept->header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    ASSERT_EQ(outRecorder.waitFor(MOM_DONE, 1).size(), 1u);
+    EXPECT_GE(Clock::now() - reset, 50ms);
+    ASSERT_EQ(midiOutUnprepareHeader(out, &kept->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    kept.reset();
+    EXPECT_EQ(model_.headerViolations(), 0u);
+
+    // Wrong: the application takes MIDIERR_STILLPLAYING for done and frees the buffer.
+    model_.holdAfterReset(WINMM_MODEL_OUTPUT, 1, WINMM_MODEL_HOLD_UNTIL_RELEASED);
+    auto freed = std::make_unique<Buffer>(message);
+    ASSERT_EQ(midiOutPrepareHeader(out, &freed->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(out, &freed->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutUnprepareHeader(out, &freed->header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    freed.reset();
+    EXPECT_EQ(model_.releaseHeld(), 1u);
+    EXPECT_EQ(model_.headerViolations(), 1u);
+    EXPECT_EQ(outRecorder.count(MOM_DONE), 1u);  // none for the freed one
+    EXPECT_NE(model_.violations().find("freed"), std::string::npos) << model_.violations();
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+
+    // Wrong: an input buffer freed while queued. The driver writes nothing into it.
+    auto queued = std::make_unique<Buffer>(16);
+    ASSERT_EQ(midiInPrepareHeader(in, &queued->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInAddBuffer(in, &queued->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    queued.reset();
+    model_.inject(0, message.data(), unsigned(message.size()));
+    ASSERT_TRUE(eventually([&] { return model_.headerViolations() == 2; }));
+    ASSERT_TRUE(eventually([&] { return model_.lostBytes(0) == message.size(); }));
+    EXPECT_EQ(inRecorder.count(MIM_LONGDATA), 0u);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(model_.reset(), 1);  // clears the violations
+}
+
+TEST_F(WinmmModelTest, AnUnpluggedDeviceLeavesItsListAndItsDriverFailsOrFallsSilent) {
+    // Two interfaces, each with an IN and an OUT: A's driver falls silent when removed, its
+    // handles still answer the ID query; B's driver fails what it held back.
+    ASSERT_EQ(model_.addInput("A In"), 0u);
+    ASSERT_EQ(model_.addOutput("A Out"), 1u);
+    ASSERT_EQ(model_.addInput("B In"), 1u);
+    ASSERT_EQ(model_.addOutput("B Out"), 2u);
+    model_.idAfterRemoval(WINMM_MODEL_INPUT, 0, 1);
+    model_.idAfterRemoval(WINMM_MODEL_OUTPUT, 1, 1);
+    model_.silentRemoval(WINMM_MODEL_INPUT, 1, 0);
+    model_.silentRemoval(WINMM_MODEL_OUTPUT, 2, 0);
+    Recorder aIn, aOut, bIn, bOut;
+    HMIDIIN inA = openIn(0, aIn), inB = openIn(1, bIn);
+    HMIDIOUT outA = openOut(1, aOut), outB = openOut(2, bOut);
+    Buffer inputA(16), inputB(16), outputA(Bytes{0xF0, 0x01, 0xF7}),
+        outputB(Bytes{0xF0, 0x02, 0xF7});
+    for (auto [in, buffer] : {std::pair{inA, &inputA}, std::pair{inB, &inputB}}) {
+        ASSERT_EQ(midiInPrepareHeader(in, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiInAddBuffer(in, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    }
+    for (auto [out, buffer] : {std::pair{outA, &outputA}, std::pair{outB, &outputB}}) {
+        ASSERT_EQ(midiOutPrepareHeader(out, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    for (unsigned id : {1u, 2u}) {
+        model_.setBaud(WINMM_MODEL_OUTPUT, id, 300);  // under way when the device goes
+    }
+    ASSERT_EQ(midiOutLongMsg(outA, &outputA.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(outB, &outputB.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+
+    // A's OUT vanishes alone: B Out moves down; the handle's own ID query still answers, with
+    // the ID that is now B Out's; what needs the driver fails, and the buffer never comes back.
+    // A's IN goes on.
+    ASSERT_TRUE(model_.remove(WINMM_MODEL_OUTPUT, 1));
+    EXPECT_EQ(midiOutGetNumDevs(), 2u);
+    MIDIOUTCAPSA caps{};
+    ASSERT_EQ(midiOutGetDevCapsA(1, &caps, sizeof caps), MMSYSERR_NOERROR);
+    EXPECT_STREQ(caps.szPname, "B Out");
+    UINT id = 99;
+    EXPECT_EQ(midiOutGetID(outA, &id), MMSYSERR_NOERROR);
+    EXPECT_EQ(id, 1u);
+    EXPECT_EQ(midiOutShortMsg(outA, 0x7F4090), MMSYSERR_NODRIVER);
+    Buffer another(4);
+    EXPECT_EQ(midiOutPrepareHeader(outA, &another.header, sizeof(MIDIHDR)), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiOutReset(outA), MMSYSERR_NODRIVER);
+    EXPECT_EQ(outputA.header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_INQUEUE));
+    EXPECT_EQ(midiOutUnprepareHeader(outA, &outputA.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    Bytes message = {0xF0, 0x01, 0xF7};
+    model_.inject(0, message.data(), unsigned(message.size()));
+    ASSERT_EQ(aIn.waitFor(MIM_LONGDATA, 1).size(), 1u);
+    EXPECT_EQ(midiOutClose(outA), MMSYSERR_NOERROR);
+    EXPECT_EQ(aOut.count(MOM_DONE) + aOut.count(MOM_CLOSE), 0u);
+    ASSERT_EQ(midiInAddBuffer(inA, &inputA.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+
+    // A's IN goes too, silently: its buffer stays queued.
+    ASSERT_TRUE(model_.remove(WINMM_MODEL_INPUT, 0));
+    EXPECT_EQ(midiInGetID(inA, &id), MMSYSERR_NOERROR);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(midiInStart(inA), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiInStop(inA), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiInReset(inA), MMSYSERR_NODRIVER);
+    EXPECT_EQ(inputA.header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_INQUEUE));
+    EXPECT_EQ(midiInUnprepareHeader(inA, &inputA.header, sizeof(MIDIHDR)), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiInClose(inA), MMSYSERR_NOERROR);
+    EXPECT_EQ(aIn.count(MIM_LONGDATA), 1u);
+    EXPECT_EQ(aIn.count(MIM_CLOSE), 0u);
+
+    // B goes as a whole, from both lists at once; its output under way comes back unsent, its
+    // input at midiInReset.
+    ASSERT_TRUE(model_.removePair(0, 1));
+    EXPECT_EQ(midiInGetNumDevs(), 0u);
+    EXPECT_EQ(midiOutGetNumDevs(), 1u);
+    ASSERT_EQ(bOut.waitFor(MOM_DONE, 1).size(), 1u);
+    EXPECT_EQ(midiOutGetID(outB, &id), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiOutShortMsg(outB, 0x7F4090), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiInStart(inB), MMSYSERR_NODRIVER);
+    ASSERT_EQ(midiInReset(inB), MMSYSERR_NOERROR);
+    EXPECT_EQ(bIn.count(MIM_LONGDATA), 1u);
+    EXPECT_EQ(midiInUnprepareHeader(inB, &inputB.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutUnprepareHeader(outB, &outputB.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(inB), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(outB), MMSYSERR_NOERROR);
+}
 }  // namespace

@@ -40,9 +40,18 @@ JackOutput::~JackOutput() {
     Close();
 }
 
-void JackOutput::Shutdown(void* self) {
-    static_cast<JackOutput*>(self)->serverGone_ = true;
+void JackOutput::Shutdown(void* arg) {
+    auto* self = static_cast<JackOutput*>(arg);
+    self->serverGone_ = true;
     ++shutdowns_;
+    self->WakeDrain();
+}
+
+void JackOutput::WakeDrain() {
+    if (draining_) {
+        std::lock_guard lock(drainMutex_);  // a drain between its look and its wait hears it
+    }
+    drained_.notify_all();
 }
 
 void JackOutput::Drain() {
@@ -50,22 +59,22 @@ void JackOutput::Drain() {
         return;
     }
     // Empty once the process callback has taken everything; out once one more cycle has run.
+    // Woken by each cycle (and by the server going), bounded.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    draining_ = true;
     std::unique_lock lock(drainMutex_);
+    draining_ = true;
     uint64_t emptiedAt = 0;
     bool empty = false;
-    while (!serverGone_ && std::chrono::steady_clock::now() < deadline) {
+    drained_.wait_until(lock, deadline, [&] {
+        if (serverGone_) {
+            return true;
+        }
         if (!empty && jack_ringbuffer_read_space(ring_) == 0) {
             empty = true;
             emptiedAt = cycles_.load();
         }
-        if (empty && cycles_.load() > emptiedAt + 1) {
-            break;
-        }
-        // Woken by each cycle; the short bound only covers a wake-up that came just before.
-        drained_.wait_for(lock, std::chrono::milliseconds(20));
-    }
+        return empty && cycles_.load() > emptiedAt + 1;
+    });
     draining_ = false;
 }
 
@@ -116,7 +125,7 @@ int JackOutput::Process(jack_nframes_t frames, void* arg) {
         ~Counted() {
             self->cycles_.fetch_add(1);
             if (self->draining_) {
-                self->drained_.notify_all();  // only while a close waits
+                self->WakeDrain();  // only while a close waits, which holds its lock briefly
             }
         }
     } counted{self};

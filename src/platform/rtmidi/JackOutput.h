@@ -45,6 +45,8 @@ class JackOutput final : public RealOutput {
     static void Shutdown(void* self);
     // Lets what is queued leave (bounded) before the port goes.
     void Drain();
+    // Tells a waiting drain that a cycle has run or the server has gone.
+    void WakeDrain();
     void Close();
 
     jack_client_t* client_ = nullptr;
@@ -57,7 +59,8 @@ class JackOutput final : public RealOutput {
     std::atomic<uint64_t> cycles_{0};
     std::atomic<bool> draining_{false};
     std::mutex drainMutex_;
-    std::condition_variable drained_;  // told by the process callback while draining
+    std::condition_variable drained_;  // told by the process callback while draining, and on
+                                       // shutdown
 };
 
 }  // namespace platform::detail

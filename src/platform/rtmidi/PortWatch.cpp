@@ -4,28 +4,29 @@
 
 namespace platform::detail {
 
-void PortWatch::Run() {
-    std::unique_lock lock(mutex_);
-    while (!wake_.wait_for(lock, kInterval, [this] { return stop_; })) {
-        lock.unlock();
-        const auto names = SystemPortNames(input_);
-        lock.lock();
-        if (ServerStopped() || std::find(names.begin(), names.end(), name_) == names.end()) {
-            gone_ = true;
-            lock.unlock();
-            if (onGone_)
-                onGone_();
-            return;
-        }
-    }
+namespace {
+
+// How many times a JACK server has shut one of our clients down.
+uint64_t ServerShutdowns() {
+#if defined(__linux__)
+    return JackOutput::Shutdowns();
+#else
+    return 0;
+#endif
 }
 
-bool PortWatch::ServerStopped() const {
-#if defined(__linux__)
-    return JackOutput::Shutdowns() != shutdownsAtStart_;
-#else
-    return false;
-#endif
+}  // namespace
+
+std::function<PortFailure()> PortWatch::Check(const std::string& name, bool input) {
+    return [name, input, shutdownsAtStart = ServerShutdowns()] {
+        // A stopped JACK server may still show its last port list to a client.
+        if (ServerShutdowns() != shutdownsAtStart)
+            return PortGone(name, "the JACK server has stopped.");
+        const auto names = SystemPortNames(input);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            return PortGone(name);
+        return PortFailure{};
+    };
 }
 
 }  // namespace platform::detail

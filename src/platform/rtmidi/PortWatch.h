@@ -1,15 +1,11 @@
 #pragma once
 // Watches over the real ports RtMidi opens, which are not told when their other end goes.
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/PresenceWatch.h"
 #include "platform/RealBackend.h"
 #if defined(__linux__)
 #include "platform/rtmidi/JackOutput.h"
@@ -22,55 +18,24 @@ std::vector<std::string> SystemPortNames(bool inputs);
 
 // Looks, while a port is open, whether the system still lists the port it is connected to:
 // neither ALSA nor JACK tells an RtMidi port that its other end has gone (interface pulled,
-// client or server gone). onGone is called once, on the watch's thread.
-class PortWatch {
+// client or server gone). onGone hears why, once, on the watch's thread.
+class PortWatch : public PresenceWatch {
   public:
-    static constexpr auto kInterval = std::chrono::milliseconds(250);
-
-    PortWatch(std::string name, bool input, std::function<void()> onGone)
-        : name_(std::move(name)),
-          input_(input),
-          onGone_(std::move(onGone)),
-          thread_([this] { Run(); }) {}
-    ~PortWatch() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    PortWatch(const PortWatch&) = delete;
-    PortWatch& operator=(const PortWatch&) = delete;
-
-    bool Gone() const { return gone_.load(); }
+    PortWatch(const std::string& name, bool input, std::function<void(PortFailure)> onGone)
+        : PresenceWatch(Check(name, input), std::move(onGone)) {}
 
   private:
-    void Run();
-    // A stopped JACK server may still show its last port list to a client.
-    bool ServerStopped() const;
-
-    const std::string name_;
-    const bool input_;
-    const std::function<void()> onGone_;
-#if defined(__linux__)
-    const uint64_t shutdownsAtStart_ = JackOutput::Shutdowns();
-#endif
-    std::atomic<bool> gone_{false};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;  // last: it runs on everything above
+    static std::function<PortFailure()> Check(const std::string& name, bool input);
 };
 
 #if defined(__linux__)
 // Our JACK output to another client's port, failing once that port has gone.
 class ConnectedJackOutput final : public RealOutput {
   public:
-    explicit ConnectedJackOutput(const std::string& destination)
+    ConnectedJackOutput(const std::string& destination, FailureSink& sink)
         : port_("vantro-assistant-out", "out", true),
           name_(destination),
-          watch_(destination, false, nullptr) {}
+          watch_(destination, false, [&sink](PortFailure why) { sink.Fail(std::move(why)); }) {}
 
     bool Connect() { return port_.Connect(name_); }
 

@@ -180,8 +180,8 @@ class RtInput final : public RealInput {
     }
 
     void Watch(const std::string& name) {
-        watch =
-            std::make_unique<PortWatch>(name, true, [this, name] { sink_.Fail(PortGone(name)); });
+        watch = std::make_unique<PortWatch>(
+            name, true, [this](PortFailure why) { sink_.Fail(std::move(why)); });
     }
 
     static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
@@ -203,7 +203,10 @@ class RtInput final : public RealInput {
 class RtOutput final : public RealOutput {
   public:
     using Rt = RtMidiOut;
+    // sink: whom a watched port tells that it has gone (none for a port we publish).
+    explicit RtOutput(FailureSink* sink = nullptr) : sink_(sink) {}
     ~RtOutput() override {
+        watch.reset();  // no failure is told after this
         if (rt) {
             rt->closePort();
         }
@@ -228,13 +231,19 @@ class RtOutput final : public RealOutput {
 
     void Watch(const std::string& portName) {
         name = portName;
-        watch = std::make_unique<PortWatch>(portName, false, nullptr);
+        watch = std::make_unique<PortWatch>(portName, false, [this](PortFailure why) {
+            if (sink_ != nullptr)
+                sink_->Fail(std::move(why));
+        });
     }
 
     std::unique_ptr<RtMidiOut> rt;
     ErrorRecord errors;
     std::string name;
     std::unique_ptr<PortWatch> watch;
+
+  private:
+    FailureSink* const sink_;
 };
 
 // Runs an open and turns what it throws into a winmm code: no memory, or otherwise.
@@ -313,7 +322,8 @@ bool SystemErrorText(unsigned, std::string&) {
     return false;  // our own table speaks for ALSA and JACK
 }
 
-unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& out) {
+unsigned OpenRealOutput(const std::string& name, FailureSink& sink,
+                        std::unique_ptr<RealOutput>& out) {
 #if defined(__linux__)
     if (Backend::Get().Api() == RtMidi::UNIX_JACK) {
         const auto names = Backend::Get().Names(false);
@@ -321,7 +331,7 @@ unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& ou
             return MMSYSERR_BADDEVICEID;
         }
         return Guarded(MIDIERR_NODEVICE, [&]() -> MMRESULT {
-            auto port = std::make_unique<ConnectedJackOutput>(name);
+            auto port = std::make_unique<ConnectedJackOutput>(name, sink);
             if (!port->Connect()) {
                 return MIDIERR_NODEVICE;
             }
@@ -331,7 +341,7 @@ unsigned OpenRealOutput(const std::string& name, std::unique_ptr<RealOutput>& ou
     }
 #endif
     return OpenOwnPort<RtOutput>(
-        name, "vantro-assistant-out", "out", [] { return std::make_unique<RtOutput>(); },
+        name, "vantro-assistant-out", "out", [&sink] { return std::make_unique<RtOutput>(&sink); },
         [](RtOutput&) {}, out);
 }
 

@@ -48,6 +48,7 @@ struct VirtualOutputCore {
     std::atomic<unsigned> capsError{0};
     mutable std::mutex mutex;  // held while the handler runs
     VirtualOutputPort::Handler handler;
+    FailureSink* sink = nullptr;  // the handle that has it open
     bool alive = true;
     bool open = false;
     unsigned refuseWith = 0;  // a send fails with this code, as a driver that refuses it
@@ -133,7 +134,8 @@ class VirtualOutput final : public RealOutput {
   public:
     explicit VirtualOutput(std::shared_ptr<VirtualOutputCore> core) : core_(std::move(core)) {}
     ~VirtualOutput() override {
-        std::lock_guard lock(core_->mutex);
+        std::lock_guard lock(core_->mutex);  // no failure is told after this returns
+        core_->sink = nullptr;
         core_->open = false;
     }
     PortFailure Send(const uint8_t* bytes, std::size_t length) override {
@@ -178,7 +180,7 @@ unsigned OpenInput(const std::string& id, InputSink& sink, std::unique_ptr<RealI
     return mm::MMSYSERR_NOERROR;
 }
 
-unsigned OpenOutput(const std::string& id, std::unique_ptr<RealOutput>& out) {
+unsigned OpenOutput(const std::string& id, FailureSink& sink, std::unique_ptr<RealOutput>& out) {
     std::shared_ptr<VirtualOutputCore> core;
     {
         auto& p = Ports::Get();
@@ -191,6 +193,7 @@ unsigned OpenOutput(const std::string& id, std::unique_ptr<RealOutput>& out) {
     if (core->open)
         return mm::MMSYSERR_ALLOCATED;
     core->open = true;
+    core->sink = &sink;
     out = std::make_unique<VirtualOutput>(core);
     return mm::MMSYSERR_NOERROR;
 }
@@ -266,6 +269,9 @@ void VirtualOutputPort::Remove() {
         std::lock_guard lock(core_->mutex);  // waits for a handler call in progress
         core_->alive = false;
         core_->handler = nullptr;
+        if (core_->sink != nullptr)
+            core_->sink->Fail(detail::PortGone(core_->name));  // as the input's, at once
+        core_->sink = nullptr;
     }
     DeviceChangeWatch::PokeAll();
 }

@@ -2,14 +2,16 @@
 // keeps many buffers queued with the driver (some drivers hand back a few bytes per buffer)
 // and joins System Exclusive pieces up to F7; output hands each message to midiOutLongMsg and
 // waits (bounded) for its completion. The driver's callbacks only copy and hand on; a worker of
-// each input does the rest, and looks after the device while it waits: a device that is
-// refused or removed fails the port at once, with winmm's own text. VANTRO_MIDI_API=none keeps
+// each input does the rest. A device that refuses a buffer or a message fails its port at
+// once, with winmm's own text; one that is removed (which winmm tells nobody) within a
+// presence watch's look at the device list, both directions alike. VANTRO_MIDI_API=none keeps
 // winmm out entirely.
 
 #include "platform/Windows.h"
 // windows.h first
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -17,12 +19,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/MidiApi.h"
+#include "platform/PresenceWatch.h"
 #include "platform/RealBackend.h"
 #include "platform/SendBound.h"
 
@@ -45,12 +51,60 @@ bool ParseId(const std::string& id, UINT& device) {
     return true;
 }
 
-// How long a driver may say it is still busy (MIDIERR_NOTREADY) before that is a failure.
+// How long a driver may say it is still busy (MIDIERR_NOTREADY) before that is a failure, and
+// how long a closing port waits for buffers the driver still holds.
 constexpr auto kNotReadyBound = std::chrono::seconds(1);
 
-// How often an input's worker asks whether its device is still there while nothing arrives.
-constexpr auto kHealthInterval = std::chrono::milliseconds(250);
+// Calls fn(number, caps) for each device whose capabilities can be read.
+template <typename Caps, typename Count, typename GetCaps, typename Fn>
+void ForEachDevice(Count count, GetCaps getCaps, Fn fn) {
+    const UINT n = count();
+    for (UINT i = 0; i < n; ++i) {
+        Caps caps{};
+        if (getCaps(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
+            fn(i, caps);
+    }
+}
 
+// The devices' names by number ("" where the capabilities cannot be read).
+template <typename Caps, typename Count, typename GetCaps>
+std::vector<std::string> NamesByNumber(Count count, GetCaps getCaps) {
+    std::vector<std::string> names;
+    ForEachDevice<Caps>(count, getCaps, [&names](UINT i, const Caps& caps) {
+        names.resize(i + 1);
+        names[i] = caps.szPname;
+    });
+    return names;
+}
+
+// A presence watch over the device opened as number `device` on handle, telling sink when it
+// has gone. A removed device makes no callback and its handle's own queries need not fail, but
+// it leaves winmm's list (and a query that does fail says so too). Another device going before
+// it moves its number: it counts as gone once its number shows another name and fewer devices
+// of its name are listed than at open.
+template <typename Caps, typename Handle, typename Count, typename GetCaps, typename GetId>
+std::unique_ptr<PresenceWatch> WatchDevice(UINT device, Handle handle, FailureSink& sink,
+                                           Count count, GetCaps getCaps, GetId getId) {
+    const auto atOpen = NamesByNumber<Caps>(count, getCaps);
+    const std::string name = device < atOpen.size() ? atOpen[device] : "";
+    const auto named = std::count(atOpen.begin(), atOpen.end(), name);
+    auto check = [=] {
+        UINT id = 0;
+        if (const MMRESULT r = getId(handle, &id); r != MMSYSERR_NOERROR)
+            return PortFailure{r, ""};
+        const auto now = NamesByNumber<Caps>(count, getCaps);
+        if ((device < now.size() && now[device] == name) ||
+            std::count(now.begin(), now.end(), name) >= named)
+            return PortFailure{};
+        return PortFailure{MMSYSERR_NODRIVER, ""};  // what its handle's calls answer now
+    };
+    return std::make_unique<PresenceWatch>(check,
+                                           [&sink](PortFailure why) { sink.Fail(std::move(why)); });
+}
+
+// Buffers winmm may still write into must outlive what they were for: they are let go only
+// when the driver has handed them back (their unprepare succeeds) or the handle has closed.
+// A handle that does not close keeps them for good, rather than free them under the driver.
 class WinInput final : public RealInput {
   public:
     explicit WinInput(InputSink& sink) : sink_(sink) {}
@@ -62,7 +116,7 @@ class WinInput final : public RealInput {
             return r;
         opened_ = true;
         worker_ = std::thread([this] { Run(); });
-        for (auto& b : buffers_) {
+        for (auto& b : *buffers_) {
             b.header = MIDIHDR{};
             b.header.lpData = b.data.data();
             b.header.dwBufferLength = static_cast<DWORD>(b.data.size());
@@ -70,10 +124,15 @@ class WinInput final : public RealInput {
                 (r = ::midiInAddBuffer(handle_, &b.header, sizeof(MIDIHDR))) != 0)
                 return r;  // the destructor undoes what was done
         }
-        return ::midiInStart(handle_);
+        if ((r = ::midiInStart(handle_)) != MMSYSERR_NOERROR)
+            return r;
+        presence_ = WatchDevice<MIDIINCAPSA>(device, handle_, sink_, ::midiInGetNumDevs,
+                                             ::midiInGetDevCapsA, ::midiInGetID);
+        return MMSYSERR_NOERROR;
     }
 
     ~WinInput() override {
+        presence_.reset();
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
@@ -83,13 +142,26 @@ class WinInput final : public RealInput {
             worker_.join();
         if (!opened_)
             return;
-        closing_ = true;         // what the reset hands back is not passed on
-        ::midiInReset(handle_);  // hands back every buffer; the worker is gone, nothing re-adds
-        for (auto& b : buffers_) {
-            if (b.header.dwFlags & MHDR_PREPARED)
-                ::midiInUnprepareHeader(handle_, &b.header, sizeof(MIDIHDR));
+        closing_ = true;  // what the reset hands back is not passed on
+        // Hands back every buffer (the worker is gone, nothing re-adds them); a removed
+        // device's driver, which refuses the reset, hands back nothing more.
+        const bool reset = ::midiInReset(handle_) == MMSYSERR_NOERROR;
+        const auto until = std::chrono::steady_clock::now() + kNotReadyBound;
+        while (reset) {
+            uint64_t seen;
+            {
+                std::lock_guard lock(mutex_);
+                seen = handedBack_;
+            }
+            if (UnprepareAll())
+                break;
+            std::unique_lock lock(mutex_);
+            if (!wake_.wait_until(lock, until, [&] { return handedBack_ != seen; }))
+                break;
         }
-        ::midiInClose(handle_);  // no callback comes after it
+        UnprepareAll();
+        if (::midiInClose(handle_) != MMSYSERR_NOERROR)  // closed: no callback after it
+            (void)buffers_.release();                    // the driver may still write into them
     }
 
   private:
@@ -97,13 +169,35 @@ class WinInput final : public RealInput {
         std::array<char, 256> data{};
         MIDIHDR header{};
     };
+    // Enough that a driver handing back a few bytes per buffer cannot use them all up even if
+    // the worker is held up for a whole reply: 528 bytes in three-byte pieces take 176.
+    using Buffers = std::array<Buffer, 256>;
+
+    // True once every buffer is unprepared (the driver holds none).
+    bool UnprepareAll() {
+        bool all = true;
+        for (auto& b : *buffers_) {
+            if ((b.header.dwFlags & MHDR_PREPARED) &&
+                ::midiInUnprepareHeader(handle_, &b.header, sizeof(MIDIHDR)) != MMSYSERR_NOERROR)
+                all = false;
+        }
+        return all;
+    }
 
     // On the driver's thread, one call at a time: copies what came and hands it on at once;
     // the buffer goes to the worker, which gives it back to the driver (a callback may not).
     static void CALLBACK Callback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
         auto* self = reinterpret_cast<WinInput*>(instance);
-        if (self->closing_)
+        if (self->closing_) {
+            if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
+                {
+                    std::lock_guard lock(self->mutex_);
+                    ++self->handedBack_;
+                }
+                self->wake_.notify_all();
+            }
             return;
+        }
         if (msg == MIM_DATA || msg == MIM_ERROR) {
             Incoming m;
             m.kind = msg == MIM_DATA ? Incoming::Kind::Short : Incoming::Kind::InvalidShort;
@@ -143,33 +237,14 @@ class WinInput final : public RealInput {
             MIDIHDR* h = nullptr;
             {
                 std::unique_lock lock(mutex_);
-                if (!wake_.wait_for(lock, kHealthInterval,
-                                    [this] { return stop_ || !returned_.empty(); })) {
-                    lock.unlock();
-                    CheckDevice();
-                    continue;
-                }
+                wake_.wait(lock, [this] { return stop_ || !returned_.empty(); });
                 if (stop_)
                     return;
                 h = returned_.front();
                 returned_.pop_front();
             }
             if (const MMRESULT r = ::midiInAddBuffer(handle_, h, sizeof(MIDIHDR)); r != 0)
-                Fail(r);
-        }
-    }
-
-    // A removed device answers nothing more: the port fails instead of waiting out its replies.
-    void CheckDevice() {
-        UINT id = 0;
-        if (const MMRESULT r = ::midiInGetID(handle_, &id); r != MMSYSERR_NOERROR)
-            Fail(r);
-    }
-
-    void Fail(MMRESULT code) {
-        if (!failed_) {
-            failed_ = true;
-            sink_.Fail(PortFailure{code, ""});
+                sink_.Fail(PortFailure{r, ""});  // the first failure counts
         }
     }
 
@@ -177,91 +252,166 @@ class WinInput final : public RealInput {
     InputSink& sink_;
     HMIDIIN handle_ = nullptr;
     bool opened_ = false;
-    bool failed_ = false;  // the worker's
-    // Enough that a driver handing back a few bytes per buffer cannot use them all up even if
-    // the worker is held up for a whole reply: 528 bytes in three-byte pieces take 176.
-    std::array<Buffer, 256> buffers_;
+    std::unique_ptr<Buffers> buffers_ = std::make_unique<Buffers>();
     std::vector<uint8_t> sysex_;  // the driver's thread's
     std::atomic<bool> closing_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<MIDIHDR*> returned_;  // for the worker to give back to the driver
+    uint64_t handedBack_ = 0;        // buffers handed back while closing
     bool stop_ = false;
     std::thread worker_;
+    std::unique_ptr<PresenceWatch> presence_;
+};
+
+// What an output's callback tells: its messages handed back (MOM_DONE). Apart from the output,
+// so that a handle that does not close keeps it for its callbacks.
+class Completions {
+  public:
+    // The message now being sent: its own MOM_DONE ends its wait.
+    void Sending(const MIDIHDR* h) {
+        std::lock_guard lock(mutex_);
+        sending_ = h;
+        done_ = false;
+    }
+    bool WaitDone(std::chrono::milliseconds bound) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, bound, [this] { return done_; });
+    }
+    uint64_t Count() {
+        std::lock_guard lock(mutex_);
+        return count_;
+    }
+    // Waits until a message has been handed back since Count() said seen; false at until.
+    bool WaitAfter(uint64_t seen, std::chrono::steady_clock::time_point until) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_until(lock, until, [&] { return count_ != seen; });
+    }
+
+    static void CALLBACK Callback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
+        if (msg != MOM_DONE)
+            return;
+        auto* self = reinterpret_cast<Completions*>(instance);
+        {
+            std::lock_guard lock(self->mutex_);
+            ++self->count_;
+            if (reinterpret_cast<const MIDIHDR*>(p1) == self->sending_)
+                self->done_ = true;
+        }
+        self->changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const MIDIHDR* sending_ = nullptr;
+    bool done_ = false;
+    uint64_t count_ = 0;
 };
 
 class WinOutput final : public RealOutput {
   public:
+    explicit WinOutput(FailureSink& sink) : sink_(sink) {}
+
     unsigned Open(UINT device) {
-        const MMRESULT r = ::midiOutOpen(&handle_, device, reinterpret_cast<DWORD_PTR>(&Callback),
-                                         reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
-        opened_ = r == MMSYSERR_NOERROR;
-        return r;
+        const MMRESULT r =
+            ::midiOutOpen(&handle_, device, reinterpret_cast<DWORD_PTR>(&Completions::Callback),
+                          reinterpret_cast<DWORD_PTR>(completions_.get()), CALLBACK_FUNCTION);
+        if (r != MMSYSERR_NOERROR)
+            return r;
+        opened_ = true;
+        presence_ = WatchDevice<MIDIOUTCAPSA>(device, handle_, sink_, ::midiOutGetNumDevs,
+                                              ::midiOutGetDevCapsA, ::midiOutGetID);
+        return MMSYSERR_NOERROR;
     }
 
-    // Every Send has waited for its completion, so nothing is left to reset: a reset would
-    // only put note-offs on the unit's wire after the restart frame.
+    // Every Send has waited for its completion, so nothing is left to reset (a reset would only
+    // put note-offs on the unit's wire after the restart frame); a message a driver kept past
+    // its send's reset is waited for (bounded).
     ~WinOutput() override {
-        if (opened_)
-            ::midiOutClose(handle_);
+        presence_.reset();
+        if (!opened_)
+            return;
+        if (!resetRefused_)
+            AwaitHeld();  // their send's reset has asked for them back already
+        if (::midiOutClose(handle_) == MMSYSERR_NOERROR)
+            return;  // nothing is held any more: held_ and completions_ go
+        for (auto& m : held_)
+            (void)m.release();  // the driver may still write into them, and call back
+        (void)completions_.release();
     }
 
     PortFailure Send(const uint8_t* bytes, std::size_t length) override {
         if (length == 0)
             return PortFailure{MMSYSERR_INVALPARAM, ""};
-        std::vector<char> copy(bytes, bytes + length);
-        MIDIHDR h{};
-        h.lpData = copy.data();
+        ReleaseHeld();
+        auto m = std::make_unique<Message>();
+        m->bytes.assign(bytes, bytes + length);
+        MIDIHDR& h = m->header;
+        h.lpData = m->bytes.data();
         h.dwBufferLength = static_cast<DWORD>(length);
         if (const MMRESULT r = ::midiOutPrepareHeader(handle_, &h, sizeof h); r != 0)
             return PortFailure{r, ""};
-        {
-            std::lock_guard lock(mutex_);
-            done_ = false;
-        }
+        completions_->Sending(&h);
         MMRESULT r = LongMsg(h);
-        if (r == MMSYSERR_NOERROR && !WaitDone(SendBound(length))) {
-            ::midiOutReset(handle_);  // a driver that never finishes gives the buffer back
-            WaitDone(std::chrono::seconds(1));
+        if (r == MMSYSERR_NOERROR && !completions_->WaitDone(SendBound(length))) {
+            // A driver that never finishes gives the buffer back; a removed device's refuses.
+            resetRefused_ = ::midiOutReset(handle_) != MMSYSERR_NOERROR;
+            if (!resetRefused_)
+                completions_->WaitDone(kNotReadyBound);
             r = MIDIERR_NOTREADY;
         }
-        ::midiOutUnprepareHeader(handle_, &h, sizeof h);
+        completions_->Sending(nullptr);
+        if (::midiOutUnprepareHeader(handle_, &h, sizeof h) == MIDIERR_STILLPLAYING)
+            held_.push_back(std::move(m));  // the driver still has it
         return PortFailure{r, ""};
     }
 
   private:
-    // A driver still busy with earlier data is asked again, for a bounded time.
+    struct Message {
+        std::vector<char> bytes;
+        MIDIHDR header{};
+    };
+
+    // A driver still busy with earlier data is asked again once it hands a buffer back, for a
+    // bounded time (and once more at the bound).
     MMRESULT LongMsg(MIDIHDR& h) {
         const auto until = std::chrono::steady_clock::now() + kNotReadyBound;
-        MMRESULT r;
-        while ((r = ::midiOutLongMsg(handle_, &h, sizeof h)) == MIDIERR_NOTREADY &&
-               std::chrono::steady_clock::now() < until) {
-            WaitDone(std::chrono::milliseconds(5));  // a completion may free the driver sooner
+        for (;;) {
+            const uint64_t seen = completions_->Count();
+            const MMRESULT r = ::midiOutLongMsg(handle_, &h, sizeof h);
+            if (r != MIDIERR_NOTREADY || std::chrono::steady_clock::now() >= until)
+                return r;
+            completions_->WaitAfter(seen, until);
         }
-        return r;
     }
 
-    bool WaitDone(std::chrono::milliseconds bound) {
-        std::unique_lock lock(mutex_);
-        return done_changed_.wait_for(lock, bound, [this] { return done_; });
+    // Lets go of the held messages the driver has handed back.
+    void ReleaseHeld() {
+        std::erase_if(held_, [this](const std::unique_ptr<Message>& m) {
+            return ::midiOutUnprepareHeader(handle_, &m->header, sizeof(MIDIHDR)) ==
+                   MMSYSERR_NOERROR;
+        });
     }
 
-    static void CALLBACK Callback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
-        if (msg != MOM_DONE)
-            return;
-        auto* self = reinterpret_cast<WinOutput*>(instance);
-        {
-            std::lock_guard lock(self->mutex_);
-            self->done_ = true;
+    // Waits (bounded) for the driver to hand the held messages back.
+    void AwaitHeld() {
+        const auto until = std::chrono::steady_clock::now() + kNotReadyBound;
+        for (;;) {
+            const uint64_t seen = completions_->Count();
+            ReleaseHeld();
+            if (held_.empty() || !completions_->WaitAfter(seen, until))
+                return;
         }
-        self->done_changed_.notify_all();
     }
 
+    FailureSink& sink_;
     HMIDIOUT handle_ = nullptr;
     bool opened_ = false;
-    std::mutex mutex_;
-    std::condition_variable done_changed_;
-    bool done_ = false;
+    std::unique_ptr<Completions> completions_ = std::make_unique<Completions>();
+    std::vector<std::unique_ptr<Message>> held_;  // unprepare refused: the driver has them
+    bool resetRefused_ = false;                   // the driver will hand nothing more back
+    std::unique_ptr<PresenceWatch> presence_;
 };
 
 // The ports winmm lists; one whose capabilities cannot be read is left out.
@@ -270,12 +420,9 @@ std::vector<RealPort> ListPorts(Count count, GetCaps getCaps) {
     std::vector<RealPort> ports;
     if (Disabled())
         return ports;
-    const UINT n = count();
-    for (UINT i = 0; i < n; ++i) {
-        Caps caps{};
-        if (getCaps(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-            ports.push_back(RealPort{std::to_string(i), caps.szPname, 0});
-    }
+    ForEachDevice<Caps>(count, getCaps, [&ports](UINT i, const Caps& caps) {
+        ports.push_back(RealPort{std::to_string(i), caps.szPname, 0});
+    });
     return ports;
 }
 
@@ -306,8 +453,9 @@ unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<R
     return OpenPort(id, out, [&sink] { return std::make_unique<WinInput>(sink); });
 }
 
-unsigned OpenRealOutput(const std::string& id, std::unique_ptr<RealOutput>& out) {
-    return OpenPort(id, out, [] { return std::make_unique<WinOutput>(); });
+unsigned OpenRealOutput(const std::string& id, FailureSink& sink,
+                        std::unique_ptr<RealOutput>& out) {
+    return OpenPort(id, out, [&sink] { return std::make_unique<WinOutput>(sink); });
 }
 
 bool SystemErrorText(unsigned code, std::string& text) {
