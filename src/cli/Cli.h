@@ -12,6 +12,9 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPortError = 3;
 inline constexpr int kExitNotWritten = 4;  // done, but a trace or flash dump was not written
+// upgrade --all: every unit it upgraded succeeded, but a port could not be opened or a pair
+// shared a port with another, so not every unit was reached.
+inline constexpr int kExitNotAllReached = 5;
 
 // Runs vantro-cli with args (without the program name); out and err stand for standard output
 // and standard error.

@@ -261,6 +261,15 @@ LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,
                                                 std::string& why) const {
     if (options_.autoUnit) {
         const DetectResult found = DetectUnits(options_.detectWait, trace_.get());
+        if (!found.ambiguous.empty()) {
+            why = "VANTRO units answered on pairs that share a port:\n";
+            for (const auto& a : found.ambiguous)
+                why += "  " + a.Line() + "\n";
+            for (const auto& u : found.units)
+                why += "  " + u.Line() + "\n";
+            why += kAmbiguousHint;
+            return Selection::SeveralUnits;
+        }
         if (found.units.size() == 1) {
             in = found.units[0].in;
             out = found.units[0].out;
@@ -268,6 +277,8 @@ LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,
         }
         if (found.units.empty()) {
             why = kNoUnitAnswered;
+            if (!found.unconfirmed.empty())
+                why += std::string(": ") + kLateReplies;
             return Selection::NoUnit;
         }
         why = "several VANTRO units answered:\n";
