@@ -6,9 +6,9 @@
 #include "assistant/DialogIds.h"
 #include "bootloader/Commands.h"
 #include "bootloader/Detect.h"
+#include "midi/MidiExceptions.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
-#include "midi/PortNames.h"
 #include "platform/DeviceChange.h"
 #include "upgrade/UpgradeRun.h"
 
@@ -195,31 +195,22 @@ void Assistant::ShowPortList(PortList list, std::vector<std::string> names) {
     names_[Index(list)] = std::move(names);
 }
 
-namespace {
-
-// Every port's product name in device order; a failing capability query shows the list as far
-// as it got, nothing selected, and the failure.
-template <typename Caps, typename Port>
-std::vector<std::string> PortNamesOf(const Port& port, DialogControls& c, PortList list) {
-    std::vector<std::string> names;
-    try {
-        midi::ForEachPortName<Caps>(port, [&](UINT, const char* name) { names.push_back(name); });
-    } catch (...) {
-        c.ShowPorts(list, names, -1, "");
-        throw;
-    }
-    return names;
-}
-
-}  // namespace
-
 void Assistant::FillPortLists() {
     names_[0].clear();
     names_[1].clear();
-    midi::CMIDIInDevice in;
-    ShowPortList(PortList::In, PortNamesOf<MIDIINCAPSA>(in, window_, PortList::In));
-    midi::CMIDIOutDevice out;
-    ShowPortList(PortList::Out, PortNamesOf<MIDIOUTCAPSA>(out, window_, PortList::Out));
+    platform::PortNames ports = platform::CurrentPortNames();
+    // A failing capability query shows the list as far as it got, nothing selected, and the
+    // failure.
+    if (ports.inputFailure != 0) {
+        window_.ShowPorts(PortList::In, ports.inputs, -1, "");
+        throw midi::CMIDIInException(ports.inputFailure);
+    }
+    ShowPortList(PortList::In, std::move(ports.inputs));
+    if (ports.outputFailure != 0) {
+        window_.ShowPorts(PortList::Out, ports.outputs, -1, "");
+        throw midi::CMIDIOutException(ports.outputFailure);
+    }
+    ShowPortList(PortList::Out, std::move(ports.outputs));
 }
 
 void Assistant::OnDeviceChange() {

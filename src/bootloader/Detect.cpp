@@ -9,7 +9,7 @@
 #include "bootloader/Commands.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
-#include "midi/PortNames.h"
+#include "platform/DeviceChange.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -89,21 +89,10 @@ struct Input {
     midi::CMIDIInDevice port;
 };
 
-template <typename Caps, typename Port>
-std::vector<std::string> NamesOf(const Port& port) {
-    std::vector<std::string> names(port.PortCount());
-    try {
-        midi::ForEachPortName<Caps>(port, [&](UINT i, const char* name) { names[i] = name; });
-    } catch (const std::exception&) {
-        // A port whose name cannot be had is tried all the same, without a name.
-    }
-    return names;
-}
-
 std::vector<std::unique_ptr<Input>> OpenInputs(Collector& collector, LinkTrace* trace,
+                                               const std::vector<std::string>& names,
                                                DetectResult& result) {
     std::vector<std::unique_ptr<Input>> inputs;
-    const auto names = NamesOf<MIDIINCAPSA>(midi::CMIDIInDevice());
     result.inPorts = static_cast<unsigned>(names.size());
     for (unsigned i = 0; i < names.size(); ++i) {
         auto in = std::make_unique<Input>(collector, i, names[i], trace);
@@ -154,8 +143,12 @@ class Search {
     }
 
     void Run() {
-        inputs_ = OpenInputs(collector_, trace_, result_);
-        outNames_ = NamesOf<MIDIOUTCAPSA>(midi::CMIDIOutDevice());
+        // A port whose name cannot be had is tried all the same, without a name.
+        platform::PortNames ports = platform::CurrentPortNames();
+        ports.inputs.resize(ports.inputCount);
+        ports.outputs.resize(ports.outputCount);
+        inputs_ = OpenInputs(collector_, trace_, ports.inputs, result_);
+        outNames_ = std::move(ports.outputs);
         result_.outPorts = static_cast<unsigned>(outNames_.size());
         std::vector<std::pair<unsigned, std::vector<Reply>>> answered;  // by OUT port
         for (unsigned out = 0; out < outNames_.size() && !inputs_.empty(); ++out) {
