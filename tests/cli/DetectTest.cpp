@@ -118,6 +118,9 @@ TEST(DetectCli, PairsThatSharePortsAreAmbiguousWithWhy) {
                                  "V3.4 (IN \"VANTRO simulated unit\", OUT \"VANTRO simulated "
                                  "unit\"): IN 0 also hears OUT 2\n"));
     EXPECT_THAT(a.out, Not(HasSubstr("Restart sent")));
+    const CliRun bad = Cli({"detect", "--sim-share", "both"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_THAT(bad.err, HasSubstr("--sim-share takes in, out or thru-box, not 'both'"));
 }
 
 using testutil::FlashHoldsTheFile;
