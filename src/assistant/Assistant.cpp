@@ -6,9 +6,9 @@
 #include "assistant/DialogIds.h"
 #include "bootloader/Commands.h"
 #include "bootloader/Detect.h"
+#include "midi/MidiExceptions.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
-#include "midi/PortNames.h"
 #include "platform/DeviceChange.h"
 #include "upgrade/UpgradeRun.h"
 
@@ -195,24 +195,6 @@ void Assistant::ShowPortList(PortList list, std::vector<std::string> names) {
     names_[Index(list)] = std::move(names);
 }
 
-namespace {
-
-// Every port's product name in device order; a failing capability query shows the list as far
-// as it got, nothing selected, and the failure.
-template <typename Caps, typename Port>
-std::vector<std::string> PortNamesOf(const Port& port, DialogControls& c, PortList list) {
-    std::vector<std::string> names;
-    try {
-        midi::ForEachPortName<Caps>(port, [&](UINT, const char* name) { names.push_back(name); });
-    } catch (...) {
-        c.ShowPorts(list, names, -1, "");
-        throw;
-    }
-    return names;
-}
-
-}  // namespace
-
 std::vector<std::string> Assistant::SelectedPortNames() {
     std::vector<std::string> both;
     for (const PortList list : {PortList::In, PortList::Out}) {
@@ -234,17 +216,23 @@ void Assistant::FillPortLists() {
             window_.ShowStatus(m_strStatus);
         }
     };
-    try {
-        names_[0].clear();
-        names_[1].clear();
-        midi::CMIDIInDevice in;
-        ShowPortList(PortList::In, PortNamesOf<MIDIINCAPSA>(in, window_, PortList::In));
-        midi::CMIDIOutDevice out;
-        ShowPortList(PortList::Out, PortNamesOf<MIDIOUTCAPSA>(out, window_, PortList::Out));
-    } catch (...) {
+    names_[0].clear();
+    names_[1].clear();
+    platform::PortNames ports = platform::CurrentPortNames();
+    // A failing capability query shows the list as far as it got, nothing selected, and the
+    // failure.
+    if (ports.inputFailure != 0) {
+        window_.ShowPorts(PortList::In, ports.inputs, -1, "");
         clearIfMoved();
-        throw;
+        throw midi::CMIDIInException(ports.inputFailure);
     }
+    ShowPortList(PortList::In, std::move(ports.inputs));
+    if (ports.outputFailure != 0) {
+        window_.ShowPorts(PortList::Out, ports.outputs, -1, "");
+        clearIfMoved();
+        throw midi::CMIDIOutException(ports.outputFailure);
+    }
+    ShowPortList(PortList::Out, std::move(ports.outputs));
     clearIfMoved();
 }
 
@@ -322,26 +310,46 @@ void Assistant::Upgrade() {
     }
 }
 
+namespace {
+
+// Why Find selected nothing: what answered where it could not be trusted, and the ports held
+// by another program (the unit may be behind one of them).
+std::string NoUnitFound(const DetectResult& found) {
+    std::string text;
+    if (!found.ambiguous.empty()) {
+        text = "VANTRO units answered on pairs that share a port:\r\n";
+        for (const AmbiguousPair& p : found.ambiguous)
+            text += p.Line() + "\r\n";
+        text +=
+            "\r\nSuch a pair reaches more than one unit, or one unit twice, so none is selected: "
+            "choose the unit's own IN and OUT ports in the lists, then Verify.";
+    } else if (!found.unconfirmed.empty()) {
+        text = std::string(kNoUnitAnswered) +
+               ": replies came later than the wait, so they "
+               "could not be told apart.";
+    } else if (found.NothingToTry()) {
+        text = "The VANTRO unit could not be looked for.";
+    } else {
+        text = std::string(kNoUnitAnswered) +
+               ".\r\n\r\nPut the unit into its bootloader (step 3): " STEP3_TEXT;
+    }
+    if (!found.skipped.empty()) {
+        text +=
+            "\r\n\r\nThese MIDI ports could not be opened (another program may be using "
+            "them):\r\n";
+        for (const SkippedPort& p : found.skipped)
+            text += SkippedLine(p) + "\r\n";
+    }
+    return text;
+}
+
+}  // namespace
+
 void Assistant::Find() {
     FillPortLists();  // the lists number the ports as the search does
     const DetectResult found = DetectUnits(findWait_, nullptr, [this] { window_.KeepPainting(); });
     if (found.units.empty()) {
-        // Ports held by another program are named: the unit may be behind one of them.
-        std::string held;
-        for (const SkippedPort& p : found.skipped)
-            held += std::string(p.input ? "IN " : "OUT ") + std::to_string(p.number) + " \"" +
-                    p.name + "\": " + p.why + "\r\n";
-        std::string text =
-            found.NothingToTry()
-                ? std::string("The VANTRO unit could not be looked for")
-                : std::string(kNoUnitAnswered) +
-                      ".\r\n\r\nPut the unit into its bootloader (step 3): " STEP3_TEXT;
-        if (!held.empty())
-            text += std::string(found.NothingToTry() ? ": t" : "\r\n\r\nT") +
-                    "hese MIDI ports could not be opened (another program may be using "
-                    "them):\r\n" +
-                    held;
-        messages_.Show(text, MessageButtons::Ok);
+        messages_.Show(NoUnitFound(found), MessageButtons::Ok);
         return;
     }
     const FoundUnit& unit = found.units.front();

@@ -60,7 +60,8 @@ namespace {
 // does not stop the window: problem then says why and the first unit starts erased.
 sim::SimulatedPorts StartWindowPorts(const WindowCommandLine& line, std::string& problem) {
     const uint32_t units = line.simulated ? line.sim.units : 0;
-    auto ports = sim::StartSimulatedPorts(line.sim.options, units, line.sim.throughs);
+    auto ports = sim::StartSimulatedPorts(line.sim.options, units, line.sim.throughs, nullptr,
+                                          line.sim.sharing);
     std::string why;
     if (units > 0 && !line.sim.flashIn.empty() &&
         !ports.units[0]->Core().LoadFlashFile(line.sim.flashIn, why)) {
@@ -69,7 +70,8 @@ sim::SimulatedPorts StartWindowPorts(const WindowCommandLine& line, std::string&
         sim::SimOptions erased = line.sim.options;
         erased.startErased = true;
         ports = {};  // its ports go before the new ones come
-        ports = sim::StartSimulatedPorts(line.sim.options, units, line.sim.throughs, &erased);
+        ports = sim::StartSimulatedPorts(line.sim.options, units, line.sim.throughs, &erased,
+                                         line.sim.sharing);
     }
     return ports;
 }

@@ -68,24 +68,33 @@ void SendRestart(MidiPortPair& pair) {
     pair.Send(kRestartFrame.data(), kShortRequest);
 }
 
+bool DecodeIdentifyReply(const uint8_t* reply, std::size_t length, Versions& versions) {
+    // The four values sit at 6..13: a shorter reply does not carry them.
+    if (length < 16 || reply[5] != code::kIdentify) {
+        return false;
+    }
+    uint8_t values[4];
+    for (int m = 0; m < 4; ++m) {
+        values[m] = static_cast<uint8_t>(GetNibbles(reply + 6 + 2 * m, 2));
+    }
+    versions = {values[0], values[1], values[2], values[3]};
+    return true;
+}
+
 int32_t QueryVersions(MidiPortPair& pair, uint8_t& blMajor, uint8_t& blMinor, uint8_t& fwMajor,
                       uint8_t& fwMinor) {
     uint8_t request[kShortRequest];
     BuildShortRequest(request, code::kIdentify);
     uint8_t reply[kFrameArea] = {};
     const std::size_t length = Exchange(pair, request, kShortRequest, reply);
-    // The four values sit at 6..13: a shorter reply does not carry them.
-    if (reply[5] != code::kIdentify || length < 16) {
+    Versions v;
+    if (length == 0 || !DecodeIdentifyReply(reply, length, v)) {
         return 0;
     }
-    uint8_t values[4];
-    for (int m = 0; m < 4; ++m) {
-        values[m] = static_cast<uint8_t>(GetNibbles(reply + 6 + 2 * m, 2));
-    }
-    blMajor = values[0];
-    blMinor = values[1];
-    fwMajor = values[2];
-    fwMinor = values[3];
+    blMajor = v.blMajor;
+    blMinor = v.blMinor;
+    fwMajor = v.fwMajor;
+    fwMinor = v.fwMinor;
     return 1;
 }
 

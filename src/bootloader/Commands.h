@@ -7,6 +7,15 @@
 
 namespace vantro {
 
+// The four versions an identify reply carries.
+struct Versions {
+    uint8_t blMajor = 0, blMinor = 0, fwMajor = 0, fwMinor = 0;
+};
+
+// The versions in a valid reply frame of length bytes; false when it is no identify reply or
+// too short to carry them.
+bool DecodeIdentifyReply(const uint8_t* reply, std::size_t length, Versions& versions);
+
 // The bootloader's commands. Each returns non-zero for success and shows nothing; only the
 // restart is sent without waiting for a reply.
 void SendRestart(MidiPortPair& pair);

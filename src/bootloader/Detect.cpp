@@ -9,7 +9,7 @@
 #include "bootloader/Commands.h"
 #include "midi/MidiInDevice.h"
 #include "midi/MidiOutDevice.h"
-#include "midi/PortNames.h"
+#include "platform/DeviceChange.h"
 
 using namespace mm;  // the winmm-shaped MIDI seam
 
@@ -39,11 +39,11 @@ class Collector {
         std::lock_guard lock(mutex_);
         return std::exchange(heard_, {});
     }
-    // Whether anything heard so far passes the test.
+    // How many messages heard so far pass the test.
     template <typename Test>
-    bool Any(Test test) {
+    std::size_t Count(Test test) {
         std::lock_guard lock(mutex_);
-        return std::any_of(heard_.begin(), heard_.end(), test);
+        return static_cast<std::size_t>(std::count_if(heard_.begin(), heard_.end(), test));
     }
     // Waits until more than seen messages have arrived or the time comes; returns how many
     // have.
@@ -89,40 +89,10 @@ struct Input {
     midi::CMIDIInDevice port;
 };
 
-template <typename Caps, typename Port>
-std::vector<std::string> NamesOf(const Port& port) {
-    std::vector<std::string> names(port.PortCount());
-    try {
-        midi::ForEachPortName<Caps>(port, [&](UINT i, const char* name) { names[i] = name; });
-    } catch (const std::exception&) {
-        // A port whose name cannot be had is tried all the same, without a name.
-    }
-    return names;
-}
-
-bool IsIdentifyReply(const uint8_t* request, const std::vector<uint8_t>& reply) {
-    // The four versions sit at 6..13: a shorter reply does not carry them.
-    return reply.size() >= 16 && IsValidReply(request, reply.data(), reply.size()) &&
-           reply[5] == code::kIdentify;
-}
-
-FoundUnit Found(const Input& in, unsigned out, const std::string& outName,
-                const std::vector<uint8_t>& reply) {
-    FoundUnit unit{in.number, out, in.name, outName};
-    uint8_t v[4];
-    for (int m = 0; m < 4; ++m)
-        v[m] = static_cast<uint8_t>(GetNibbles(reply.data() + 6 + 2 * m, 2));
-    unit.blMajor = v[0];
-    unit.blMinor = v[1];
-    unit.fwMajor = v[2];
-    unit.fwMinor = v[3];
-    return unit;
-}
-
 std::vector<std::unique_ptr<Input>> OpenInputs(Collector& collector, LinkTrace* trace,
+                                               const std::vector<std::string>& names,
                                                DetectResult& result) {
     std::vector<std::unique_ptr<Input>> inputs;
-    const auto names = NamesOf<MIDIINCAPSA>(midi::CMIDIInDevice());
     result.inPorts = static_cast<unsigned>(names.size());
     for (unsigned i = 0; i < names.size(); ++i) {
         auto in = std::make_unique<Input>(collector, i, names[i], trace);
@@ -152,57 +122,240 @@ void ForEachInput(std::vector<std::unique_ptr<Input>>& inputs, DetectResult& res
     }
 }
 
-// One OUT port's turn: the request, the wait, and the replies it brought.
-void TryOutput(unsigned out, const std::string& outName,
-               std::vector<std::unique_ptr<Input>>& inputs, Collector& collector,
-               std::chrono::milliseconds wait, LinkTrace* trace, const std::function<void()>& idle,
-               DetectResult& result) {
-    uint8_t request[kShortRequest];
-    BuildShortRequest(request, code::kIdentify);
-    ForEachInput(inputs, result, [](midi::CMIDIInDevice& p) {
-        p.QueueBuffer();
-        p.Start();
-    });
-    collector.Take();  // what came before the request answers nothing
-    midi::CMIDIOutDevice port;
-    try {
-        port.OpenPort(out);
-        if (trace != nullptr)
-            trace->Sent(request, kShortRequest);
-        port.SendSysEx(reinterpret_cast<const char*>(request), kShortRequest);
-        // A unit answers within milliseconds: once one has, the others on this OUT port (a
-        // MIDI OUT drives one cable) get a tenth of the wait more.
-        auto deadline = Clock::now() + wait;
-        bool answered = false;
-        std::size_t seen = 0;
+// An identify reply heard on an IN port during one OUT port's turn.
+struct Reply {
+    unsigned in;
+    Versions versions;
+};
+
+// The search: a first request on every OUT port in turn, then a second on each that brought a
+// reply, on its own, with a quiet tenth of the wait before and after it. When every reply
+// comes within the wait, nothing is still being answered when a request goes. A reply slower
+// than that is heard in a later OUT port's wait and credited to it; the second requests show
+// it (a reply in a quiet time, or replies that differ from the first request's), and then no
+// pair is credited at all.
+class Search {
+  public:
+    Search(std::chrono::milliseconds wait, LinkTrace* trace, const std::function<void()>& idle,
+           DetectResult& result)
+        : wait_(wait), trace_(trace), idle_(idle), result_(result) {
+        BuildShortRequest(request_, code::kIdentify);
+    }
+
+    void Run() {
+        // A port whose name cannot be had is tried all the same, without a name.
+        platform::PortNames ports = platform::CurrentPortNames();
+        ports.inputs.resize(ports.inputCount);
+        ports.outputs.resize(ports.outputCount);
+        inputs_ = OpenInputs(collector_, trace_, ports.inputs, result_);
+        outNames_ = std::move(ports.outputs);
+        result_.outPorts = static_cast<unsigned>(outNames_.size());
+        std::vector<std::pair<unsigned, std::vector<Reply>>> answered;  // by OUT port
+        for (unsigned out = 0; out < outNames_.size() && !inputs_.empty(); ++out) {
+            if (auto replies = Turn(out, false); !replies.empty())
+                answered.push_back({out, std::move(replies)});
+        }
+        std::vector<FoundUnit> pairs;
+        for (std::size_t k = 0; k < answered.size() && !late_; ++k) {
+            const auto& [out, first] = answered[k];
+            const std::vector<Reply> second = Turn(out, true);
+            late_ = late_ || !SameInputs(first, second);
+            for (const Reply& r : second) {
+                FoundUnit unit{r.in, out, NameOf(r.in), outNames_[out]};
+                unit.blMajor = r.versions.blMajor;
+                unit.blMinor = r.versions.blMinor;
+                unit.fwMajor = r.versions.fwMajor;
+                unit.fwMinor = r.versions.fwMinor;
+                pairs.push_back(unit);
+            }
+        }
+        if (!answered.empty() && !late_) {
+            StartInputs();
+            Settle();
+            StopInputs();
+        }
+        if (late_) {
+            for (const auto& [out, first] : answered)
+                result_.unconfirmed.push_back(out);
+            return;
+        }
+        Classify(pairs);
+    }  // the inputs close with the search, each before its listener goes
+
+  private:
+    bool IsReply(const std::vector<uint8_t>& bytes) const {
+        Versions v;
+        return IsValidReply(request_, bytes.data(), bytes.size()) &&
+               DecodeIdentifyReply(bytes.data(), bytes.size(), v);
+    }
+    std::size_t RepliesHeard() {
+        return collector_.Count([&](const Heard& h) { return IsReply(h.bytes); });
+    }
+
+    // Whether both requests were answered on the same IN ports, as often.
+    static bool SameInputs(const std::vector<Reply>& a, const std::vector<Reply>& b) {
+        std::vector<unsigned> x, y;
+        for (const Reply& r : a)
+            x.push_back(r.in);
+        for (const Reply& r : b)
+            y.push_back(r.in);
+        std::sort(x.begin(), x.end());
+        std::sort(y.begin(), y.end());
+        return x == y;
+    }
+
+    std::string NameOf(unsigned in) const {
+        for (const auto& i : inputs_)
+            if (i->number == in)
+                return i->name;
+        return {};
+    }
+
+    // Waits until deadline, calling idle about every 10 ms and replied on the arrival of each
+    // identify reply; it may move the deadline.
+    template <typename Replied>
+    void Listen(Clock::time_point& deadline, Replied replied) {
+        std::size_t seen = 0, replies = 0;
         for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
-            seen = collector.Wait(
-                idle ? std::min(deadline, now + std::chrono::milliseconds(10)) : deadline, seen);
-            if (!answered &&
-                collector.Any([&](const Heard& h) { return IsIdentifyReply(request, h.bytes); })) {
-                answered = true;
-                deadline = std::min(deadline, Clock::now() + wait / 10);
+            const std::size_t n = collector_.Wait(
+                idle_ ? std::min(deadline, now + std::chrono::milliseconds(10)) : deadline, seen);
+            if (n != seen) {
+                seen = n;
+                if (const std::size_t r = RepliesHeard(); r != replies) {
+                    replies = r;
+                    lastReply_ = Clock::now();
+                    replied();
+                }
             }
-            if (idle)
-                idle();
-        }
-        port.WaitUntilSent();
-        port.ThrowIfFailed();
-    } catch (const std::exception& e) {
-        result.skipped.push_back({false, out, outName, e.what()});
-    }
-    ForEachInput(inputs, result, [](midi::CMIDIInDevice& p) {
-        p.Stop();
-        p.ThrowIfFailed();  // a reply that came with the failure is not trusted
-    });
-    for (const Heard& h : collector.Take()) {
-        for (const auto& in : inputs) {
-            if (in->number == h.in && IsIdentifyReply(request, h.bytes)) {
-                result.units.push_back(Found(*in, out, outName, h.bytes));
-            }
+            if (idle_)
+                idle_();
         }
     }
-}
+
+    // Before and after each second request: a tenth of the wait without a reply, in which a
+    // reply would have come later than the wait allows (or later than a tenth of it after
+    // another unit's on one OUT port): the search is then late.
+    void Settle() {
+        if (RepliesHeard() > 0)  // it came as the last turn ended
+            late_ = true;
+        collector_.Take();
+        auto deadline = std::max(Clock::now(), lastReply_) + wait_ / 10;
+        Listen(deadline, [&] {
+            late_ = true;
+            deadline = Clock::now();
+        });
+    }
+
+    void StartInputs() {
+        ForEachInput(inputs_, result_, [](midi::CMIDIInDevice& p) {
+            p.QueueBuffer();
+            p.Start();
+        });
+    }
+    void StopInputs() {
+        ForEachInput(inputs_, result_, [](midi::CMIDIInDevice& p) {
+            p.Stop();
+            p.ThrowIfFailed();  // a reply that came with the failure is not trusted
+        });
+    }
+
+    // One OUT port's turn: the request, the wait, and the replies it brought. A second
+    // request first lets everything sent before settle; none goes once the search is late.
+    std::vector<Reply> Turn(unsigned out, bool second) {
+        StartInputs();
+        if (second)
+            Settle();
+        bool sent = false;
+        if (!late_) {
+            collector_.Take();  // what came before the request answers nothing
+            midi::CMIDIOutDevice port;
+            try {
+                port.OpenPort(out);
+                if (trace_ != nullptr)
+                    trace_->Sent(request_, kShortRequest);
+                port.SendSysEx(reinterpret_cast<const char*>(request_), kShortRequest);
+                // A unit answers within milliseconds: once one has, the others on this OUT
+                // port (a MIDI OUT drives one cable) get a tenth of the wait more.
+                auto deadline = Clock::now() + wait_;
+                bool answered = false;
+                Listen(deadline, [&] {
+                    if (!answered) {
+                        answered = true;
+                        deadline = std::min(deadline, Clock::now() + wait_ / 10);
+                    }
+                });
+                port.WaitUntilSent();
+                port.ThrowIfFailed();
+                sent = true;
+            } catch (const std::exception& e) {
+                const bool named =
+                    std::any_of(result_.skipped.begin(), result_.skipped.end(),
+                                [&](const SkippedPort& p) { return !p.input && p.number == out; });
+                if (!named)  // a port that failed is named once
+                    result_.skipped.push_back({false, out, outNames_[out], e.what()});
+            }
+        }
+        StopInputs();
+        std::vector<Reply> replies;
+        for (const Heard& h : collector_.Take()) {
+            Reply r{h.in, {}};
+            const bool listening = std::any_of(inputs_.begin(), inputs_.end(),
+                                               [&](const auto& in) { return in->number == h.in; });
+            if (sent && listening && IsValidReply(request_, h.bytes.data(), h.bytes.size()) &&
+                DecodeIdentifyReply(h.bytes.data(), h.bytes.size(), r.versions)) {
+                replies.push_back(r);
+                lastReply_ = std::max(lastReply_, Clock::now());  // it may have come just now
+            }
+        }
+        return replies;
+    }
+
+    // A pair is a unit when one unit alone answered on it and no other pair that answered
+    // shares its IN or OUT port; otherwise it is ambiguous.
+    void Classify(std::vector<FoundUnit>& pairs) {
+        const auto byPorts = [](const FoundUnit& a, const FoundUnit& b) {
+            return a.out != b.out ? a.out < b.out : a.in < b.in;
+        };
+        std::sort(pairs.begin(), pairs.end(), byPorts);
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            const FoundUnit& unit = pairs[i];
+            if (i > 0 && pairs[i - 1].in == unit.in && pairs[i - 1].out == unit.out)
+                continue;  // told with the first
+            std::string why;
+            const auto add = [&why](const std::string& text) {
+                why += (why.empty() ? "" : "; ") + text;
+            };
+            const auto same = std::count_if(pairs.begin(), pairs.end(), [&](const FoundUnit& p) {
+                return p.in == unit.in && p.out == unit.out;
+            });
+            if (same > 1)
+                add(std::to_string(same) + " units answered on this pair");
+            for (const FoundUnit& other : pairs) {
+                if (other.out == unit.out && other.in != unit.in)
+                    add("OUT " + std::to_string(unit.out) + " is also answered on IN " +
+                        std::to_string(other.in));
+                if (other.in == unit.in && other.out != unit.out)
+                    add("IN " + std::to_string(unit.in) + " also hears OUT " +
+                        std::to_string(other.out));
+            }
+            if (why.empty())
+                result_.units.push_back(unit);
+            else
+                result_.ambiguous.push_back({unit, why});
+        }
+    }
+
+    const std::chrono::milliseconds wait_;
+    LinkTrace* const trace_;
+    const std::function<void()>& idle_;
+    DetectResult& result_;
+    uint8_t request_[kShortRequest];
+    Collector collector_;
+    std::vector<std::unique_ptr<Input>> inputs_;
+    std::vector<std::string> outNames_;
+    Clock::time_point lastReply_{};
+    bool late_ = false;  // a reply came later than the wait: no pair can be credited for sure
+};
 
 }  // namespace
 
@@ -215,6 +368,15 @@ std::string FoundUnit::Line() const {
            " (IN \"" + inName + "\", OUT \"" + outName + "\")";
 }
 
+std::string AmbiguousPair::Line() const {
+    return pair.Line() + ": " + why;
+}
+
+std::string SkippedLine(const SkippedPort& port) {
+    return std::string(port.input ? "IN " : "OUT ") + std::to_string(port.number) + " \"" +
+           port.name + "\": " + port.why;
+}
+
 bool DetectResult::NothingToTry() const {
     unsigned inSkipped = 0, outSkipped = 0;
     for (const auto& s : skipped)
@@ -225,14 +387,8 @@ bool DetectResult::NothingToTry() const {
 DetectResult DetectUnits(std::chrono::milliseconds wait, LinkTrace* trace,
                          const std::function<void()>& idle) {
     DetectResult result;
-    Collector collector;
-    auto inputs = OpenInputs(collector, trace, result);
-    const auto outNames = NamesOf<MIDIOUTCAPSA>(midi::CMIDIOutDevice());
-    result.outPorts = static_cast<unsigned>(outNames.size());
-    for (unsigned out = 0; out < outNames.size() && !inputs.empty(); ++out) {
-        TryOutput(out, outNames[out], inputs, collector, wait, trace, idle, result);
-    }
-    return result;  // the inputs close here, each before its listener goes
+    Search(wait, trace, idle, result).Run();
+    return result;
 }
 
 }  // namespace vantro

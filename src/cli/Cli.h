@@ -13,6 +13,9 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitPortError = 3;
 inline constexpr int kExitNotWritten = 4;  // done, but a trace or flash dump was not written
+// upgrade --all: every unit it upgraded succeeded, but a port could not be opened or a pair
+// shared a port with another, so not every unit was reached.
+inline constexpr int kExitNotAllReached = 5;
 
 // Why a command must not run when one of its output files (option, path) names its input file
 // (the same file, also by another path or a hard link): an output would destroy it. Empty when

@@ -67,6 +67,11 @@ const char* LinkOptionsHelp() {
            "                        versions and flash (implies --simulated-unit)\n"
            "  --sim-through N       N Through port pairs (0..16) that send back what they are\n"
            "                        sent, listed before the units\n"
+           "  --sim-share KIND      ports the units share, listed after theirs (repeatable;\n"
+           "                        implies --simulated-unit): in, the first unit's replies\n"
+           "                        also come in on a second IN port (a thru routed from it);\n"
+           "                        out, a second OUT port feeds the first unit too; thru-box,\n"
+           "                        one more OUT port feeds every unit at once\n"
            "  --sim-baud N          its wire speed (0..1000000): 0 instant (default), 31250\n"
            "                        5-pin MIDI\n"
            "  --sim-fault KIND:RATE its faults (repeatable): drop, corrupt, wrong-echo, late,\n"
@@ -139,7 +144,7 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
         options.simulated = true;
     } else if (const auto r = sim::ParseSimArgument(args, i, "--sim-", options.sim, error);
                r != sim::SimArg::NotMine) {
-        options.simulated = options.simulated || a == "--sim-units";
+        options.simulated = options.simulated || a == "--sim-units" || a == "--sim-share";
         return r == sim::SimArg::Consumed ? OptionResult::Consumed : OptionResult::Error;
     } else if (a == "--trace") {
         if (!value(options.tracePath))
@@ -211,7 +216,7 @@ std::unique_ptr<LinkSession> LinkSession::Start(const LinkOptions& options, std:
             simOptions.lateDelay = attempt + attempt / 20 + std::chrono::milliseconds(10);
         }
         s->sim_ = sim::StartSimulatedPorts(simOptions, options.simulated ? options.sim.units : 0,
-                                           options.sim.throughs);
+                                           options.sim.throughs, nullptr, options.sim.sharing);
     }
     if (options.simulated) {
         std::string why;
@@ -266,6 +271,15 @@ LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,
                                                 std::string& why) const {
     if (options_.autoUnit) {
         const DetectResult found = DetectUnits(options_.detectWait, trace_.get());
+        if (!found.ambiguous.empty()) {
+            why = "VANTRO units answered on pairs that share a port:\n";
+            for (const auto& a : found.ambiguous)
+                why += "  " + a.Line() + "\n";
+            for (const auto& u : found.units)
+                why += "  " + u.Line() + "\n";
+            why += kAmbiguousHint;
+            return Selection::SeveralUnits;
+        }
         if (found.units.size() == 1) {
             in = found.units[0].in;
             out = found.units[0].out;
@@ -273,6 +287,8 @@ LinkSession::Selection LinkSession::SelectPorts(unsigned& in, unsigned& out,
         }
         if (found.units.empty()) {
             why = kNoUnitAnswered;
+            if (!found.unconfirmed.empty())
+                why += std::string(": ") + kLateReplies;
             return Selection::NoUnit;
         }
         why = "several VANTRO units answered:\n";

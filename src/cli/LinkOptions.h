@@ -73,7 +73,7 @@ class LinkSession {
     // The IN and OUT port numbers to open: as given, the pair a unit answers on (--unit auto),
     // or the last of each list as the dialog selects. NoSelection when a list is empty;
     // NoSuchPort (with why) for a number past the end of its list; NoUnit and SeveralUnits
-    // (with why) when --unit auto finds no unit or more than one.
+    // (with why) when --unit auto finds no unit, or more than one, or pairs that share a port.
     Selection SelectPorts(unsigned& in, unsigned& out, std::string& why) const;
 
     LinkTrace* Trace() { return trace_.get(); }

@@ -7,14 +7,10 @@
 #include <ostream>
 
 #include "cli/Cli.h"
-#include "midi/MidiInDevice.h"
-#include "midi/MidiOutDevice.h"
-#include "midi/PortNames.h"
+#include "midi/MidiExceptions.h"
 #include "platform/Console.h"
 #include "platform/DeviceChange.h"
 #include "platform/MidiApi.h"
-
-using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace vantro::cli {
 
@@ -30,18 +26,20 @@ constexpr const char* kPortsUsage =
 
 void List(std::ostream& out) {
     out << "MIDI system: " << platform::MidiSystemReport() << '\n';
-    // The same queries the dialog's lists make, through closed port objects.
-    const auto list = [&out](const char* heading, const char* none, const auto& port, auto caps) {
-        out << heading;
-        if (port.PortCount() == 0) {
-            out << none;
-        }
-        out << '\n';
-        midi::ForEachPortName<decltype(caps)>(
-            port, [&out](UINT i, const char* name) { out << "  " << i << ": " << name << '\n'; });
+    const platform::PortNames ports = platform::CurrentPortNames();
+    const auto list = [&out](const char* heading, const char* none,
+                             const std::vector<std::string>& names, unsigned count) {
+        out << heading << (count == 0 ? none : "") << '\n';
+        for (std::size_t i = 0; i < names.size(); ++i)
+            out << "  " << i << ": " << names[i] << '\n';
     };
-    list("IN ports:", " none (no MIDI input port found)", midi::CMIDIInDevice(), MIDIINCAPSA{});
-    list("OUT ports:", " none (no MIDI output port found)", midi::CMIDIOutDevice(), MIDIOUTCAPSA{});
+    // A failing capability query ends the listing, after the ports before it.
+    list("IN ports:", " none (no MIDI input port found)", ports.inputs, ports.inputCount);
+    if (ports.inputFailure != 0)
+        throw midi::CMIDIInException(ports.inputFailure);
+    list("OUT ports:", " none (no MIDI output port found)", ports.outputs, ports.outputCount);
+    if (ports.outputFailure != 0)
+        throw midi::CMIDIOutException(ports.outputFailure);
 }
 
 std::string Now() {

@@ -30,8 +30,10 @@ constexpr const char* kUpgradeUsage =
     "\n"
     "  --all       upgrade every unit 'vantro-cli detect' finds, all at the same time, each\n"
     "              on its own pair: a progress line per unit, each unit's report under its\n"
-    "              ports' names, then a summary (pair, versions before, result); exit 0\n"
-    "              only when every unit succeeded\n"
+    "              ports' names, then a summary (pair, versions before, result); a pair\n"
+    "              that shares a port with another (see 'vantro-cli detect') is not\n"
+    "              upgraded, and every port that could not be opened is named: both end\n"
+    "              in exit 5 even when every unit upgraded succeeded\n"
     "  --readback  read every written block back and compare it\n"
     "  --no-link-check  erase and write without first reading a block back (for a\n"
     "              bootloader that cannot read): a link that loses long messages towards\n"
@@ -47,7 +49,9 @@ constexpr const char* kUpgradeUsage =
     "A file that holds nothing for the application area sends nothing and fails.\n"
     "\n"
     "Exit status: 0 after the success report, 1 after the failure report or a refusal,\n"
-    "2 usage error, 3 a port failure, 4 done but the trace or flash dump was not written.\n"
+    "2 usage error, 3 a port failure, 4 done but the trace or flash dump was not written,\n"
+    "5 (--all) every unit upgraded succeeded, but a port could not be opened or a pair was\n"
+    "left alone for sharing a port: not every unit was reached.\n"
     "\n";
 
 // Blocks done of total, percent, bytes per second and time left: redrawn in place on a
@@ -223,8 +227,9 @@ int RunParsedUpgrade(const UpgradeArgs& parsed, std::ostream& out, std::ostream&
     }
     const bool terminal = &err == &std::cerr && platform::IsTerminal(platform::Stream::Err);
     if (parsed.all) {
-        const AllUnitsOptions all{*parsed.path,     parsed.answer,      parsed.readBack,
-                                  parsed.linkCheck, session->Timings(), session->Trace()};
+        const AllUnitsOptions all{*parsed.path,         parsed.answer,      parsed.readBack,
+                                  parsed.linkCheck,     session->Timings(), session->Trace(),
+                                  session->DetectWait()};
         return session->Finish(UpgradeAllUnits(all, out, err, terminal));
     }
     unsigned in = 0, outPort = 0;

@@ -29,9 +29,7 @@ struct UnitRun : UpgradeProgress {
         if (blocks > 0)
             done = blocks;  // the run puts 0 back at its end
     }
-    std::string Pair() const {
-        return "IN " + std::to_string(unit.in) + " / OUT " + std::to_string(unit.out);
-    }
+    std::string Pair() const;
 
     FoundUnit unit;
     std::ostringstream report;
@@ -40,6 +38,12 @@ struct UnitRun : UpgradeProgress {
     std::atomic<bool> finished{false};
     UpgradeOutcome outcome = UpgradeOutcome::Refused;  // read once the thread has ended
 };
+
+std::string PairOf(const FoundUnit& u);
+
+std::string UnitRun::Pair() const {
+    return PairOf(unit);
+}
 
 const char* ResultText(UpgradeOutcome outcome) {
     switch (outcome) {
@@ -92,15 +96,31 @@ void ShowProgress(std::vector<std::unique_ptr<UnitRun>>& runs, std::mutex& m,
     }
 }
 
-void PrintSummary(const std::vector<std::unique_ptr<UnitRun>>& runs, std::ostream& out) {
+std::string PairOf(const FoundUnit& u) {
+    return "IN " + std::to_string(u.in) + " / OUT " + std::to_string(u.out);
+}
+
+// The table, then the ports that were not looked at.
+void PrintSummary(const std::vector<std::unique_ptr<UnitRun>>& runs, const DetectResult& found,
+                  std::ostream& out) {
     out << "\nSummary:\n";
-    char line[200];
-    std::snprintf(line, sizeof line, "  %-16s %-24s %s\n", "pair", "versions before", "result");
-    out << line;
-    for (const auto& r : runs) {
-        std::snprintf(line, sizeof line, "  %-16s %-24s %s\n", r->Pair().c_str(),
-                      r->unit.Status().c_str(), ResultText(r->outcome));
-        out << line;
+    const auto row = [&out](const std::string& pair, const std::string& versions,
+                            const std::string& result) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %-16s %-24s ", pair.c_str(), versions.c_str());
+        out << line << result << '\n';
+    };
+    row("pair", "versions before", "result");
+    for (const auto& r : runs)
+        row(PairOf(r->unit), r->unit.Status(), ResultText(r->outcome));
+    for (const AmbiguousPair& a : found.ambiguous)
+        row(PairOf(a.pair), a.pair.Status(), "not upgraded: " + a.why);
+    if (!found.ambiguous.empty())
+        out << kAmbiguousHint << '\n';
+    if (!found.skipped.empty()) {
+        out << "Ports not looked at (a unit behind them was not upgraded):\n";
+        for (const SkippedPort& s : found.skipped)
+            out << "  skipped " << SkippedLine(s) << '\n';
     }
 }
 
@@ -121,8 +141,11 @@ UpgradeOptions CliUpgradeOptions(bool readBack, bool linkCheck, const LinkTiming
 int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostream& err,
                     bool terminal) {
     const DetectResult found = DetectUnits(options.detectWait, options.trace);
-    if (found.units.empty()) {
-        err << "vantro-cli upgrade: " << kNoUnitAnswered << '\n';
+    if (found.units.empty() && found.ambiguous.empty()) {
+        err << "vantro-cli upgrade: " << kNoUnitAnswered
+            << (found.unconfirmed.empty() ? "" : std::string(": ") + kLateReplies) << '\n';
+        for (const SkippedPort& s : found.skipped)
+            err << "vantro-cli upgrade: skipped " << SkippedLine(s) << '\n';
         return found.NothingToTry() ? kExitPortError : kExitFailed;
     }
     std::vector<std::unique_ptr<UnitRun>> runs;
@@ -161,7 +184,9 @@ int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostr
         else if (r->outcome != UpgradeOutcome::Completed && status == kExitOk)
             status = kExitFailed;
     }
-    PrintSummary(runs, out);
+    PrintSummary(runs, found, out);
+    if (status == kExitOk && (!found.ambiguous.empty() || !found.skipped.empty()))
+        status = kExitNotAllReached;
     return status;
 }
 

@@ -34,8 +34,9 @@ UpgradeOptions CliUpgradeOptions(bool readBack, bool linkCheck, const LinkTiming
 // Upgrades every unit detect finds at the same time, each on its own pair with its own reply
 // capture: one progress line per unit on err (redrawn in place on a terminal, a line every two
 // seconds otherwise), then each unit's report under its ports' names and a summary table on
-// out. Returns 0 when every unit succeeded, 1 when none answered or one failed, 3 when a port
-// failed.
+// out, with the pairs that share a port (never upgraded) and the ports that were skipped.
+// Returns 0 when every unit succeeded, 1 when none answered or one failed, 3 when a port
+// failed, 5 when all that ran succeeded but a pair was left alone or a port skipped.
 int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostream& err,
                     bool terminal);
 

@@ -22,22 +22,26 @@ std::set<DeviceChangeWatch*>& Watches() {
 
 }  // namespace
 
-// Asked through the same winmm calls the port lists use.
+// Asked through the same winmm calls the port classes make.
 PortNames CurrentPortNames() {
     PortNames names;
-    const UINT inputs = midiInGetNumDevs();
-    for (UINT i = 0; i < inputs; ++i) {
+    names.inputCount = midiInGetNumDevs();
+    for (UINT i = 0; i < names.inputCount; ++i) {
         MIDIINCAPSA caps{};
-        if (midiInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-            names.inputs.emplace_back(caps.szPname);
+        if (const MMRESULT r = midiInGetDevCapsA(i, &caps, sizeof caps); r != MMSYSERR_NOERROR) {
+            names.inputFailure = r;
+            break;
         }
+        names.inputs.emplace_back(caps.szPname);
     }
-    const UINT outputs = midiOutGetNumDevs();
-    for (UINT i = 0; i < outputs; ++i) {
+    names.outputCount = midiOutGetNumDevs();
+    for (UINT i = 0; i < names.outputCount; ++i) {
         MIDIOUTCAPSA caps{};
-        if (midiOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR) {
-            names.outputs.emplace_back(caps.szPname);
+        if (const MMRESULT r = midiOutGetDevCapsA(i, &caps, sizeof caps); r != MMSYSERR_NOERROR) {
+            names.outputFailure = r;
+            break;
         }
+        names.outputs.emplace_back(caps.szPname);
     }
     return names;
 }

@@ -10,10 +10,14 @@
 
 namespace platform {
 
-// The names of every input and output port, real ones first, as the device lists show them.
+// The names of every input and output port, real ones first, in device order: the one port
+// listing of the dialog's lists, detect, vantro-cli ports and the device watch. A capability
+// query that fails ends its list there, with its winmm code; the count is the system's.
 struct PortNames {
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
+    unsigned inputCount = 0, outputCount = 0;
+    unsigned inputFailure = 0, outputFailure = 0;  // 0: every name was had
     bool operator==(const PortNames&) const = default;
 };
 

@@ -196,7 +196,8 @@ SimArg ParseSimArgument(const std::vector<std::string>& args, std::size_t& i,
         return SimArg::NotMine;
     const std::string name = a.substr(prefix.size());
     const bool count = name == "units" || name == "through";
-    if (name != "flash-in" && name != "flash-out" && !count && !IsSimOption(name))
+    if (name != "flash-in" && name != "flash-out" && name != "share" && !count &&
+        !IsSimOption(name))
         return SimArg::NotMine;
     if (i + 1 >= args.size()) {
         error = a + " needs a value";
@@ -213,6 +214,16 @@ SimArg ParseSimArgument(const std::vector<std::string>& args, std::size_t& i,
         line.flashIn = value;
     } else if (name == "flash-out") {
         line.flashOut = value;
+    } else if (name == "share") {
+        bool* kind = value == "in"         ? &line.sharing.in
+                     : value == "out"      ? &line.sharing.out
+                     : value == "thru-box" ? &line.sharing.thruBox
+                                           : nullptr;
+        if (kind == nullptr) {
+            error = a + " takes in, out or thru-box, not '" + value + "'";
+            return SimArg::Error;
+        }
+        *kind = true;
     } else if (!ApplySimOption(name, value, line.options, error)) {
         error = a + ": " + error;
         return SimArg::Error;

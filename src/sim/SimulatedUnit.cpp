@@ -132,8 +132,21 @@ SimOptions UnitOptions(const SimOptions& options, uint32_t k) {
     return own;
 }
 
+SimulatedPorts& SimulatedPorts::operator=(SimulatedPorts&& other) noexcept {
+    sharedOuts.clear();
+    units.clear();
+    sharedIn.reset();
+    throughs.clear();
+    throughs = std::move(other.throughs);
+    sharedIn = std::move(other.sharedIn);
+    units = std::move(other.units);
+    sharedOuts = std::move(other.sharedOuts);
+    return *this;
+}
+
 SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs,
-                                   const SimOptions* firstUnit) {
+                                   const SimOptions* firstUnit,
+                                   const SimCommandLine::Sharing& sharing) {
     SimulatedPorts ports;
     for (uint32_t k = 0; k < throughs; ++k)
         ports.throughs.push_back(std::make_unique<ThroughPair>("Through " + std::to_string(k + 1)));
@@ -141,6 +154,28 @@ SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, ui
         const SimOptions own =
             UnitOptions(k == 0 && firstUnit != nullptr ? *firstUnit : options, k);
         ports.units.push_back(std::make_unique<InProcessUnit>(own, UnitPortName(k)));
+    }
+    if (ports.units.empty())
+        return ports;
+    InProcessUnit& first = *ports.units[0];
+    if (sharing.in) {
+        ports.sharedIn = std::make_unique<platform::VirtualInputPort>("Unit 1 thru");
+        first.AlsoReplyOn(*ports.sharedIn);
+    }
+    if (sharing.out) {
+        ports.sharedOuts.push_back(std::make_unique<platform::VirtualOutputPort>(
+            "Unit 1 second OUT",
+            [&first](const uint8_t* bytes, std::size_t n) { first.Unit().OnRequest(bytes, n); }));
+    }
+    if (sharing.thruBox) {
+        std::vector<InProcessUnit*> fed;
+        for (const auto& u : ports.units)
+            fed.push_back(u.get());
+        ports.sharedOuts.push_back(std::make_unique<platform::VirtualOutputPort>(
+            "Thru box", [fed](const uint8_t* bytes, std::size_t n) {
+                for (InProcessUnit* u : fed)
+                    u->Unit().OnRequest(bytes, n);
+            }));
     }
     return ports;
 }

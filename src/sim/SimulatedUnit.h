@@ -87,12 +87,17 @@ class InProcessUnit {
     // Whether the host has either of the unit's ports open.
     bool PortsOpen() const { return toHost_.IsOpen() || fromHost_.IsOpen(); }
     SimulatedUnit& Unit() { return unit_; }
+    // Its replies also come in on port from now on, as through a thru routed from its OUT;
+    // port must outlive the unit. Called before the first request.
+    void AlsoReplyOn(platform::VirtualInputPort& port) { wire_.copy = &port; }
 
   private:
     struct Wire : UnitWire {
         explicit Wire(platform::VirtualInputPort& p) : port(p) {}
         void SendSysEx(const uint8_t* bytes, std::size_t length) override {
             port.SendSysEx(bytes, length);
+            if (copy)
+                copy->SendSysEx(bytes, length);
         }
         void SendInvalidShort() override { port.SendInvalidShort(0x42); }
         void Unplug() override {
@@ -102,6 +107,7 @@ class InProcessUnit {
         }
         platform::VirtualInputPort& port;
         platform::VirtualOutputPort* requests = nullptr;
+        platform::VirtualInputPort* copy = nullptr;
     };
 
     // Order matters: the request port goes first, the reply port last.
@@ -125,16 +131,26 @@ class ThroughPair {
 
 // The simulated units and Through pairs a command line asks for, Through pairs listed first:
 // unit k (from 0) is kUnitPortName followed by " k+1" after the first, and reports a firmware
-// minor version k higher than the options give, so that each can be told apart.
+// minor version k higher than the options give, so that each can be told apart. The ports of
+// a sharing come after the units' (see SimCommandLine::Sharing).
 struct SimulatedPorts {
+    SimulatedPorts() = default;
+    SimulatedPorts(SimulatedPorts&&) = default;
+    // The old ports go in the destructor's order: a unit never sends to a port that is gone.
+    SimulatedPorts& operator=(SimulatedPorts&& other) noexcept;
+    ~SimulatedPorts() = default;
+
     std::vector<std::unique_ptr<ThroughPair>> throughs;
+    std::unique_ptr<platform::VirtualInputPort> sharedIn;  // the units send to it: goes after them
     std::vector<std::unique_ptr<InProcessUnit>> units;
+    std::vector<std::unique_ptr<platform::VirtualOutputPort>> sharedOuts;  // go before the units
 };
 std::string UnitPortName(uint32_t k, const std::string& base = kUnitPortName);
 // The options of unit k: its firmware minor version k higher.
 SimOptions UnitOptions(const SimOptions& options, uint32_t k);
-// firstUnit, when given, sets up the first unit instead of options.
+// firstUnit, when given, sets up the first unit instead of options. A sharing needs a unit.
 SimulatedPorts StartSimulatedPorts(const SimOptions& options, uint32_t units, uint32_t throughs,
-                                   const SimOptions* firstUnit = nullptr);
+                                   const SimOptions* firstUnit = nullptr,
+                                   const SimCommandLine::Sharing& sharing = {});
 
 }  // namespace vantro::sim

@@ -59,6 +59,13 @@ struct SimCommandLine {
     bool lateGiven = false;         // late-ms was given
     uint32_t units = 1;             // units N (1..16): each with its own ports, versions, flash
     uint32_t throughs = 0;          // through N (0..16): port pairs that echo what they are sent
+    // share KIND (repeatable): routings in which units share ports. in: the first unit's
+    // replies also come in on a second IN port (a Through or a DAW's thru routed from it);
+    // out: a second OUT port feeds the first unit too; thru-box: one more OUT port feeds every
+    // unit at once, as a Thru box does.
+    struct Sharing {
+        bool in = false, out = false, thruBox = false;
+    } sharing;
 };
 
 enum class SimArg { Consumed, NotMine, Error };

@@ -73,9 +73,9 @@ Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLi
                 return Parsed::Error;
         }
     }
-    if (line.throughs > 0) {
-        std::cerr << "vantro-unit-sim: --through is for the in-process ports of vantro-cli and "
-                     "VANTRO (--sim-through)\n";
+    if (line.throughs > 0 || line.sharing.in || line.sharing.out || line.sharing.thruBox) {
+        std::cerr << "vantro-unit-sim: --through and --share are for the in-process ports of "
+                     "vantro-cli and VANTRO (--sim-through, --sim-share)\n";
         return Parsed::Error;
     }
     if (std::string error; !platform::CheckMidiApiSetting(error)) {

@@ -382,10 +382,24 @@ TEST_F(AssistantTest, FindSelectsTheFirstUnitsPairAsAVerifyWouldOrSaysHowToEnter
         a.OnSysCommand(IDM_FIND);
         ASSERT_EQ(Texts().size(), 1u);
         EXPECT_THAT(Texts()[0], ::testing::StartsWith(
-                                    "The VANTRO unit could not be looked for: these MIDI ports "
-                                    "could not be opened (another program may be using them):"
-                                    "\r\nIN 0 \""));
+                                    "The VANTRO unit could not be looked for.\r\n\r\nThese MIDI "
+                                    "ports could not be opened (another program may be using "
+                                    "them):\r\nIN 0 \""));
         EXPECT_THAT(Texts()[0], ::testing::HasSubstr(testutil::ErrorText(MMSYSERR_ALLOCATED)));
+    }
+    {
+        // One unit heard on two IN ports: neither pair is selected, and the box says why.
+        window_.boxes.Clear();
+        sim::SimCommandLine::Sharing heardTwice;
+        heardTwice.in = true;
+        auto ports = sim::StartSimulatedPorts({}, 1, 0, nullptr, heardTwice);
+        Assistant& a = Start();
+        a.SetFindWait(std::chrono::seconds(3));
+        a.OnSysCommand(IDM_FIND);
+        ASSERT_EQ(Texts().size(), 1u);
+        EXPECT_THAT(Texts()[0],
+                    ::testing::StartsWith("VANTRO units answered on pairs that share a port:\r\n"));
+        EXPECT_EQ(window_.status, "");
     }
     window_.boxes.Clear();
     auto ports = sim::StartSimulatedPorts({}, 2, 1);  // Through 1, then two units

@@ -1,4 +1,6 @@
 // vantro-cli detect and --unit auto against simulated units, Through pairs and ports in use.
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -70,7 +72,110 @@ TEST(DetectCli, UnitAutoUsesTheOnePairOrSaysWhyNot) {
     EXPECT_EQ(Cli({"verify", "--unit", "first"}).status, 2);
 }
 
+// A reply slower than the wait (16 bytes back at 10,000 baud take longer than 15 ms) is
+// heard in the next OUT port's wait: no command may credit it to that port.
+TEST(DetectCli, ALateReplyIsNeverCreditedToTheNextOutPort) {
+    const std::vector<std::string> late = {
+        "--simulated-unit", "--sim-units", "3", "--sim-baud", "10000", "--wait-ms", "15"};
+    const auto with = [&](std::vector<std::string> command) {
+        command.insert(command.end(), late.begin(), late.end());
+        return command;
+    };
+    const CliRun d = Cli(with({"detect"}));
+    for (const char* wrong : {"IN 0 / OUT 1", "IN 1 / OUT 2", "IN 2 / OUT 0", "IN 0 / OUT 2",
+                              "IN 1 / OUT 0", "IN 2 / OUT 1"})
+        EXPECT_THAT(d.out, Not(HasSubstr(wrong))) << d.out;
+    const CliRun v = Cli(with({"verify", "--unit", "auto"}));
+    EXPECT_EQ(v.status, 1) << v.out << v.err;
+    EXPECT_THAT(v.out, Not(HasSubstr("ERROR!")));
+    auto ports = vantro::sim::StartSimulatedPorts({}, 0, 0);  // none: the command brings its own
+    const std::string hex = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
+    const CliRun all = Cli(with({"upgrade", "--all", "--no", hex}));
+    EXPECT_EQ(all.status, 1) << all.out << all.err;
+    EXPECT_THAT(all.out, Not(HasSubstr("completed")));
+}
+
+// Pairs that share a port, as a thru routed from a unit's OUT or a second OUT port to it make.
+TEST(DetectCli, PairsThatSharePortsAreAmbiguousWithWhy) {
+    const CliRun r = Cli({"detect", "--sim-units", "2", "--sim-share", "in", "--wait-ms", "3000"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("IN 1 / OUT 1: OK - BL V1.2, FW V3.5"));
+    EXPECT_THAT(r.out, HasSubstr("ambiguous IN 0 / OUT 0: OK - BL V1.2, FW V3.4 (IN \"VANTRO "
+                                 "simulated unit\", OUT \"VANTRO simulated unit\"): OUT 0 is "
+                                 "also answered on IN 2\n"
+                                 "ambiguous IN 2 / OUT 0: OK - BL V1.2, FW V3.4 (IN \"Unit 1 "
+                                 "thru\", OUT \"VANTRO simulated unit\"): OUT 0 is also "
+                                 "answered on IN 0\n"));
+    const CliRun j = Cli({"detect", "--json", "--sim-share", "out", "--wait-ms", "3000"});
+    EXPECT_THAT(j.out, HasSubstr("\"units\": [], \"ambiguous\": [{\"in\": 0, \"out\": 0, "));
+    EXPECT_THAT(j.out, HasSubstr("\"out_name\": \"Unit 1 second OUT\", \"bootloader\": \"1.2\", "
+                                 "\"firmware\": \"3.4\", \"status\": \"OK - BL V1.2, FW V3.4\", "
+                                 "\"why\": \"IN 0 also hears OUT 0\"}]"));
+    const CliRun a = Cli({"reset", "--unit", "auto", "--sim-share", "thru-box", "--sim-units", "2",
+                          "--wait-ms", "3000"});
+    EXPECT_EQ(a.status, 2);
+    EXPECT_THAT(a.err, HasSubstr("pairs that share a port:\n  IN 0 / OUT 0: OK - BL V1.2, FW "
+                                 "V3.4 (IN \"VANTRO simulated unit\", OUT \"VANTRO simulated "
+                                 "unit\"): IN 0 also hears OUT 2\n"));
+    EXPECT_THAT(a.out, Not(HasSubstr("Restart sent")));
+    const CliRun bad = Cli({"detect", "--sim-share", "both"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_THAT(bad.err, HasSubstr("--sim-share takes in, out or thru-box, not 'both'"));
+}
+
 using testutil::FlashHoldsTheFile;
+
+// Each page a run erases, it erases once: two runs on one unit erase them twice.
+bool ErasedByOneRun(vantro::sim::InProcessUnit& unit) {
+    auto erases = unit.Core().Erases();
+    const auto byAddress = [](const auto& a, const auto& b) {
+        return a.wordAddress < b.wordAddress;
+    };
+    std::sort(erases.begin(), erases.end(), byAddress);
+    return !erases.empty() && std::adjacent_find(erases.begin(), erases.end()) == erases.end();
+}
+
+TEST(UpgradeAllCli, NeverTwoRunsOnOneUnitAndNamesWhatItLeftAlone) {
+    const std::string hex = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
+    const std::vector<std::string> all = {"upgrade", "--all", "--no", "--wait-ms", "3000", hex};
+    {
+        // The first unit on IN 0 and IN 3, fed by OUT 0 and OUT 3.
+        auto ports = vantro::sim::StartSimulatedPorts({}, 3, 0, nullptr, {true, true, false});
+        const CliRun r = Cli(all);
+        EXPECT_EQ(r.status, 5) << r.out << r.err;
+        EXPECT_EQ(ports.units[0]->Core().Erases().size(), 0u);
+        for (int k : {1, 2}) {
+            EXPECT_TRUE(ErasedByOneRun(*ports.units[k])) << k;
+            EXPECT_TRUE(FlashHoldsTheFile(ports.units[k]->Core().FlashDump(), hex));
+        }
+        EXPECT_THAT(r.out, HasSubstr("  IN 3 / OUT 0     OK - BL V1.2, FW V3.4    not upgraded: "
+                                     "OUT 0 is also answered on IN 0; IN 3 also hears OUT 3\n"));
+        EXPECT_THAT(r.out, HasSubstr("  IN 2 / OUT 2     OK - BL V1.2, FW V3.6    completed\n"));
+    }
+    {
+        // Two units behind one OUT port: neither is driven through it, nor alone.
+        auto ports = vantro::sim::StartSimulatedPorts({}, 2, 0, nullptr, {false, false, true});
+        const CliRun r = Cli(all);
+        EXPECT_EQ(r.status, 5) << r.out << r.err;
+        for (const auto& unit : ports.units)
+            EXPECT_EQ(unit->Core().Erases().size(), 0u);
+        EXPECT_THAT(r.out, HasSubstr("  IN 1 / OUT 2     OK - BL V1.2, FW V3.5    not upgraded: "
+                                     "IN 1 also hears OUT 1; OUT 2 is also answered on IN 0\n"));
+    }
+    // A port another program holds: the unit found is upgraded, and the command says what it
+    // could not look at.
+    platform::VirtualInputPort busy("busy in");
+    midi::CMIDIInDevice holder;
+    holder.OpenPort(static_cast<mm::UINT>(testutil::FindInput("busy in")));
+    vantro::sim::InProcessUnit unit;
+    const CliRun r = Cli(all);
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_TRUE(ErasedByOneRun(unit));
+    EXPECT_THAT(r.out, HasSubstr("  IN 1 / OUT 0     OK - BL V1.2, FW V3.4    completed\n"
+                                 "Ports not looked at (a unit behind them was not upgraded):\n"
+                                 "  skipped IN 0 \"busy in\": " +
+                                 testutil::ErrorText(mm::MMSYSERR_ALLOCATED) + "\n"));
+}
 
 TEST(UpgradeAllCli, EveryUnitAtOnceEachWithTheFileThenASummary) {
     const std::string hex = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
