@@ -111,7 +111,7 @@ class WinInput final : public RealInput {
 
     unsigned Open(UINT device) {
         MMRESULT r = ::midiInOpen(&handle_, device, reinterpret_cast<DWORD_PTR>(&Callback),
-                                  reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION);
+                                  reinterpret_cast<DWORD_PTR>(calls_.get()), CALLBACK_FUNCTION);
         if (r != MMSYSERR_NOERROR)
             return r;
         opened_ = true;
@@ -142,7 +142,8 @@ class WinInput final : public RealInput {
             worker_.join();
         if (!opened_)
             return;
-        closing_ = true;  // what the reset hands back is not passed on
+        Calls& calls = *calls_;
+        calls.closing = true;  // what the reset hands back is not passed on
         // Hands back every buffer (the worker is gone, nothing re-adds them); a removed
         // device's driver, which refuses the reset, hands back nothing more.
         const bool reset = ::midiInReset(handle_) == MMSYSERR_NOERROR;
@@ -150,18 +151,21 @@ class WinInput final : public RealInput {
         while (reset) {
             uint64_t seen;
             {
-                std::lock_guard lock(mutex_);
-                seen = handedBack_;
+                std::lock_guard lock(calls.mutex);
+                seen = calls.handedBack;
             }
             if (UnprepareAll())
                 break;
-            std::unique_lock lock(mutex_);
-            if (!wake_.wait_until(lock, until, [&] { return handedBack_ != seen; }))
+            std::unique_lock lock(calls.mutex);
+            if (!calls.handed.wait_until(lock, until, [&] { return calls.handedBack != seen; }))
                 break;
         }
         UnprepareAll();
-        if (::midiInClose(handle_) != MMSYSERR_NOERROR)  // closed: no callback after it
-            (void)buffers_.release();                    // the driver may still write into them
+        if (::midiInClose(handle_) != MMSYSERR_NOERROR) {  // closed: no callback after it
+            // The driver may still write into the buffers and call back: both stay.
+            (void)buffers_.release();
+            (void)calls_.release();
+        }
     }
 
   private:
@@ -187,17 +191,18 @@ class WinInput final : public RealInput {
     // On the driver's thread, one call at a time: copies what came and hands it on at once;
     // the buffer goes to the worker, which gives it back to the driver (a callback may not).
     static void CALLBACK Callback(HMIDIIN, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
-        auto* self = reinterpret_cast<WinInput*>(instance);
-        if (self->closing_) {
+        auto* calls = reinterpret_cast<Calls*>(instance);
+        if (calls->closing) {
             if (msg == MIM_LONGDATA || msg == MIM_LONGERROR) {
                 {
-                    std::lock_guard lock(self->mutex_);
-                    ++self->handedBack_;
+                    std::lock_guard lock(calls->mutex);
+                    ++calls->handedBack;
                 }
-                self->wake_.notify_all();
+                calls->handed.notify_all();
             }
             return;
         }
+        WinInput* self = calls->input;
         if (msg == MIM_DATA || msg == MIM_ERROR) {
             Incoming m;
             m.kind = msg == MIM_DATA ? Incoming::Kind::Short : Incoming::Kind::InvalidShort;
@@ -254,11 +259,21 @@ class WinInput final : public RealInput {
     bool opened_ = false;
     std::unique_ptr<Buffers> buffers_ = std::make_unique<Buffers>();
     std::vector<uint8_t> sysex_;  // the driver's thread's
-    std::atomic<bool> closing_{false};
+    // What the callback reaches: the input while it is open, then only the count of buffers
+    // handed back while it closes. Apart from the input, so that a handle that does not close
+    // keeps it for its callbacks.
+    struct Calls {
+        explicit Calls(WinInput* in) : input(in) {}
+        WinInput* input;
+        std::atomic<bool> closing{false};
+        std::mutex mutex;
+        std::condition_variable handed;
+        uint64_t handedBack = 0;
+    };
+    std::unique_ptr<Calls> calls_ = std::make_unique<Calls>(this);
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<MIDIHDR*> returned_;  // for the worker to give back to the driver
-    uint64_t handedBack_ = 0;        // buffers handed back while closing
     bool stop_ = false;
     std::thread worker_;
     std::unique_ptr<PresenceWatch> presence_;
