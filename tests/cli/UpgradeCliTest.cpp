@@ -54,9 +54,12 @@ TEST(UpgradeCli, NoAndNoTerminalAnswerNo) {
 }
 
 TEST(UpgradeCli, FailureReportExitsOne) {
+    testutil::TempFile dump("", "flash.bin");
     const auto r = Upgrade({"--simulated-unit", "--sim-fault", "max-sysex:16", "--poll-interval-ms",
-                            "2", "--poll-count", "5", kExample});
+                            "2", "--poll-count", "5", "--sim-flash-out", dump.Path(), kExample});
     EXPECT_EQ(r.status, 1);
+    // A failed run still leaves the unit's flash dump.
+    EXPECT_EQ(std::filesystem::file_size(dump.Path()), 0x153F0u);
     EXPECT_THAT(r.out, ::testing::StartsWith("VANTRO Update FAILED:\nError: The unit did not send "
                                              "back a block of its flash memory"));
     // What the run waits for before the erase is said while it waits.
