@@ -183,10 +183,14 @@ class Search {
     }  // the inputs close with the search, each before its listener goes
 
   private:
-    bool IsReply(const std::vector<uint8_t>& bytes) const {
-        Versions v;
+    // Whether bytes are a valid identify reply to our request; v gets its versions.
+    bool IsReply(const std::vector<uint8_t>& bytes, Versions& v) const {
         return IsValidReply(request_, bytes.data(), bytes.size()) &&
                DecodeIdentifyReply(bytes.data(), bytes.size(), v);
+    }
+    bool IsReply(const std::vector<uint8_t>& bytes) const {
+        Versions v;
+        return IsReply(bytes, v);
     }
     std::size_t RepliesHeard() {
         return collector_.Count([&](const Heard& h) { return IsReply(h.bytes); });
@@ -301,8 +305,7 @@ class Search {
             Reply r{h.in, {}};
             const bool listening = std::any_of(inputs_.begin(), inputs_.end(),
                                                [&](const auto& in) { return in->number == h.in; });
-            if (sent && listening && IsValidReply(request_, h.bytes.data(), h.bytes.size()) &&
-                DecodeIdentifyReply(h.bytes.data(), h.bytes.size(), r.versions)) {
+            if (sent && listening && IsReply(h.bytes, r.versions)) {
                 replies.push_back(r);
                 lastReply_ = std::max(lastReply_, Clock::now());  // it may have come just now
             }
@@ -363,9 +366,12 @@ std::string FoundUnit::Status() const {
     return VersionStatus(blMajor, blMinor, fwMajor, fwMinor);
 }
 
+std::string FoundUnit::Pair() const {
+    return "IN " + std::to_string(in) + " / OUT " + std::to_string(out);
+}
+
 std::string FoundUnit::Line() const {
-    return "IN " + std::to_string(in) + " / OUT " + std::to_string(out) + ": " + Status() +
-           " (IN \"" + inName + "\", OUT \"" + outName + "\")";
+    return Pair() + ": " + Status() + " (IN \"" + inName + "\", OUT \"" + outName + "\")";
 }
 
 std::string AmbiguousPair::Line() const {

@@ -26,6 +26,8 @@ struct FoundUnit {
 
     // As Verify shows it: "OK - BL V1.2, FW V3.4".
     std::string Status() const;
+    // "IN 2 / OUT 3".
+    std::string Pair() const;
     // "IN 2 / OUT 3: OK - BL V1.2, FW V3.4 (IN "...", OUT "...")".
     std::string Line() const;
 };

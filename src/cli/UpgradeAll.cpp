@@ -29,7 +29,6 @@ struct UnitRun : UpgradeProgress {
         if (blocks > 0)
             done = blocks;  // the run puts 0 back at its end
     }
-    std::string Pair() const;
 
     FoundUnit unit;
     std::ostringstream report;
@@ -38,12 +37,6 @@ struct UnitRun : UpgradeProgress {
     std::atomic<bool> finished{false};
     UpgradeOutcome outcome = UpgradeOutcome::Refused;  // read once the thread has ended
 };
-
-std::string PairOf(const FoundUnit& u);
-
-std::string UnitRun::Pair() const {
-    return PairOf(unit);
-}
 
 const char* ResultText(UpgradeOutcome outcome) {
     switch (outcome) {
@@ -63,8 +56,8 @@ std::string ProgressLine(const UnitRun& r) {
     const int total = r.total, done = std::min(r.done.load(), total);
     const std::string bar = BlocksBar(done, total);
     char line[160];
-    std::snprintf(line, sizeof line, "%s: [%s] %d/%d blocks%s", r.Pair().c_str(), bar.c_str(), done,
-                  total, r.finished ? " - done" : "");
+    std::snprintf(line, sizeof line, "%s: [%s] %d/%d blocks%s", r.unit.Pair().c_str(), bar.c_str(),
+                  done, total, r.finished ? " - done" : "");
     return line;
 }
 
@@ -96,10 +89,6 @@ void ShowProgress(std::vector<std::unique_ptr<UnitRun>>& runs, std::mutex& m,
     }
 }
 
-std::string PairOf(const FoundUnit& u) {
-    return "IN " + std::to_string(u.in) + " / OUT " + std::to_string(u.out);
-}
-
 // The table, then the ports that were not looked at.
 void PrintSummary(const std::vector<std::unique_ptr<UnitRun>>& runs, const DetectResult& found,
                   std::ostream& out) {
@@ -112,9 +101,9 @@ void PrintSummary(const std::vector<std::unique_ptr<UnitRun>>& runs, const Detec
     };
     row("pair", "versions before", "result");
     for (const auto& r : runs)
-        row(PairOf(r->unit), r->unit.Status(), ResultText(r->outcome));
+        row(r->unit.Pair(), r->unit.Status(), ResultText(r->outcome));
     for (const AmbiguousPair& a : found.ambiguous)
-        row(PairOf(a.pair), a.pair.Status(), "not upgraded: " + a.why);
+        row(a.pair.Pair(), a.pair.Status(), "not upgraded: " + a.why);
     if (!found.ambiguous.empty())
         out << kAmbiguousHint << '\n';
     if (!found.skipped.empty()) {
@@ -176,8 +165,8 @@ int UpgradeAllUnits(const AllUnitsOptions& options, std::ostream& out, std::ostr
     }  // every run's thread joined
     int status = kExitOk;
     for (const auto& r : runs) {
-        out << "== " << r->Pair() << " (IN \"" << r->unit.inName << "\", OUT \"" << r->unit.outName
-            << "\") ==\n"
+        out << "== " << r->unit.Pair() << " (IN \"" << r->unit.inName << "\", OUT \""
+            << r->unit.outName << "\") ==\n"
             << r->report.str();
         if (r->outcome == UpgradeOutcome::PortError)
             status = kExitPortError;

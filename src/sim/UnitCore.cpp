@@ -248,10 +248,12 @@ bool UnitCore::LoadFlash(const std::vector<uint8_t>& dump, std::string& error) {
     return true;
 }
 
-bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
-    // Only a regular file of exactly the dump's size, and exactly that many bytes of it: a
-    // directory, a FIFO or /dev/zero gets its reason, never a hang or a read without end.
-    std::vector<uint8_t> dump(kDumpSize);
+namespace {
+
+// Reads exactly the dump's bytes of a regular file of exactly that size: a directory, a FIFO or
+// /dev/zero gets its reason, never a hang or a read without end.
+bool ReadDumpFile(const std::string& path, std::vector<uint8_t>& dump, std::string& error) {
+    constexpr std::size_t kDumpSize = UnitCore::kDumpSize;
 #if defined(_WIN32)
     const std::filesystem::path name = platform::PathFromUtf8(path);
     std::error_code ec;
@@ -307,7 +309,14 @@ bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
         got += static_cast<std::size_t>(n);
     }
 #endif
-    return LoadFlash(dump, error);
+    return true;
+}
+
+}  // namespace
+
+bool UnitCore::LoadFlashFile(const std::string& path, std::string& error) {
+    std::vector<uint8_t> dump(kDumpSize);
+    return ReadDumpFile(path, dump, error) && LoadFlash(dump, error);
 }
 
 bool UnitCore::SaveFlashFile(const std::string& path, std::string& error) const {
