@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unit.reply.assign(data + 1, data + size);
 
     // One attempt, and a short wait for a reply that never comes (an empty one).
-    const LinkTimings timings{std::chrono::milliseconds(1), 5, 1, true, {}};
+    const LinkTimings timings{std::chrono::milliseconds(1), 5, 1, true, {}, {}, true};
     MidiPortPair pair(nullptr, timings);
     pair.OpenPorts(midiInGetNumDevs() - 1, midiOutGetNumDevs() - 1);
 

@@ -10,6 +10,11 @@ using namespace mm;  // the winmm-shaped MIDI seam
 
 namespace vantro {
 
+namespace {
+// How often a wait lets a window paint.
+constexpr auto kIdleSlice = std::chrono::milliseconds(10);
+}  // namespace
+
 ReplyBufferType ReplyBuffer;
 
 void ReplyBufferType::Clear() {
@@ -93,7 +98,7 @@ void MyReceiver::OnShortMessageError(uint32_t, uint32_t) {
 }
 
 MidiPortPair::MidiPortPair(MessageSeam* messages, LinkTimings timings, LinkTrace* trace)
-    : messages_(messages), timings_(timings), trace_(trace) {
+    : messages_(messages), timings_(timings), trace_(trace), pace_(timings.pace) {
     // A port that fails ends the wait for a reply at once.
     input_.SetFailureListener([this] { Capture().Interrupt(); });
     output_.SetFailureListener([this] { Capture().Interrupt(); });
@@ -142,7 +147,52 @@ void MidiPortPair::Send(const uint8_t* bytes, std::size_t length) {
     if (trace_ != nullptr) {
         trace_->Sent(bytes, length);
     }
+    if (pace_.Splits(length)) {
+        SendPaced(bytes, length);
+        return;
+    }
     output_.SendSysEx(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(length));
+}
+
+void MidiPortPair::SendPaced(const uint8_t* bytes, std::size_t length) {
+    using Clock = std::chrono::steady_clock;
+    // Each piece its own buffer to the driver: they leave in order as one message.
+    auto due = Clock::now();
+    const auto slack = pace_.byteTime * static_cast<int64_t>(pace_.piece) / 2;
+    for (std::size_t offset = 0; offset < length;) {
+        const std::size_t n = std::min(pace_.piece, length - offset);
+        if (offset != 0) {
+            WaitUntil(due);
+            ThrowIfPortFailed();
+            // Woken late, the pieces catch up, but never bunch: more than half a piece behind,
+            // the schedule starts again from now.
+            const auto now = Clock::now();
+            if (now - due > slack)
+                due = now;
+        }
+        output_.SendSysEx(reinterpret_cast<const char*>(bytes + offset), static_cast<uint32_t>(n));
+        due += pace_.byteTime * static_cast<int64_t>(n) + pace_.gap;
+        offset += n;
+    }
+}
+
+void MidiPortPair::WaitUntil(std::chrono::steady_clock::time_point until) {
+    const std::function<bool()> failed = [this] { return PortFailed(); };
+    while (std::chrono::steady_clock::now() < until && !failed()) {
+        if (!timings_.idle) {
+            Capture().Pause(until, failed);
+            return;
+        }
+        Capture().Pause(std::min(until, std::chrono::steady_clock::now() + kIdleSlice), failed);
+        timings_.idle();
+    }
+}
+
+void MidiPortPair::LongRequestLost(std::size_t length) {
+    if (timings_.pacedRetry && !pace_.On() && Pace::Wire().Splits(length)) {
+        pace_ = Pace::Wire();
+        pacedAfterLoss_ = true;
+    }
 }
 
 void ArmForReply(MidiPortPair& pair) {
@@ -161,7 +211,6 @@ std::chrono::milliseconds AttemptWait(const LinkTimings& t) {
 
 uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
     using Clock = std::chrono::steady_clock;
-    constexpr auto kIdleSlice = std::chrono::milliseconds(10);
     const LinkTimings& t = pair.Timings();
     ReplyBufferType& capture = pair.Capture();
     bool filled = false;
@@ -232,6 +281,7 @@ bool Transact(MidiPortPair& pair, const uint8_t* request, std::size_t n, uint8_t
             length = got;
             return true;
         }
+        pair.LongRequestLost(n);
     }
     return false;
 }

@@ -46,6 +46,25 @@ class ReplyBufferType {
 
 extern ReplyBufferType ReplyBuffer;
 
+// How a long message leaves: in pieces of `piece` bytes, each released no earlier than the wire
+// time of the bytes before it plus `gap`, so that an interface without flow control never has
+// to hold more than a piece. piece 0: whole, at once.
+struct Pace {
+    // 5-pin MIDI: 31,250 baud, 10 bits a byte.
+    static constexpr std::chrono::microseconds kByteTime{320};
+
+    std::size_t piece = 0;
+    std::chrono::milliseconds gap{0};
+    std::chrono::microseconds byteTime = kByteTime;  // shorter only in tests
+
+    // The wire's own rate: nothing is slower than the wire itself.
+    static constexpr Pace Wire() { return Pace{32, std::chrono::milliseconds(0), kByteTime}; }
+    bool On() const { return piece != 0; }
+    // Whether a message of `length` bytes leaves in more than one piece.
+    bool Splits(std::size_t length) const { return On() && length > piece; }
+    bool operator==(const Pace&) const = default;
+};
+
 // How long an exchange waits. The defaults are the unit's: 200 polls of 50 ms per attempt,
 // three attempts. wakeOnArrival ends a poll as soon as a reply lands instead of at the next
 // tick; the total bound stays the same.
@@ -56,6 +75,11 @@ struct LinkTimings {
     bool wakeOnArrival = true;
     // Called about every 10 ms while a reply is awaited, so a window can keep painting.
     std::function<void()> idle;
+    // How long messages leave from the start.
+    Pace pace;
+    // With pace off: once a long request gets no valid answer, it and every later long
+    // request of the pair leave at the wire's rate.
+    bool pacedRetry = true;
 };
 
 // Sees every SysEx message sent to or received from the unit (received ones on the MIDI
@@ -117,8 +141,16 @@ class MidiPortPair {
     // Shows what the callback thread has raised since the last call.
     void ShowPendingNotices();
 
-    // Sends one message and records it in the trace.
+    // Sends one message, in pieces when the pair paces messages of its length, and records it
+    // in the trace. Returns once the last piece has been handed on.
     void Send(const uint8_t* bytes, std::size_t length);
+
+    // A long request of `length` bytes got no valid answer: with the paced retry on, long
+    // messages leave at the wire's rate from now on.
+    void LongRequestLost(std::size_t length);
+    // Whether that has happened since the pair was made.
+    bool PacedAfterLoss() const { return pacedAfterLoss_; }
+    const Pace& CurrentPace() const { return pace_; }
 
     // Throws the port error of a port whose device has failed since it opened.
     void ThrowIfPortFailed() const;
@@ -129,9 +161,15 @@ class MidiPortPair {
     const LinkTimings& Timings() const { return timings_; }
 
   private:
+    void SendPaced(const uint8_t* bytes, std::size_t length);
+    // Waits until the time comes, keeping a window painting; ends early on a port failure.
+    void WaitUntil(std::chrono::steady_clock::time_point until);
+
     MessageSeam* messages_;
     LinkTimings timings_;
     LinkTrace* trace_;
+    Pace pace_;
+    bool pacedAfterLoss_ = false;
     PendingNotices notices_;
     std::unique_ptr<ReplyBufferType> ownCapture_;
     // Declared before the ports so that it is deleted after the input port has closed.

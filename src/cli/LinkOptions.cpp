@@ -54,6 +54,33 @@ const NumericOption* FindNumericOption(const std::string& name) {
     return nullptr;
 }
 
+// --pace wire|C:G|off.
+bool ParsePace(const std::string& text, Pace& pace, std::string& error) {
+    constexpr unsigned kMaxPiece = 528;  // the longest request: one piece is no pacing
+    constexpr unsigned kMaxGapMs = 1000;
+    if (text == "wire") {
+        pace = Pace::Wire();
+        return true;
+    }
+    if (text == "off") {
+        pace = Pace{};
+        return true;
+    }
+    const auto colon = text.find(':');
+    unsigned piece = 0, gap = 0;
+    if (colon == std::string::npos || !ParseUnsigned(text.substr(0, colon), piece) ||
+        !ParseUnsigned(text.substr(colon + 1), gap) || piece < 1 || piece > kMaxPiece ||
+        gap > kMaxGapMs) {
+        error =
+            "--pace takes wire, off, or C:G with C bytes a piece from 1 to 528 and G ms "
+            "between pieces from 0 to 1000, not '" +
+            text + "'";
+        return false;
+    }
+    pace = Pace{piece, std::chrono::milliseconds(gap), Pace::kByteTime};
+    return true;
+}
+
 }  // namespace
 
 const char* LinkOptionsHelp() {
@@ -102,6 +129,11 @@ const char* LinkOptionsHelp() {
            "  --poll-count N        polls per attempt (1..10000, default 200)\n"
            "  --attempts N          attempts per command (1..100, default 3)\n"
            "  --tick-polling        look for a reply only at each poll tick, not on arrival\n"
+           "  --pace wire|C:G|off   how long messages leave: wire, in pieces of 32 bytes at\n"
+           "                        the wire's own rate; C:G, pieces of C bytes (1..528), each\n"
+           "                        after the wire time of the bytes before it and G ms more\n"
+           "                        (0..1000); off, whole. Default: whole, and at the wire's\n"
+           "                        rate once a long message has been lost\n"
            "  --wait-ms N           how long each OUT port waits for a unit to answer when the\n"
            "                        ports are looked for (10..10000, default 300): detect,\n"
            "                        --unit auto, upgrade --all\n";
@@ -151,6 +183,10 @@ OptionResult ParseLinkOption(const std::vector<std::string>& args, std::size_t& 
             return OptionResult::Error;
     } else if (a == "--tick-polling") {
         options.timings.wakeOnArrival = false;
+    } else if (a == "--pace") {
+        if (!value(v) || !ParsePace(v, options.timings.pace, error))
+            return OptionResult::Error;
+        options.timings.pacedRetry = false;  // the user has chosen
     } else if (const NumericOption* o = FindNumericOption(a)) {
         if (!number(n, o->min, o->max))
             return OptionResult::Error;

@@ -124,6 +124,7 @@ UpgradeOptions CliUpgradeOptions(bool readBack, bool linkCheck, const LinkTiming
     o.linkCheck = linkCheck;
     o.uncheckedLink = UncheckedLink::Refuse;
     o.uncheckedHint = kUncheckedHint;
+    o.pacedHint = kPacedHint;
     return o;
 }
 

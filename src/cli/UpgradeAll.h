@@ -27,6 +27,11 @@ inline constexpr const char* kUncheckedHint =
     "messages on their way to the computer is then found only at the first write, after the "
     "erase.";
 
+// After the report's note that long messages were paced because the link lost them.
+inline constexpr const char* kPacedHint =
+    "Next time, run with --pace wire: long messages then leave paced from the start, which "
+    "saves the wait for the lost attempt.";
+
 // Upgrade options as vantro-cli gives them: the link check refused, never asked.
 UpgradeOptions CliUpgradeOptions(bool readBack, bool linkCheck, const LinkTimings& timings,
                                  LinkTrace* trace);

@@ -45,10 +45,9 @@ struct CountFaultKind {
 };
 
 constexpr CountFaultKind kCountFaults[] = {
-    {"cut-after", &SimOptions::cutAfter, 0},
-    {"unplug-after", &SimOptions::unplugAfter, 0},
-    {"max-sysex", &SimOptions::maxSysEx, 1},
-    {"max-sysex-to-unit", &SimOptions::maxSysExToUnit, 1},
+    {"cut-after", &SimOptions::cutAfter, 0}, {"unplug-after", &SimOptions::unplugAfter, 0},
+    {"max-sysex", &SimOptions::maxSysEx, 1}, {"max-sysex-to-unit", &SimOptions::maxSysExToUnit, 1},
+    {"fifo", &SimOptions::fifo, 1},
 };
 
 const CountFaultKind* CountFault(const std::string& value) {
@@ -108,7 +107,7 @@ bool ApplyFault(const std::string& value, SimOptions& options, std::string& erro
         error =
             "fault must be KIND:RATE with KIND one of drop, corrupt, wrong-echo, late, "
             "silent-verify, ff-as-00, short-noise, or cut-after:K, unplug-after:K, "
-            "max-sysex:N, max-sysex-to-unit:N, or no-readback";
+            "max-sysex:N, max-sysex-to-unit:N, fifo:N, or no-readback";
         return false;
     }
     const std::string rateText = value.substr(colon + 1);

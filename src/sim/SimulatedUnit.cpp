@@ -1,5 +1,7 @@
 #include "sim/SimulatedUnit.h"
 
+#include <algorithm>
+
 namespace vantro::sim {
 
 SimulatedUnit::SimulatedUnit(const SimOptions& options, UnitWire& wire)
@@ -42,14 +44,55 @@ bool SimulatedUnit::LinkCarries(std::size_t length, bool toUnit) const {
 void SimulatedUnit::OnRequest(const uint8_t* bytes, std::size_t length) {
     {
         std::lock_guard lock(mutex_);
-        if (stop_ || !LinkCarries(length, true)) {
+        if (stop_) {
             return;
         }
-        // The request is whole once its last byte has crossed the wire.
-        inFree_ = std::max(Clock::now(), inFree_) + WireTime(length);
-        Schedule(Event{inFree_, 0, Event::Kind::Request, {bytes, bytes + length}});
+        const std::size_t kept = CableKeeps(length);
+        // A request is whole once its last byte has crossed the wire.
+        inFree_ = std::max(Clock::now(), inFree_) + WireTime(kept);
+        Join(bytes, kept);
     }
     wake_.notify_all();
+}
+
+std::size_t SimulatedUnit::CableKeeps(std::size_t length) {
+    if (!options_.fifo) {
+        return length;
+    }
+    // The cable's side of the wire runs at 31,250 baud whatever the unit models.
+    constexpr double kByteSeconds = 10.0 / 31250;
+    const auto now = Clock::now();
+    const double drained = std::chrono::duration<double>(now - cableSeen_).count() / kByteSeconds;
+    cableSeen_ = now;
+    cableBytes_ = std::max(0.0, cableBytes_ - drained);
+    const double room = std::max(0.0, static_cast<double>(*options_.fifo) - cableBytes_);
+    const auto kept = std::min(length, static_cast<std::size_t>(room + 1e-6));
+    cableBytes_ += static_cast<double>(kept);
+    return kept;
+}
+
+void SimulatedUnit::Join(const uint8_t* bytes, std::size_t length) {
+    // A request is bounded: what runs on without an F7 is no request of ours.
+    constexpr std::size_t kLongest = 4096;
+    for (std::size_t i = 0; i < length; ++i) {
+        const uint8_t b = bytes[i];
+        if (b == 0xF0) {
+            joining_.assign(1, b);
+            inSysEx_ = true;
+            continue;
+        }
+        if (!inSysEx_) {
+            continue;
+        }
+        joining_.push_back(b);
+        if (b == 0xF7 || joining_.size() > kLongest) {
+            inSysEx_ = false;
+            if (b == 0xF7 && LinkCarries(joining_.size(), true)) {
+                Schedule(Event{inFree_, 0, Event::Kind::Request, std::move(joining_)});
+            }
+            joining_.clear();
+        }
+    }
 }
 
 void SimulatedUnit::Process(const Event& e) {

@@ -41,7 +41,8 @@ class SimulatedUnit {
     // Ends the unit's thread; requests after it are ignored. The destructor does it too.
     void Stop();
 
-    // A request as it starts to arrive; returns at once.
+    // Bytes from the host as they start to arrive: a whole request, or a piece of one (the
+    // unit joins a request's pieces up to its F7). Returns at once.
     void OnRequest(const uint8_t* bytes, std::size_t length);
 
     UnitCore& Core() { return core_; }
@@ -61,6 +62,10 @@ class SimulatedUnit {
     };
 
     void Schedule(Event e);  // with mutex_ held
+    // What a cable without flow control keeps of bytes arriving now (fifo:N); with mutex_ held.
+    std::size_t CableKeeps(std::size_t length);
+    // Takes kept bytes into the request being joined; with mutex_ held.
+    void Join(const uint8_t* bytes, std::size_t length);
     // Whether the link carries a message of length bytes, towards the unit or from it.
     bool LinkCarries(std::size_t length, bool toUnit) const;
     void Run();
@@ -74,6 +79,10 @@ class SimulatedUnit {
     std::priority_queue<Event, std::vector<Event>, std::greater<>> events_;
     uint64_t order_ = 0;
     Clock::time_point inFree_{};
+    std::vector<uint8_t> joining_;  // the request whose F7 has not come yet
+    bool inSysEx_ = false;
+    double cableBytes_ = 0;  // held by the cable (fifo:N) when last looked at
+    Clock::time_point cableSeen_{};
     Clock::time_point outFree_{};
     bool stop_ = false;
     std::thread thread_;

@@ -41,6 +41,9 @@ struct SimOptions {
     std::optional<uint32_t> maxSysEx;
     // max-sysex-to-unit:N: the same on the way to the unit only.
     std::optional<uint32_t> maxSysExToUnit;
+    // fifo:N: the link towards the unit holds N bytes and drains at the wire's rate; bytes that
+    // arrive while it is full are lost, as on a cable without flow control.
+    std::optional<uint32_t> fifo;
     // no-readback: a bootloader that cannot read its flash answers a read with another code.
     bool noReadBack = false;
 };

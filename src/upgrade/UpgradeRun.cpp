@@ -22,7 +22,7 @@ namespace vantro {
 namespace {
 
 std::string AtAddress(const char* format, int32_t address) {
-    char text[128];
+    char text[256];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(address));
     return text;
 }
@@ -35,6 +35,7 @@ std::string AtAddressCount(const char* format, int32_t address, int count) {
 
 struct Tally {
     std::vector<std::string> lines;
+    std::vector<std::string> notes;  // what the run did by itself to get through
     int32_t errors = 0;
     int32_t warnings = 0;
 };
@@ -168,6 +169,20 @@ void FirstWriteFailed(LinkCheck check, Tally& tally) {
                   kTryAnotherLink);
 }
 
+// Tells once from which block on long messages were paced because the link lost them.
+void NotePacing(const MidiPortPair& pair, int32_t b, const UpgradeOptions& options, Tally& tally) {
+    if (!pair.PacedAfterLoss() || !tally.notes.empty()) {
+        return;
+    }
+    tally.notes.push_back(AtAddress(
+        "Note: The unit did not answer a long message, as when the MIDI interface or cable loses "
+        "long System Exclusive messages, so from the block at address [%x] on they were sent in "
+        "pieces at the wire's own rate.",
+        b));
+    if (!options.pacedHint.empty())
+        tally.notes.push_back(options.pacedHint);
+}
+
 // Erases and writes the plan; the first error ends it.
 void Program(MidiPortPair& pair, UpgradeProgress& progress, MessageSeam& messages,
              const FirmwareImage& image, const ProgrammingPlan& plan, const UpgradeOptions& options,
@@ -190,7 +205,9 @@ void Program(MidiPortPair& pair, UpgradeProgress& progress, MessageSeam& message
             ++position;
             const int32_t valid = FillBlock(image, segment, k, block);
             const int32_t b = segment.start + kBlockSize * k;
-            if (!WriteBlock(pair, block, static_cast<uint32_t>(b) >> 1)) {
+            const bool written = WriteBlock(pair, block, static_cast<uint32_t>(b) >> 1);
+            NotePacing(pair, b, options, tally);
+            if (!written) {
                 ++tally.errors;
                 tally.lines.push_back(
                     AtAddress("Error: Failed writing to flash memory at adress [%x]", b));
@@ -206,21 +223,26 @@ void Program(MidiPortPair& pair, UpgradeProgress& progress, MessageSeam& message
 }
 
 void Report(MidiPortPair& pair, MessageSeam& messages, const Tally& tally, bool failed) {
+    std::string notes;
+    for (const auto& line : tally.notes)
+        notes += line + "\r\n";
     if (failed) {
         std::string text = "VANTRO Update FAILED:\r\n";
         for (const auto& line : tally.lines)
             text += line + "\r\n";
-        messages.Show(text, MessageButtons::Ok);
+        messages.Show(text + notes, MessageButtons::Ok);
         return;
     }
     std::string text;
-    if (tally.warnings == 0) {
+    if (tally.warnings == 0 && notes.empty()) {
         text = "VANTRO Update is completed and OK!\r\nRestart VANTRO?";
+    } else if (tally.warnings == 0) {
+        text = "VANTRO Update is completed and OK!\r\n\r\n" + notes + "\r\nRestart VANTRO?";
     } else {
         text = "VANTRO Update is completed and OK!\r\n\r\nA few warnings were detected:\r\n";
         for (const auto& line : tally.lines)
             text += line + "\r\n";
-        text += "\r\nRestart VANTRO?";
+        text += notes + "\r\nRestart VANTRO?";
     }
     if (messages.Show(text, MessageButtons::YesNo) == MessageAnswer::Yes) {
         SendRestart(pair);

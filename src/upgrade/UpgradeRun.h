@@ -55,6 +55,9 @@ struct UpgradeOptions {
     // With UncheckedLink::Refuse: a last line of the failure report, how to go on without the
     // check.
     std::string uncheckedHint;
+    // After the report's note that long messages were paced because the link lost them: how
+    // to pace them from the start next time.
+    std::string pacedHint;
 };
 
 // How a run ended, for callers that report it (the CLI's exit status).

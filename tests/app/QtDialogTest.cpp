@@ -43,8 +43,8 @@ using ::testing::IsEmpty;
 const std::string kExample = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
 // Attempts of 50 ms for a unit that is meant to stay silent; of 5 s otherwise, so that a
 // loaded machine adds no retry to the counts.
-const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}};
-const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}};
+const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}, {}, true};
+const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}, {}, true};
 
 // Waits (processing events) until f holds or the bound passes.
 template <typename F>
@@ -229,7 +229,7 @@ TEST_F(QtDialogTest, InputDuringARunIsNotActedOnButTheWindowPaints) {
     sim::InProcessUnit unit(o);
     auto dlg = Open();
     // A write request takes 169 ms on this wire: attempts of 400 ms.
-    dlg->SetLinkTimings(LinkTimings{std::chrono::milliseconds(10), 40, 3, true, {}});
+    dlg->SetLinkTimings(LinkTimings{std::chrono::milliseconds(10), 40, 3, true, {}, {}, true});
     Click(*dlg, IDC_VERIFY);
     ASSERT_EQ(Edit(*dlg, IDC_STATUS)->text(), "OK - BL V1.2, FW V3.4");
     Click(*dlg, IDC_BROWSE);

@@ -32,7 +32,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 const std::string kExample = std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
-const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}};
+const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}, {}, true};
 
 std::string Text(HWND dialog, int id) {
     char text[1024] = {};

@@ -34,8 +34,8 @@ const std::string kGone =
     "stopped.";
 // Attempts of 50 ms for a unit that is meant to stay silent; of 5 s otherwise, so that a
 // loaded machine adds no retry to the counts.
-const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}};
-const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}};
+const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}, {}, true};
+const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}, {}, true};
 
 // The dialog as the assistant sees it: what it was last told to show, and a log of the rest.
 class FakeWindow : public DialogWindow {

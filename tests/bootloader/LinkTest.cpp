@@ -74,10 +74,11 @@ class ScriptedUnit {
     platform::VirtualOutputPort fromHost_;
 };
 
+// Without the paced retry, which has tests of its own: these runs are about other faults.
 // Attempts of 50 ms where silence is waited for; of 5 s where request counts are asserted,
 // so that a loaded machine adds no retry.
-const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}};
-const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}};
+const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}, {}, false};
+const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}, {}, false};
 
 TEST(LinkTimings, DefaultsAreTheUnits) {
     const LinkTimings t;
@@ -246,7 +247,8 @@ TEST_F(LinkTest, InvalidShortMessageIsShownByTheWaitingThread) {
 
 TEST_F(LinkTest, TickPollingFindsTheReplyToo) {
     ScriptedUnit unit([](const Bytes&, int) { return ReplyFrame(0x04, {}); });
-    MidiPortPair pair(&messages_, LinkTimings{std::chrono::milliseconds(1), 5000, 3, false, {}});
+    MidiPortPair pair(&messages_,
+                      LinkTimings{std::chrono::milliseconds(1), 5000, 3, false, {}, {}, true});
     Open(pair);
     EXPECT_TRUE(ErasePages(pair, 1, 0x1400));
     EXPECT_EQ(unit.Requests(), 1);
@@ -270,6 +272,84 @@ TEST_F(LinkTest, PairClosesBothPortsOnEveryWayOut) {
     } catch (const midi::CMIDIOutException&) {
     }
     EXPECT_FALSE(unit.AnyOpen());
+}
+
+// Pieces of every size leave as their own buffers, in order, and join back to the message; at
+// the wire's rate none leaves before the wire time of the bytes ahead of it.
+TEST_F(LinkTest, PacedMessageLeavesInOrderedPiecesThatJoinBack) {
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::vector<Clock::time_point> arrivals;
+    ScriptedUnit unit([&](const Bytes&, int) -> std::optional<Bytes> {
+        std::lock_guard lock(mutex);
+        arrivals.push_back(Clock::now());
+        return std::nullopt;
+    });
+    Bytes message(kWriteRequest);
+    for (std::size_t i = 0; i < message.size(); ++i)
+        message[i] = static_cast<uint8_t>(i * 7 % 128);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    std::size_t seen = 0;
+    for (std::size_t piece = 1; piece <= kWriteRequest; ++piece) {
+        LinkTimings t = kFast;
+        t.pace = Pace{piece, std::chrono::milliseconds(0), std::chrono::microseconds(0)};
+        MidiPortPair pair(&messages_, t);
+        Open(pair);
+        pair.Send(message.data(), message.size());
+        pair.Output().WaitUntilSent();
+        const auto got = unit.RequestList();
+        ASSERT_EQ(got.size() - seen, (kWriteRequest + piece - 1) / piece) << piece;
+        Bytes joined;
+        for (std::size_t k = seen; k < got.size(); ++k) {
+            ASSERT_EQ(got[k].size(), std::min(piece, kWriteRequest - (k - seen) * piece)) << piece;
+            joined.insert(joined.end(), got[k].begin(), got[k].end());
+        }
+        ASSERT_EQ(joined, message) << piece;
+        seen = got.size();
+    }
+    LinkTimings t = kFast;
+    t.pace = Pace::Wire();
+    MidiPortPair pair(&messages_, t);
+    Open(pair);
+    {
+        std::lock_guard lock(mutex);
+        arrivals.clear();
+    }
+    const auto start = Clock::now();
+    pair.Send(message.data(), message.size());
+    pair.Output().WaitUntilSent();
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(arrivals.size(), 17u);
+    for (std::size_t k = 0; k < arrivals.size(); ++k)
+        EXPECT_GE(arrivals[k] - start, Pace::kByteTime * 32 * static_cast<int64_t>(k)) << k;
+}
+
+// A link that loses whole long messages but carries them in pieces: the lost write is sent
+// again at the wire's rate, and so is every later one; with the retry off it stays lost.
+TEST_F(LinkTest, LostLongRequestIsRetriedPaced) {
+    ScriptedUnit unit([](const Bytes& piece, int) -> std::optional<Bytes> {
+        if (piece.back() != 0xF7 || piece.size() > Pace::Wire().piece)
+            return std::nullopt;  // the whole message is lost; a last piece completes it
+        return ReplyFrame(code::kWriteBlock, {});
+    });
+    const uint8_t block[256] = {};
+    for (const bool retry : {true, false}) {
+        LinkTimings t = kFast;
+        t.pacedRetry = retry;
+        MidiPortPair pair(&messages_, t);
+        Open(pair);
+        const int before = unit.Requests();
+        EXPECT_EQ(WriteBlock(pair, block, 0x1400) != 0, retry);
+        EXPECT_EQ(pair.PacedAfterLoss(), retry);
+        if (!retry) {
+            EXPECT_EQ(unit.Requests() - before, 3);
+            continue;
+        }
+        EXPECT_EQ(unit.Requests() - before, 1 + 17);
+        EXPECT_TRUE(WriteBlock(pair, block, 0x1480));
+        EXPECT_EQ(unit.Requests() - before, 1 + 17 + 17);  // paced from its first attempt
+    }
 }
 
 TEST_F(LinkTest, SendFailureLeavesTheCommandAsAPortException) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "CliRun.h"
+#include "FlashCheck.h"
 #include "HexFiles.h"
 
 namespace {
@@ -79,6 +80,47 @@ TEST(UpgradeCli, FailureReportExitsOne) {
     const auto empty = Upgrade({"--simulated-unit", "--yes", nothing.Path()});
     EXPECT_EQ(empty.status, 1);
     EXPECT_THAT(empty.out, HasSubstr("nothing for the application area"));
+}
+
+// A cable that loses what it cannot hold (fifo:64) loses whole writes but carries them at the
+// wire's rate; without --pace the run finds that out by itself and says so.
+TEST(UpgradeCli, PacedOverACableThatLosesLongMessages) {
+    std::string lines;
+    for (unsigned a = 0x2800; a < 0x2800 + 3 * 256; a += 16)
+        lines += testutil::Data(a, testutil::Counting(16, static_cast<uint8_t>(a / 16))) + "\r\n";
+    testutil::TempFile fw(lines + testutil::kEof + "\r\n", "fw.hex");
+    struct Case {
+        std::vector<std::string> pace;
+        int status;
+        bool noted;
+    };
+    for (const auto& [pace, status, noted] :
+         {Case{{"--pace", "off"}, 1, false}, Case{{"--pace", "wire"}, 0, false},
+          Case{{}, 0, true}}) {
+        testutil::TempFile dump("", "flash.bin");
+        std::vector<std::string> args = {
+            "--simulated-unit", "--sim-fault", "fifo:64", "--poll-interval-ms", "2",
+            "--poll-count",     "25",          "--no",    "--sim-flash-out",    dump.Path(),
+            fw.Path()};
+        args.insert(args.begin(), pace.begin(), pace.end());
+        const auto r = Upgrade(args);
+        ASSERT_EQ(r.status, status) << r.out << r.err;
+        if (status == 0) {
+            std::ifstream f(dump.Path(), std::ios::binary);
+            const std::vector<uint8_t> flash((std::istreambuf_iterator<char>(f)), {});
+            EXPECT_TRUE(testutil::FlashHoldsTheFile(flash, fw.Path()));
+        } else {
+            EXPECT_THAT(r.out, HasSubstr("Failed writing to flash memory at adress [2800]"));
+        }
+        EXPECT_EQ(r.out.find("from the block at address [2800] on") != std::string::npos, noted)
+            << r.out;
+        EXPECT_EQ(r.out.find("run with --pace wire") != std::string::npos, noted) << r.out;
+    }
+    for (const char* bad : {"0:0", "529:0", "32:1001", "fast", "32"}) {
+        const auto r = Upgrade({"--simulated-unit", "--pace", bad, kExample});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_THAT(r.err, HasSubstr("--pace takes wire, off, or C:G")) << bad;
+    }
 }
 
 TEST(UpgradeCli, RefusalsAndUsage) {

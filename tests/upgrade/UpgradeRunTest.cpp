@@ -26,10 +26,11 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using testutil::Bytes;
 
+// Without the paced retry, which has tests of its own: these runs are about other faults.
 // Attempts of 50 ms, for runs that wait for silence; a loaded machine may add a retry.
-const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}};
+const LinkTimings kFast{std::chrono::milliseconds(2), 25, 3, true, {}, {}, false};
 // Attempts of 5 s, for runs whose request counts are asserted: no retry happens by chance.
-const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}};
+const LinkTimings kPatient{std::chrono::milliseconds(50), 100, 3, true, {}, {}, false};
 
 std::string Example() {
     return std::string(VANTRO_SOURCE_DIR) + "/examples/vantro-demo.hex";
@@ -441,7 +442,7 @@ TEST(UpgradeFaults, RatesThatRetriesAbsorbEndWellWithACorrectFlash) {
     run.ui.messages.SetYesNoAnswer(MessageAnswer::No);
     // Attempts of 200 ms: long enough that a loaded machine adds no retry of its own, which
     // would draw other faults from the seed.
-    ASSERT_EQ(run.Go(false, LinkTimings{std::chrono::milliseconds(10), 20, 3, true, {}}),
+    ASSERT_EQ(run.Go(false, LinkTimings{std::chrono::milliseconds(10), 20, 3, true, {}, {}, false}),
               UpgradeOutcome::Completed)
         << run.ui.messages.Texts().back();
     EXPECT_EQ(run.unit.Core().FlashDump(), ExpectedUpgrade(Example()).Flash(run.before));
@@ -514,7 +515,7 @@ TEST(UpgradeFaults, TheLinkCheckSaysWhatItProved) {
 
 TEST(UpgradePortFailure, APortThatFailsMidwayEndsTheRunAtOnceWithItsText) {
     // Waits of a minute an attempt: only the failure can end these runs in time.
-    const LinkTimings minute{std::chrono::milliseconds(1000), 60, 3, true, {}};
+    const LinkTimings minute{std::chrono::milliseconds(1000), 60, 3, true, {}, {}, true};
     const auto inTime = [](auto run) {
         const auto start = std::chrono::steady_clock::now();
         const UpgradeOutcome outcome = run();
@@ -596,8 +597,9 @@ TEST(UpgradeCutOff, ARunCutOffMidwayFailsAndTheNextOnePutsTheFlashRight) {
         run.ui.messages.SetYesNoAnswer(MessageAnswer::No);
         // The unit counts requests: a retry by chance would move the cut, so attempts are long
         // enough (400 ms) that only the cut makes one.
-        EXPECT_EQ(run.Go(false, LinkTimings{std::chrono::milliseconds(10), 40, 3, true, {}}),
-                  k == 107 ? UpgradeOutcome::Completed : UpgradeOutcome::Failed);
+        EXPECT_EQ(
+            run.Go(false, LinkTimings{std::chrono::milliseconds(10), 40, 3, true, {}, {}, false}),
+            k == 107 ? UpgradeOutcome::Completed : UpgradeOutcome::Failed);
         EXPECT_THAT(run.ui.messages.Texts(), ElementsAre(report)) << k;
         run.ExpectPutBack();
 

@@ -2,6 +2,7 @@
 
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
@@ -12,7 +13,12 @@ namespace platform::detail {
 
 namespace {
 constexpr std::size_t kRingBytes = 1 << 16;
-constexpr std::size_t kHeader = sizeof(uint32_t);
+// Each message: its length, and the frame time at which it was queued.
+struct Head {
+    uint32_t length;
+    jack_nframes_t queuedAt;
+};
+constexpr std::size_t kHeader = sizeof(Head);
 }  // namespace
 
 JackOutput::JackOutput(const std::string& clientName, const std::string& portName,
@@ -110,8 +116,8 @@ bool JackOutput::Queue(const uint8_t* bytes, std::size_t length) {
     if (jack_ringbuffer_write_space(ring_) < kHeader + length) {
         return false;
     }
-    const auto size = static_cast<uint32_t>(length);
-    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), kHeader);
+    const Head head{static_cast<uint32_t>(length), jack_frame_time(client_)};
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&head), kHeader);
     jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(bytes), length);
     return true;
 }
@@ -137,19 +143,26 @@ int JackOutput::Process(jack_nframes_t frames, void* arg) {
     if (self->holdUntilConnected_ && jack_port_connected(self->port_) == 0) {
         return 0;
     }
-    uint32_t size = 0;
-    while (jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&size), kHeader) == kHeader &&
-           jack_ringbuffer_read_space(self->ring_) >= kHeader + size) {
-        jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, size);
+    // A message queued during the last cycle goes at the same place in this one: the pieces
+    // of a paced message keep their spacing, one cycle late.
+    const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
+    jack_nframes_t at = 0;
+    Head head{};
+    while (jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&head), kHeader) == kHeader &&
+           jack_ringbuffer_read_space(self->ring_) >= kHeader + head.length) {
+        const auto offset = static_cast<int32_t>(head.queuedAt - (cycleStart - frames));
+        if (offset > 0)
+            at = std::max(at, std::min(static_cast<jack_nframes_t>(offset), frames - 1));
+        jack_midi_data_t* event = jack_midi_event_reserve(buffer, at, head.length);
         if (event == nullptr && jack_midi_get_event_count(buffer) > 0) {
             break;  // full for this cycle
         }
         jack_ringbuffer_read_advance(self->ring_, kHeader);
         if (event == nullptr) {
-            jack_ringbuffer_read_advance(self->ring_, size);  // larger than any cycle can carry
+            jack_ringbuffer_read_advance(self->ring_, head.length);  // larger than any cycle
             continue;
         }
-        jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(event), size);
+        jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(event), head.length);
     }
     return 0;
 }

@@ -51,7 +51,7 @@ class JackOutput final : public RealOutput {
 
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
-    jack_ringbuffer_t* ring_ = nullptr;  // [uint32 length][bytes] per message
+    jack_ringbuffer_t* ring_ = nullptr;  // [length, frame queued at][bytes] per message
     const bool holdUntilConnected_;
     std::mutex writers_;  // the ring takes one writer at a time
     std::atomic<bool> serverGone_{false};
