@@ -34,9 +34,11 @@ unsigned winmmModelWireBytes(int kind, unsigned id);
 // Makes the output a cheap USB-MIDI cable without flow control, whose buffer holds `bytes` bytes
 // (0: no cable, as at the start). Its driver takes each long-message buffer at USB speed and
 // hands it back at once (MOM_DONE), having copied its bytes into the cable's buffer, which
-// drains onto the wire at the device's wire rate; a byte that finds that buffer full is lost.
-// Short messages go through the same buffer, under the same rule. The sink gets the kept bytes
-// of each message at once when the last of them has left the wire. Zeroes the lost count.
+// drains onto the wire at the device's wire rate; a byte that finds that buffer full (a byte
+// stays in it until its last bit is on the wire) is lost. Short messages go through the same
+// buffer, under the same rule. The sink gets the kept bytes of each message at once when the
+// last of them has left the wire. midiOutReset empties the buffer as it does the wire. Zeroes
+// the lost count.
 int winmmModelSetCable(unsigned outputId, unsigned bytes);
 // Bytes the output's cable has lost since winmmModelSetCable.
 unsigned long long winmmModelCableLostBytes(unsigned outputId);
