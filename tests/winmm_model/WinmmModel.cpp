@@ -88,7 +88,8 @@ struct Device {
     MMRESULT failOpen = MMSYSERR_NOERROR;
     unsigned failLongCount = 0;
     MMRESULT failLongCode = MMSYSERR_NOERROR;
-    unsigned long long lost = 0;
+    unsigned cable = 0;           // output: its cable's buffer in bytes (0: no cable)
+    unsigned long long lost = 0;  // input: bytes nobody took; output: bytes its cable dropped
     unsigned holdAfterReset = 0;  // ms; WINMM_MODEL_HOLD_UNTIL_RELEASED: until released
     Handle* open = nullptr;
     std::deque<unsigned char> arriving;  // input: the front one arrives at nextArrival
@@ -102,6 +103,15 @@ struct Device {
         // A start bit, eight data bits and a stop bit.
         return baud ? std::chrono::duration_cast<Clock::duration>(10'000'000'000ns / baud)
                     : Clock::duration::zero();
+    }
+
+    // Bytes in a cable's buffer at `now`: each stays until its last bit is on the wire.
+    size_t cableHeld(Clock::time_point now) const {
+        Clock::duration each = byteTime();
+        if (!each.count() || wireFree <= now) {
+            return 0;
+        }
+        return size_t((wireFree - now + each - Clock::duration(1)) / each);
     }
 };
 
@@ -683,6 +693,13 @@ class Model {
         Leaving item;
         item.handle = value;
         item.header = header;
+        if (d.cable) {
+            // Taken at USB speed: the bytes go into the cable, the buffer comes back at once.
+            auto* data = reinterpret_cast<const unsigned char*>(header->lpData);
+            toCable(d, std::vector<unsigned char>(data, data + header->dwBufferLength));
+            handBackOutput(item);
+            return MMSYSERR_NOERROR;
+        }
         send(d, std::move(item), header->dwBufferLength);
         return MMSYSERR_NOERROR;
     }
@@ -716,6 +733,10 @@ class Model {
                 return MMSYSERR_INVALPARAM;  // data bytes with no running status to go by
             }
             item.bytes.assign(packed, packed + dataBytes(h->runningOut));
+        }
+        if (h->device->cable) {
+            toCable(*h->device, std::move(item.bytes));
+            return MMSYSERR_NOERROR;
         }
         size_t length = item.bytes.size();
         send(*h->device, std::move(item), length);
@@ -954,6 +975,22 @@ class Model {
         d.wireFree = item.end;
         d.leaving.push_back(std::move(item));
         ensureDriver();
+    }
+
+    // A cable without flow control keeps what fits in its buffer and loses the rest; what it
+    // keeps leaves on the wire after what it already holds.
+    void toCable(Device& d, std::vector<unsigned char> bytes) {
+        size_t held = d.cableHeld(Clock::now());
+        size_t room = d.cable > held ? d.cable - held : 0;
+        size_t kept = std::min(room, bytes.size());
+        d.lost += bytes.size() - kept;
+        if (!kept) {
+            return;
+        }
+        bytes.resize(kept);
+        Leaving item;
+        item.bytes = std::move(bytes);
+        send(d, std::move(item), kept);
     }
 
     // Surprise removal: the device leaves its list (those after it move down) and its driver
@@ -1538,6 +1575,19 @@ int winmmModelSetPiece(unsigned id, unsigned bytes) {
     return model().withDevice(Kind::In, id, [&](Device& d) { d.piece = bytes; });
 }
 
+int winmmModelSetCable(unsigned id, unsigned bytes) {
+    return model().withDevice(Kind::Out, id, [&](Device& d) {
+        d.cable = bytes;
+        d.lost = 0;
+    });
+}
+
+unsigned long long winmmModelCableLostBytes(unsigned id) {
+    unsigned long long lost = 0;
+    model().withDevice(Kind::Out, id, [&](Device& d) { lost = d.lost; });
+    return lost;
+}
+
 int winmmModelSetSink(unsigned id, WinmmModelSink sink, void* context) {
     return model().withDevice(Kind::Out, id, [&](Device& d) {
         d.sink = sink;
@@ -1551,8 +1601,9 @@ int winmmModelInject(unsigned id, const unsigned char* bytes, unsigned length) {
 
 unsigned winmmModelWireBytes(int kind, unsigned id) {
     unsigned n = 0;
-    model().withDevice(kindOf(kind), id,
-                       [&](Device& d) { n = unsigned(d.arriving.size() + d.leaving.size()); });
+    model().withDevice(kindOf(kind), id, [&](Device& d) {
+        n = unsigned(d.cable ? d.cableHeld(Clock::now()) : d.arriving.size() + d.leaving.size());
+    });
     return n;
 }
 

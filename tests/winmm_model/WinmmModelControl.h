@@ -28,8 +28,20 @@ int winmmModelSetPiece(unsigned inputId, unsigned bytes);
 int winmmModelSetSink(unsigned outputId, WinmmModelSink sink, void* context);
 // Bytes that arrive on an input's wire, one after another at its wire rate; returns at once.
 int winmmModelInject(unsigned inputId, const unsigned char* bytes, unsigned length);
-// Bytes still on a device's wire: not yet arrived (input) or not yet left (output).
+// Bytes still on a device's wire: not yet arrived (input) or not yet left (output); for an
+// output with a cable, the bytes in the cable's buffer.
 unsigned winmmModelWireBytes(int kind, unsigned id);
+// Makes the output a cheap USB-MIDI cable without flow control, whose buffer holds `bytes` bytes
+// (0: no cable, as at the start). Its driver takes each long-message buffer at USB speed and
+// hands it back at once (MOM_DONE), having copied its bytes into the cable's buffer, which
+// drains onto the wire at the device's wire rate; a byte that finds that buffer full (a byte
+// stays in it until its last bit is on the wire) is lost. Short messages go through the same
+// buffer, under the same rule. The sink gets the kept bytes of each message at once when the
+// last of them has left the wire. midiOutReset empties the buffer as it does the wire. Zeroes
+// the lost count.
+int winmmModelSetCable(unsigned outputId, unsigned bytes);
+// Bytes the output's cable has lost since winmmModelSetCable.
+unsigned long long winmmModelCableLostBytes(unsigned outputId);
 // The next open of the device fails with `code`, as when another program holds it.
 int winmmModelFailNextOpen(int kind, unsigned id, unsigned code);
 // The next `count` midiOutLongMsg calls on the output fail with `code` and queue nothing.
@@ -97,6 +109,8 @@ struct Control {
     decltype(&winmmModelSetSink) setSink;
     decltype(&winmmModelInject) inject;
     decltype(&winmmModelWireBytes) wireBytes;
+    decltype(&winmmModelSetCable) setCable;
+    decltype(&winmmModelCableLostBytes) cableLostBytes;
     decltype(&winmmModelFailNextOpen) failNextOpen;
     decltype(&winmmModelFailLongMsg) failLongMsg;
     decltype(&winmmModelRemove) remove;
@@ -153,6 +167,8 @@ inline Control loadControl() {
     find(c.setSink, "winmmModelSetSink");
     find(c.inject, "winmmModelInject");
     find(c.wireBytes, "winmmModelWireBytes");
+    find(c.setCable, "winmmModelSetCable");
+    find(c.cableLostBytes, "winmmModelCableLostBytes");
     find(c.failNextOpen, "winmmModelFailNextOpen");
     find(c.failLongMsg, "winmmModelFailLongMsg");
     find(c.remove, "winmmModelRemove");

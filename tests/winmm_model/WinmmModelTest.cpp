@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -594,5 +595,93 @@ TEST_F(WinmmModelTest, AnUnpluggedDeviceLeavesItsListAndItsDriverFailsOrFallsSil
     EXPECT_EQ(midiOutUnprepareHeader(outB, &outputB.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(midiInClose(inB), MMSYSERR_NOERROR);
     EXPECT_EQ(midiOutClose(outB), MMSYSERR_NOERROR);
+}
+TEST_F(WinmmModelTest, ACableWithoutFlowControlLosesWhatItsBufferCannotHold) {
+    ASSERT_EQ(model_.addOutput("Cable Out"), 1u);
+    ASSERT_EQ(model_.setCable(1, 64), 1);  // at 31250 baud: 320 us a byte
+    Sink sink;
+    model_.setSink(1, &Sink::take, &sink);
+    auto taken = [](Sink& from) {  // the bytes of every message so far, one after another
+        Bytes all;
+        for (const Bytes& m : from.messages()) {
+            all.insert(all.end(), m.begin(), m.end());
+        }
+        return all;
+    };
+    Recorder recorder;
+    size_t takenAtDone = ~size_t(0);
+    recorder.onEvent = [&](UINT message, DWORD_PTR) {
+        if (message == MOM_DONE) {
+            takenAtDone = sink.messages().size();  // on the stand-in's thread, as the sink
+        }
+    };
+    HMIDIOUT out = openOut(1, recorder);
+    Bytes sysex(528);  // 169 ms on the wire
+    for (size_t i = 0; i < sysex.size(); ++i) {
+        sysex[i] = static_cast<unsigned char>(i % 0x80);
+    }
+    sysex.front() = 0xF0;
+    sysex.back() = 0xF7;
+
+    // All at once: the buffer comes back before even the bytes kept have left the wire; only
+    // the first 64 bytes fit.
+    Buffer whole(sysex);
+    ASSERT_EQ(midiOutPrepareHeader(out, &whole.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(out, &whole.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(recorder.waitFor(MOM_DONE, 1).size(), 1u);
+    recorder.onEvent = nullptr;
+    EXPECT_EQ(takenAtDone, 0u);
+    EXPECT_EQ(whole.header.dwFlags & (MHDR_DONE | MHDR_INQUEUE), DWORD(MHDR_DONE));
+    EXPECT_EQ(model_.cableLostBytes(1), 464u);
+    std::fill(whole.data.begin(), whole.data.end(), 0);  // the driver has its own copy
+    ASSERT_TRUE(eventually([&] { return taken(sink).size() >= 64; }));
+    EXPECT_EQ(model_.wireBytes(WINMM_MODEL_OUTPUT, 1), 0u);
+    EXPECT_EQ(taken(sink), Bytes(sysex.begin(), sysex.begin() + 64));
+    EXPECT_EQ(midiOutUnprepareHeader(out, &whole.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+
+    // In pieces of 32 bytes, each handed over no sooner than the previous one's wire time after
+    // that call returned, so that it finds the cable empty however late the previous came:
+    // nothing is lost.
+    ASSERT_EQ(model_.setCable(1, 64), 1);
+    EXPECT_EQ(model_.cableLostBytes(1), 0u);
+    Sink paced;
+    model_.setSink(1, &Sink::take, &paced);
+    constexpr size_t kPiece = 32;
+    constexpr auto kPieceTime = 10240us;
+    Clock::time_point returned{};
+    size_t done = 1;
+    for (size_t at = 0; at < sysex.size(); at += kPiece) {
+        Buffer piece(
+            Bytes(sysex.begin() + at, sysex.begin() + std::min(at + kPiece, sysex.size())));
+        ASSERT_EQ(midiOutPrepareHeader(out, &piece.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        for (Clock::time_point next = returned + kPieceTime; Clock::now() < next;) {
+            std::this_thread::sleep_until(next);  // which can wake early under Wine
+        }
+        ASSERT_EQ(midiOutLongMsg(out, &piece.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        returned = Clock::now();
+        ASSERT_EQ(recorder.waitFor(MOM_DONE, ++done).size(), done);
+        ASSERT_EQ(midiOutUnprepareHeader(out, &piece.header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    ASSERT_TRUE(eventually([&] { return taken(paced).size() >= sysex.size(); }));
+    EXPECT_EQ(taken(paced), sysex);
+    EXPECT_EQ(model_.cableLostBytes(1), 0u);
+
+    // Back to back on a wire of a second a byte, so that nothing drains between the two: the
+    // second finds 60 of the cable's 64 bytes taken and keeps 4 of its 8.
+    model_.setBaud(WINMM_MODEL_OUTPUT, 1, 10);
+    Buffer first(Bytes(sysex.begin(), sysex.begin() + 60)), second(Bytes(8, 0x55));
+    for (Buffer* buffer : {&first, &second}) {
+        ASSERT_EQ(midiOutPrepareHeader(out, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiOutLongMsg(out, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(model_.cableLostBytes(1), 4u);
+    EXPECT_EQ(model_.wireBytes(WINMM_MODEL_OUTPUT, 1), 64u);
+    ASSERT_EQ(recorder.waitFor(MOM_DONE, done + 2).size(), done + 2);
+    ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);  // rather than wait a minute for the wire
+    EXPECT_EQ(model_.wireBytes(WINMM_MODEL_OUTPUT, 1), 0u);
+    for (Buffer* buffer : {&first, &second}) {
+        EXPECT_EQ(midiOutUnprepareHeader(out, &buffer->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
 }
 }  // namespace
