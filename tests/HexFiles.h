@@ -46,6 +46,20 @@ inline std::vector<uint8_t> Counting(std::size_t n, uint8_t first = 0) {
     return v;
 }
 
+// `count` whole blocks from the start of the application area (byte address 0x2800), each
+// word's phantom byte 0 as the unit reads it back: an upgrade short enough to run at the
+// wire's real rate.
+inline std::string ApplicationBlocks(unsigned count) {
+    std::string lines;
+    for (unsigned a = 0x2800; a < 0x2800 + count * 256; a += 16) {
+        std::vector<uint8_t> bytes(16);
+        for (unsigned i = 0; i < 16; ++i)
+            bytes[i] = static_cast<uint8_t>((a + i) % 4 == 3 ? 0 : a + 7 * i);
+        lines += Data(a, bytes) + "\r\n";
+    }
+    return lines + kEof + "\r\n";
+}
+
 // A file in the test's temporary folder, removed when the object goes.
 class TempFile {
   public:

@@ -110,6 +110,8 @@ const char* LinkOptionsHelp() {
            "  --sim-fault max-sysex:N  the link loses every message longer than N bytes\n"
            "                        (1..1000000), both ways\n"
            "  --sim-fault max-sysex-to-unit:N  the same on the way to the unit only\n"
+           "  --sim-fault fifo:N    the link towards the unit holds N bytes (1..1000000) and\n"
+           "                        drains at the wire's rate, losing what comes while full\n"
            "  --sim-fault no-readback  it answers a read with another code, as a\n"
            "                        bootloader that cannot read its flash\n"
            "  --sim-seed N          seed of its faults (default 1)\n"

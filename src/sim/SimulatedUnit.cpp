@@ -48,8 +48,9 @@ void SimulatedUnit::OnRequest(const uint8_t* bytes, std::size_t length) {
             return;
         }
         const std::size_t kept = CableKeeps(length);
-        // A request is whole once its last byte has crossed the wire.
-        inFree_ = std::max(Clock::now(), inFree_) + WireTime(kept);
+        // A request is whole once its last byte has crossed the wire (and left the cable's
+        // buffer).
+        inFree_ = std::max(std::max(Clock::now(), inFree_) + WireTime(kept), cableFree_);
         Join(bytes, kept);
     }
     wake_.notify_all();
@@ -60,14 +61,14 @@ std::size_t SimulatedUnit::CableKeeps(std::size_t length) {
         return length;
     }
     // The cable's side of the wire runs at 31,250 baud whatever the unit models.
-    constexpr double kByteSeconds = 10.0 / 31250;
+    constexpr std::chrono::microseconds kByteTime{320};
     const auto now = Clock::now();
-    const double drained = std::chrono::duration<double>(now - cableSeen_).count() / kByteSeconds;
-    cableSeen_ = now;
-    cableBytes_ = std::max(0.0, cableBytes_ - drained);
-    const double room = std::max(0.0, static_cast<double>(*options_.fifo) - cableBytes_);
-    const auto kept = std::min(length, static_cast<std::size_t>(room + 1e-6));
-    cableBytes_ += static_cast<double>(kept);
+    cableFree_ = std::max(cableFree_, now);
+    const double held =
+        std::chrono::duration<double>(cableFree_ - now) / std::chrono::duration<double>(kByteTime);
+    const double room = static_cast<double>(*options_.fifo) - held;
+    const auto kept = room <= 0 ? 0 : std::min(length, static_cast<std::size_t>(room + 1e-9));
+    cableFree_ += kByteTime * static_cast<int64_t>(kept);
     return kept;
 }
 

@@ -81,8 +81,7 @@ class SimulatedUnit {
     Clock::time_point inFree_{};
     std::vector<uint8_t> joining_;  // the request whose F7 has not come yet
     bool inSysEx_ = false;
-    double cableBytes_ = 0;  // held by the cable (fifo:N) when last looked at
-    Clock::time_point cableSeen_{};
+    Clock::time_point cableFree_{};  // when the cable (fifo:N) has passed on all it holds
     Clock::time_point outFree_{};
     bool stop_ = false;
     std::thread thread_;

@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "  --fault KIND:RATE     make a fault happen with chance RATE (0..1) per reply;\n"
     "                        KIND: drop, corrupt, wrong-echo, late, silent-verify,\n"
     "                        ff-as-00, short-noise (repeatable)\n"
+    "  --fault fifo:N        hold N bytes of what comes towards the unit, drain them at\n"
+    "                        the wire's rate and lose what comes while full\n"
     "  --late-ms N           how much later a late reply comes (default 10500)\n"
     "  --seed N              seed of the faults, for repeatable runs (default 1)\n"
     "  --versions A.B.C.D    bootloader and firmware versions (default 1.2.3.4)\n"

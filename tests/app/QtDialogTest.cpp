@@ -20,6 +20,8 @@
 #include <set>
 
 #include "../midi/MidiTestSupport.h"
+#include "CableRuns.h"
+#include "FlashCheck.h"
 #include "HexFiles.h"
 #include "app/qt/AboutDlg.h"
 #include "app/qt/DialogUnits.h"
@@ -208,6 +210,21 @@ TEST_F(QtDialogTest, TheSixStepsByClicks) {
     Click(*dlg, IDC_UPGRADE);
     EXPECT_LT(dlg->m_ctlProgress->minimum(), dlg->m_ctlProgress->maximum());
     EXPECT_LE(dlg->m_ctlProgress->value(), dlg->m_ctlProgress->minimum());
+}
+
+// Over a cable that loses long messages the run paces them by itself and says so.
+TEST_F(QtDialogTest, UpgradesOverACableThatLosesLongMessagesWithTheNote) {
+    sim::SimOptions cable;
+    cable.fifo = 64;
+    sim::InProcessUnit unit(cable);
+    const testutil::TempFile fw(testutil::ApplicationBlocks(3), "fw.hex");
+    chosen_ = QString::fromStdString(fw.Path());
+    auto dlg = Open(kFast);
+    Click(*dlg, IDC_VERIFY);
+    Click(*dlg, IDC_BROWSE);
+    Click(*dlg, IDC_UPGRADE);
+    EXPECT_TRUE(testutil::PacedFromTheFirstBlock(messages_.Texts().back()));
+    EXPECT_TRUE(testutil::FlashHoldsTheFile(unit.Core().FlashDump(), fw.Path()));
 }
 
 TEST_F(QtDialogTest, DeviceChangeRefreshesAndSelectsTheLastAgain) {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <tuple>
 
+#include "../CableRuns.h"
 #include "../FlashCheck.h"
 #include "../HexFiles.h"
 #include "app/win32/CommandLine.h"
@@ -166,6 +167,23 @@ TEST_F(Win32DialogTest, TheSixStepsByClicks) {
     EXPECT_EQ(SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0), 104);
     // The focus is back on the button the run disabled: the next Enter does not quit.
     EXPECT_EQ(GetFocus(), GetDlgItem(hwnd, IDC_UPGRADE));
+}
+
+// Over a cable that loses long messages the run paces them by itself and says so.
+TEST_F(Win32DialogTest, UpgradesOverACableThatLosesLongMessagesWithTheNote) {
+    sim::SimOptions cable;
+    cable.fifo = 64;
+    sim::InProcessUnit unit(cable);
+    const testutil::TempFile fw(testutil::ApplicationBlocks(3), "fw.hex");
+    chosen_ = fw.Path();
+    CVANTRODlg dlg(&messages_);
+    const HWND hwnd = Open(dlg);
+    dlg.SetLinkTimings(LinkTimings{std::chrono::milliseconds(2), 25, 3, true, {}, {}, true});
+    Click(hwnd, IDC_VERIFY);
+    Click(hwnd, IDC_BROWSE);
+    Click(hwnd, IDC_UPGRADE);
+    EXPECT_TRUE(testutil::PacedFromTheFirstBlock(messages_.Texts().back()));
+    EXPECT_TRUE(testutil::FlashHoldsTheFile(unit.Core().FlashDump(), fw.Path()));
 }
 
 TEST_F(Win32DialogTest, PlacedAndAnsweredAsTheFrameworkDoes) {

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "CableRuns.h"
 #include "CliRun.h"
 #include "FlashCheck.h"
 #include "HexFiles.h"
@@ -85,18 +86,8 @@ TEST(UpgradeCli, FailureReportExitsOne) {
 // A cable that loses what it cannot hold (fifo:64) loses whole writes but carries them at the
 // wire's rate; without --pace the run finds that out by itself and says so.
 TEST(UpgradeCli, PacedOverACableThatLosesLongMessages) {
-    std::string lines;
-    for (unsigned a = 0x2800; a < 0x2800 + 3 * 256; a += 16)
-        lines += testutil::Data(a, testutil::Counting(16, static_cast<uint8_t>(a / 16))) + "\r\n";
-    testutil::TempFile fw(lines + testutil::kEof + "\r\n", "fw.hex");
-    struct Case {
-        std::vector<std::string> pace;
-        int status;
-        bool noted;
-    };
-    for (const auto& [pace, status, noted] :
-         {Case{{"--pace", "off"}, 1, false}, Case{{"--pace", "wire"}, 0, false},
-          Case{{}, 0, true}}) {
+    testutil::TempFile fw(testutil::ApplicationBlocks(3), "fw.hex");
+    for (const auto& [pace, status, noted] : testutil::kCableRuns) {
         testutil::TempFile dump("", "flash.bin");
         std::vector<std::string> args = {
             "--simulated-unit", "--sim-fault", "fifo:64", "--poll-interval-ms", "2",
@@ -112,8 +103,7 @@ TEST(UpgradeCli, PacedOverACableThatLosesLongMessages) {
         } else {
             EXPECT_THAT(r.out, HasSubstr("Failed writing to flash memory at adress [2800]"));
         }
-        EXPECT_EQ(r.out.find("from the block at address [2800] on") != std::string::npos, noted)
-            << r.out;
+        EXPECT_EQ(testutil::PacedFromTheFirstBlock(r.out), noted) << r.out;
         EXPECT_EQ(r.out.find("run with --pace wire") != std::string::npos, noted) << r.out;
     }
     for (const char* bad : {"0:0", "529:0", "32:1001", "fast", "32"}) {

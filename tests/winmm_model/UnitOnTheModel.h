@@ -43,6 +43,7 @@ class UnitOnTheModel : public sim::UnitWire {
     }
 
     winmm_model::Control& Model() { return model_; }
+    sim::UnitCore& Core() { return unit_->Core(); }
     unsigned In() const { return in_; }
     unsigned Out() const { return out_; }
     bool PortsOpen() {

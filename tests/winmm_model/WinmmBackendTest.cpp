@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "CableRuns.h"
+#include "FlashCheck.h"
 #include "HexFiles.h"
 #include "UnitOnTheModel.h"
 #include "cli/Cli.h"
@@ -73,23 +75,10 @@ struct PulledUnit : ModelChecked {
     std::atomic<Clock::rep> pulledAt{0};
 };
 
-// Eight blocks from the start of the application area: an upgrade of a few seconds when the
-// stand-in's wire runs at 31,250 baud.
-std::string EightBlocks() {
-    std::string lines;
-    for (unsigned a = 0x2800; a < 0x3000; a += 16) {
-        std::vector<uint8_t> bytes(16);
-        for (unsigned i = 0; i < 16; ++i)
-            bytes[i] = static_cast<uint8_t>((a + i) % 4 == 3 ? 0 : a + 7 * i);
-        lines += testutil::Data(a, bytes) + "\r\n";
-    }
-    return lines + testutil::kEof + "\r\n";
-}
-
 TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
     // The stand-in's wire at 31,250 baud, as a driver hands back what arrives on a cable.
     ModelChecked unit({}, 31250);
-    const testutil::TempFile hex(EightBlocks());
+    const testutil::TempFile hex(testutil::ApplicationBlocks(8));
     const CliRun ports = Cli({"ports"});
     EXPECT_THAT(ports.out, HasSubstr("IN ports:\n  0: VANTRO USB MIDI\n"));
     EXPECT_THAT(ports.out,
@@ -114,6 +103,26 @@ TEST(WinmmBackend, PortsVerifyAndUpgradesWithInputInPiecesAndABusyDriver) {
     const CliRun busy = Cli({"upgrade", "--yes", hex.Path()}, kUnitPorts);
     EXPECT_EQ(busy.status, 0) << busy.out << busy.err;
     EXPECT_FALSE(unit.PortsOpen());
+}
+
+// An interface without flow control (a 64-byte buffer before the wire) loses a write handed
+// over whole; in pieces at the wire's rate it gets through, and by itself after a lost attempt.
+TEST(WinmmBackend, ACableThatLosesLongMessagesIsGotThroughPaced) {
+    ModelChecked unit({}, 31250);
+    unit.Model().setCable(unit.Out(), 64);
+    const testutil::TempFile hex(testutil::ApplicationBlocks(3));
+    for (const auto& [pace, status, noted] : testutil::kCableRuns) {
+        std::vector<std::string> args = {
+            "upgrade", "--no", "--poll-interval-ms", "10", "--poll-count", "30", hex.Path()};
+        args.insert(args.begin() + 1, pace.begin(), pace.end());
+        const CliRun r = Cli(args, kUnitPorts);
+        ASSERT_EQ(r.status, status) << r.out << r.err;
+        if (status == 0) {
+            EXPECT_TRUE(testutil::FlashHoldsTheFile(unit.Core().FlashDump(), hex.Path()));
+        }
+        EXPECT_EQ(testutil::PacedFromTheFirstBlock(r.out), noted) << r.out;
+    }
+    EXPECT_GT(unit.Model().cableLostBytes(unit.Out()), 0u);
 }
 
 TEST(WinmmBackend, APortInUseOrPulledMidwayIsAPortFailureWithWinmmsText) {

@@ -20,6 +20,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/MidiApi.h"
 #include "platform/MidiSeam.h"
@@ -216,6 +218,19 @@ class RtOutput final : public RealOutput {
         if (watch && watch->Gone()) {
             return PortGone(name);
         }
+        // RtMidi sends whole messages only (its ALSA encoder refuses a SysEx without its F7):
+        // the pieces of a paced message are joined and leave together.
+        if (!pieces_.empty() || (length > 0 && bytes[0] == 0xF0 && bytes[length - 1] != 0xF7)) {
+            pieces_.insert(pieces_.end(), bytes, bytes + length);
+            if (pieces_.back() != 0xF7 && pieces_.size() <= kLongestJoined)
+                return PortFailure{};
+            const std::vector<uint8_t> whole = std::exchange(pieces_, {});
+            return SendWhole(whole.data(), whole.size());
+        }
+        return SendWhole(bytes, length);
+    }
+
+    PortFailure SendWhole(const uint8_t* bytes, std::size_t length) {
         errors.Clear();
         std::string why;
         try {
@@ -243,7 +258,9 @@ class RtOutput final : public RealOutput {
     std::unique_ptr<PortWatch> watch;
 
   private:
+    static constexpr std::size_t kLongestJoined = 4096;  // a message without its end is cut off
     FailureSink* const sink_;
+    std::vector<uint8_t> pieces_;  // on the handle's thread only
 };
 
 // Runs an open and turns what it throws into a winmm code: no memory, or otherwise.
