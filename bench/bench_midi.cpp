@@ -110,7 +110,7 @@ int main() {
     }
     std::unique_ptr<platform::PublishedPortPair> echo;
     echo = std::make_unique<platform::PublishedPortPair>(
-        "vantro-bench-echo", [&](const uint8_t* b, std::size_t n) { echo->Send(b, n); });
+        "vantro-bench-echo", [&](const uint8_t* b, std::size_t n, auto) { echo->Send(b, n); });
     double ms = -1;
     for (int tries = 0; tries < 50 && ms == -1; ++tries) {
         ms = MedianRoundTrip("vantro-bench-echo", "vantro-bench-echo", kRounds);

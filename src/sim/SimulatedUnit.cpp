@@ -42,27 +42,30 @@ bool SimulatedUnit::LinkCarries(std::size_t length, bool toUnit) const {
 }
 
 void SimulatedUnit::OnRequest(const uint8_t* bytes, std::size_t length) {
+    OnRequest(bytes, length, Clock::now());
+}
+
+void SimulatedUnit::OnRequest(const uint8_t* bytes, std::size_t length, Clock::time_point arrival) {
     {
         std::lock_guard lock(mutex_);
         if (stop_) {
             return;
         }
-        const std::size_t kept = CableKeeps(length);
+        const std::size_t kept = CableKeeps(length, arrival);
         // A request is whole once its last byte has crossed the wire (and left the cable's
         // buffer).
-        inFree_ = std::max(std::max(Clock::now(), inFree_) + WireTime(kept), cableFree_);
+        inFree_ = std::max(std::max(arrival, inFree_) + WireTime(kept), cableFree_);
         Join(bytes, kept);
     }
     wake_.notify_all();
 }
 
-std::size_t SimulatedUnit::CableKeeps(std::size_t length) {
+std::size_t SimulatedUnit::CableKeeps(std::size_t length, Clock::time_point now) {
     if (!options_.fifo) {
         return length;
     }
     // The cable's side of the wire runs at 31,250 baud whatever the unit models.
     constexpr std::chrono::microseconds kByteTime{320};
-    const auto now = Clock::now();
     cableFree_ = std::max(cableFree_, now);
     const double held =
         std::chrono::duration<double>(cableFree_ - now) / std::chrono::duration<double>(kByteTime);
@@ -82,7 +85,12 @@ void SimulatedUnit::Join(const uint8_t* bytes, std::size_t length) {
             inSysEx_ = true;
             continue;
         }
-        if (!inSysEx_) {
+        if (!inSysEx_ || b >= 0xF8) {
+            continue;  // outside a request, or a real-time byte within one
+        }
+        if (b >= 0x80 && b != 0xF7) {
+            inSysEx_ = false;  // another status cuts the request off
+            joining_.clear();
             continue;
         }
         joining_.push_back(b);

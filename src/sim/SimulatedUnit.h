@@ -41,9 +41,11 @@ class SimulatedUnit {
     // Ends the unit's thread; requests after it are ignored. The destructor does it too.
     void Stop();
 
-    // Bytes from the host as they start to arrive: a whole request, or a piece of one (the
-    // unit joins a request's pieces up to its F7). Returns at once.
+    // Bytes from the host as they start to arrive, at `arrival`: a whole request, or a piece
+    // of one (the unit joins a request's pieces up to its F7). Returns at once.
     void OnRequest(const uint8_t* bytes, std::size_t length);
+    void OnRequest(const uint8_t* bytes, std::size_t length,
+                   std::chrono::steady_clock::time_point arrival);
 
     UnitCore& Core() { return core_; }
     // The wire time of n bytes in one direction.
@@ -63,7 +65,7 @@ class SimulatedUnit {
 
     void Schedule(Event e);  // with mutex_ held
     // What a cable without flow control keeps of bytes arriving now (fifo:N); with mutex_ held.
-    std::size_t CableKeeps(std::size_t length);
+    std::size_t CableKeeps(std::size_t length, Clock::time_point arrival);
     // Takes kept bytes into the request being joined; with mutex_ held.
     void Join(const uint8_t* bytes, std::size_t length);
     // Whether the link carries a message of length bytes, towards the unit or from it.

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -39,7 +40,7 @@ TEST_F(JackTest, SysExBothWaysWithASecondClient) {
     // The second client sends back every message it gets.
     std::unique_ptr<platform::PublishedPortPair> echo;
     echo = std::make_unique<platform::PublishedPortPair>(
-        "vantro-echo", [&](const uint8_t* b, std::size_t n) { echo->Send(b, n); });
+        "vantro-echo", [&](const uint8_t* b, std::size_t n, auto) { echo->Send(b, n); });
 
     int inId = -1, outId = -1;
     ASSERT_TRUE(Eventually([&] {
@@ -69,10 +70,11 @@ TEST_F(JackTest, SysExBothWaysWithASecondClient) {
 TEST_F(JackTest, TheLastMessageLeavesBeforeThePortCloses) {
     std::mutex m;
     std::vector<Bytes> heard;
-    platform::PublishedPortPair unit("vantro-last-message", [&](const uint8_t* b, std::size_t n) {
-        std::lock_guard lock(m);
-        heard.emplace_back(b, b + n);
-    });
+    platform::PublishedPortPair unit("vantro-last-message",
+                                     [&](const uint8_t* b, std::size_t n, auto) {
+                                         std::lock_guard lock(m);
+                                         heard.emplace_back(b, b + n);
+                                     });
     int outId = -1;
     ASSERT_TRUE(Eventually([&] { return (outId = FindOutput("vantro-last-message")) >= 0; }));
     midi::CMIDIOutDevice out;
@@ -84,6 +86,47 @@ TEST_F(JackTest, TheLastMessageLeavesBeforeThePortCloses) {
         std::lock_guard lock(m);
         return heard.size() == 1 && heard[0] == restart;
     }));
+}
+
+// The pieces of one SysEx message, each handed over as its own buffer, leave as JACK events of
+// their own, in order, none lost or doubled.
+TEST_F(JackTest, PiecesOfAMessageLeaveAsEventsInOrder) {
+    std::mutex m;
+    std::vector<Bytes> heard;
+    platform::PublishedPortPair unit("vantro-pieces", [&](const uint8_t* b, std::size_t n, auto) {
+        std::lock_guard lock(m);
+        heard.emplace_back(b, b + n);
+    });
+    int outId = -1;
+    ASSERT_TRUE(Eventually([&] { return (outId = FindOutput("vantro-pieces")) >= 0; }));
+    midi::CMIDIOutDevice out;
+    out.OpenPort(static_cast<UINT>(outId));
+    Bytes message(528);
+    for (std::size_t i = 0; i < message.size(); ++i)
+        message[i] = static_cast<uint8_t>(i * 5 % 128);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    for (const std::size_t piece : {1u, 3u, 32u, 100u, 527u, 528u}) {
+        {
+            std::lock_guard lock(m);
+            heard.clear();
+        }
+        for (std::size_t at = 0; at < message.size(); at += piece)
+            out.SendSysEx(reinterpret_cast<const char*>(message.data() + at),
+                          static_cast<uint32_t>(std::min(piece, message.size() - at)));
+        const std::size_t pieces = (message.size() + piece - 1) / piece;
+        ASSERT_TRUE(Eventually([&] {
+            std::lock_guard lock(m);
+            return heard.size() >= pieces;
+        })) << piece;
+        std::lock_guard lock(m);
+        EXPECT_EQ(heard.size(), pieces) << piece;
+        Bytes joined;
+        for (const Bytes& b : heard)
+            joined.insert(joined.end(), b.begin(), b.end());
+        EXPECT_EQ(joined, message) << piece;
+    }
+    out.ClosePort();
 }
 
 TEST_F(JackTest, DeviceChangeSeesAClientComeAndGo) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/MidiSeam.h"
+#include "platform/rtmidi/JackClient.h"
 
 namespace platform::detail {
 
@@ -24,13 +25,7 @@ constexpr std::size_t kHeader = sizeof(Head);
 JackOutput::JackOutput(const std::string& clientName, const std::string& portName,
                        bool holdUntilConnected)
     : holdUntilConnected_(holdUntilConnected) {
-    jack_status_t status;
-    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
-    if (client_ == nullptr) {
-        throw std::runtime_error("the JACK server does not answer");
-    }
-    port_ =
-        jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    client_ = OpenJackClient(clientName, portName, JackPortIsOutput, port_);
     ring_ = jack_ringbuffer_create(kRingBytes);
     jack_on_shutdown(client_, &JackOutput::Shutdown, this);
     if (port_ == nullptr || ring_ == nullptr ||
@@ -85,11 +80,7 @@ void JackOutput::Drain() {
 }
 
 void JackOutput::Close() {
-    if (client_ != nullptr) {
-        jack_deactivate(client_);  // returns once the process callback has ended for good
-        jack_client_close(client_);
-        client_ = nullptr;
-    }
+    CloseJackClient(client_);
     if (ring_ != nullptr) {
         jack_ringbuffer_free(ring_);
         ring_ = nullptr;

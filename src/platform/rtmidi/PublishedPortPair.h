@@ -1,6 +1,7 @@
 #pragma once
 // Linux and macOS: winmm has no way to offer ports to other programs.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,10 @@ namespace platform {
 // on ALSA or JACK): its output shows in others' input lists, its input in their output lists.
 class PublishedPortPair {
   public:
-    using Handler = std::function<void(const uint8_t* bytes, std::size_t length)>;
+    // What arrives on its input, with when it arrived: on JACK each event as it came (the
+    // pieces of a SysEx message one by one), elsewhere whole messages.
+    using Handler = std::function<void(const uint8_t* bytes, std::size_t length,
+                                       std::chrono::steady_clock::time_point arrival)>;
 
     // Throws std::runtime_error with the reason when no real MIDI system can publish ports.
     PublishedPortPair(const std::string& name, Handler onMessage);

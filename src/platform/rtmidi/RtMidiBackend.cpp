@@ -6,6 +6,7 @@
 #if defined(__linux__)
 #include <jack/jack.h>
 
+#include "platform/rtmidi/JackInput.h"
 #include "platform/rtmidi/JackOutput.h"
 #endif
 #include <rtmidi/RtMidi.h>
@@ -414,12 +415,15 @@ struct PublishedPortPair::Impl {
     Handler handler;
     detail::ErrorRecord errors;
     std::unique_ptr<RtMidiIn> in;
+#if defined(__linux__)
+    std::unique_ptr<detail::JackInput> jackIn;
+#endif
     std::unique_ptr<detail::RealOutput> out;
 
     static void OnMessage(double, std::vector<unsigned char>* message, void* user) {
         auto* self = static_cast<Impl*>(user);
         if (message != nullptr && !message->empty() && self->handler) {
-            self->handler(message->data(), message->size());
+            self->handler(message->data(), message->size(), std::chrono::steady_clock::now());
         }
     }
 };
@@ -434,17 +438,18 @@ PublishedPortPair::PublishedPortPair(const std::string& name, Handler onMessage)
     }
     impl_->handler = std::move(onMessage);
     try {
-        impl_->in = std::make_unique<RtMidiIn>(api, name, 1024);
-        impl_->in->setErrorCallback(&detail::OnRtMidiError, &impl_->errors);
-        impl_->in->ignoreTypes(false, true, true);
-        impl_->in->setCallback(&Impl::OnMessage, impl_.get());
-        impl_->in->openVirtualPort("in");
 #if defined(__linux__)
         if (api == RtMidi::UNIX_JACK) {
+            impl_->jackIn = std::make_unique<detail::JackInput>(name, "in", impl_->handler);
             impl_->out = std::make_unique<detail::JackOutput>(name, "out", false);
         }
 #endif
         if (!impl_->out) {
+            impl_->in = std::make_unique<RtMidiIn>(api, name, 1024);
+            impl_->in->setErrorCallback(&detail::OnRtMidiError, &impl_->errors);
+            impl_->in->ignoreTypes(false, true, true);
+            impl_->in->setCallback(&Impl::OnMessage, impl_.get());
+            impl_->in->openVirtualPort("in");
             auto out = std::make_unique<detail::RtOutput>();
             out->rt = std::make_unique<RtMidiOut>(api, name);
             out->rt->setErrorCallback(&detail::OnRtMidiError, &impl_->errors);
@@ -469,6 +474,9 @@ void PublishedPortPair::Close() {
         impl_->in->closePort();
     }
     impl_->in.reset();
+#if defined(__linux__)
+    impl_->jackIn.reset();
+#endif
     impl_->out.reset();
 }
 
