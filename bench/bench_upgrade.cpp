@@ -17,6 +17,12 @@
 #include "upgrade/UpgradeRun.h"
 #if defined(_WIN32)
 #include "UnitOnTheModel.h"
+#else
+#include <thread>
+
+#include "platform/DeviceChange.h"
+#include "platform/MidiApi.h"
+#include "sim/PublishedUnit.h"
 #endif
 
 using namespace mm;  // the winmm-shaped MIDI seam
@@ -74,14 +80,35 @@ class QuietUi : public vantro::UpgradeProgress, public vantro::MessageSeam {
     std::string last;
 };
 
-enum class Path { InProcess, ModelUnitTimesWire, ModelTimesWire };
+enum class Path { InProcess, ModelUnitTimesWire, ModelTimesWire, Jack };
 
-void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, Path path) {
-    const bool throughModel = path != Path::InProcess;
+#if !defined(_WIN32)
+// The position of the first port whose name starts with prefix, -1 when there is none.
+int Position(const std::vector<std::string>& names, const std::string& prefix) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i].rfind(prefix, 0) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+#endif
+
+// How long messages leave and the cable they cross.
+struct Pacing {
+    vantro::Pace pace;
+    bool retry = false;  // the paced retry (no --pace given)
+    uint32_t cable = 0;  // a cable that holds this many bytes (fifo:N); 0: none
+};
+
+void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, Path path,
+             const Pacing& pacing = {}) {
+    const bool throughModel = path == Path::ModelUnitTimesWire || path == Path::ModelTimesWire;
     vantro::sim::SimOptions sim;
     sim.baud = 31250;
     sim.pageEraseTime = kPageErase;
     sim.rowWriteTime = kRowWrite;
+    if (pacing.cable != 0 && !throughModel)
+        sim.fifo = pacing.cable;
     std::unique_ptr<vantro::sim::InProcessUnit> inProcess;
 #if defined(_WIN32)
     std::unique_ptr<vantro::UnitOnTheModel> onModel;
@@ -92,16 +119,36 @@ void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, Path
         onModel =
             std::make_unique<vantro::UnitOnTheModel>(sim, path == Path::ModelTimesWire ? 31250 : 0);
     }
+    if (onModel && pacing.cable != 0)
+        onModel->Model().setCable(onModel->Out(), pacing.cable);
 #endif
-    if (!throughModel)
+    vantro::UpgradeRequest request{hex, -1, -1};
+#if !defined(_WIN32)
+    std::unique_ptr<vantro::sim::PublishedUnit> published;
+    if (path == Path::Jack) {
+        const std::string name = "VANTRO bench unit";
+        published = std::make_unique<vantro::sim::PublishedUnit>(sim, name);
+        for (int tries = 0; tries < 200 && (request.inPort < 0 || request.outPort < 0); ++tries) {
+            const platform::PortNames ports = platform::CurrentPortNames();
+            request.inPort = Position(ports.inputs, name);
+            request.outPort = Position(ports.outputs, name);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+#endif
+    if (path == Path::InProcess)
         inProcess = std::make_unique<vantro::sim::InProcessUnit>(sim);
+    if (path != Path::Jack) {
+        request.inPort = static_cast<int>(mm::midiInGetNumDevs()) - 1;
+        request.outPort = static_cast<int>(mm::midiOutGetNumDevs()) - 1;
+    }
     QuietUi ui;
-    const vantro::UpgradeRequest request{hex, static_cast<int>(mm::midiInGetNumDevs()) - 1,
-                                         static_cast<int>(mm::midiOutGetNumDevs()) - 1};
     Counter counter;
     vantro::UpgradeOptions options;
     options.trace = &counter;
     options.timings.wakeOnArrival = wakeOnArrival;
+    options.timings.pace = pacing.pace;
+    options.timings.pacedRetry = pacing.retry;
     const auto t0 = std::chrono::steady_clock::now();
     const auto outcome = vantro::RunUpgrade(request, ui, ui, options);
     const double wall =
@@ -125,14 +172,34 @@ void RunOnce(const char* label, bool wakeOnArrival, const std::string& hex, Path
 int main(int argc, char** argv) {
     const bool model = argc > 1 && std::string(argv[1]) == "--winmm-model";
     const std::string hex = argc > 1 + model ? argv[1 + model] : VANTRO_EXAMPLE_HEX;
+    const Pacing wire{vantro::Pace::Wire()};
+    const Pacing cableWire{vantro::Pace::Wire(), false, 64};
+    const Pacing cableRetry{{}, true, 64};
     if (model) {
         RunOnce("upgrade at 31250 baud through winmm and the stand-in, the unit times the wire",
                 true, hex, Path::ModelUnitTimesWire);
         RunOnce("upgrade at 31250 baud through winmm and the stand-in, the stand-in times it", true,
                 hex, Path::ModelTimesWire);
+        RunOnce("the same, --pace wire                                      ", true, hex,
+                Path::ModelTimesWire, wire);
+        RunOnce("the same over a 64-byte cable, --pace wire                 ", true, hex,
+                Path::ModelTimesWire, cableWire);
+        RunOnce("the same over a 64-byte cable, no --pace (the paced retry) ", true, hex,
+                Path::ModelTimesWire, cableRetry);
         return 0;
     }
     RunOnce("upgrade at 31250 baud, waking on arrival", true, hex, Path::InProcess);
     RunOnce("upgrade at 31250 baud, 50 ms poll tick  ", false, hex, Path::InProcess);
+    RunOnce("the first, --pace wire                  ", true, hex, Path::InProcess, wire);
+    RunOnce("over fifo:64, --pace wire               ", true, hex, Path::InProcess, cableWire);
+    RunOnce("over fifo:64, no --pace (paced retry)   ", true, hex, Path::InProcess, cableRetry);
+#if !defined(_WIN32)
+    if (platform::RealMidiApi() == "jack") {
+        RunOnce("JACK ports, waking on arrival          ", true, hex, Path::Jack);
+        RunOnce("JACK ports, --pace wire                ", true, hex, Path::Jack, wire);
+        RunOnce("JACK ports, over fifo:64, --pace wire  ", true, hex, Path::Jack, cableWire);
+        RunOnce("JACK ports, over fifo:64, paced retry  ", true, hex, Path::Jack, cableRetry);
+    }
+#endif
     return 0;
 }

@@ -2,8 +2,9 @@
 # name no other server uses, exports JACK_DEFAULT_SERVER for the tests, and stops it by its
 # process id when the calling script exits. Without jackd the JACK tests say they skipped.
 
+# start_jack_server LOG [PERIOD]: PERIOD frames a cycle at 48 kHz (default 512).
 start_jack_server() {
-    local log=$1
+    local log=$1 period=${2:-512}
     if ! command -v jackd >/dev/null; then
         echo "jack: jackd not installed; the JACK tests will skip" >&2
         return 0
@@ -11,7 +12,7 @@ start_jack_server() {
     JACK_SERVER_NAME="vantro-test-$$"
     # Synchronous: a slow client delays the cycle instead of being skipped (JACK drops MIDI on
     # a skipped cycle), which a loaded test machine would otherwise turn into lost messages.
-    jackd -n "$JACK_SERVER_NAME" -S -t 5000 -r -d dummy -r 48000 -p 512 >"$log" 2>&1 &
+    jackd -n "$JACK_SERVER_NAME" -S -t 5000 -r -d dummy -r 48000 -p "$period" >"$log" 2>&1 &
     JACK_SERVER_PID=$!
     trap stop_jack_server EXIT
     export JACK_DEFAULT_SERVER="$JACK_SERVER_NAME"

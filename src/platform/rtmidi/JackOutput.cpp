@@ -14,11 +14,22 @@ namespace platform::detail {
 
 namespace {
 constexpr std::size_t kRingBytes = 1 << 16;
-// Each message: its length, and the frame time at which it was queued.
+// Each message: its length, when it was queued (steady clock, microseconds), and whether it
+// goes on from the one before (a piece of a SysEx message after its first).
 struct Head {
     uint32_t length;
-    jack_nframes_t queuedAt;
+    int64_t queuedUs;
+    bool continues;
 };
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Placing a message further ahead than this would hold it back for a clock that drifts.
+constexpr int64_t kLongestHoldUs = 100'000;
 constexpr std::size_t kHeader = sizeof(Head);
 }  // namespace
 
@@ -26,6 +37,7 @@ JackOutput::JackOutput(const std::string& clientName, const std::string& portNam
                        bool holdUntilConnected)
     : holdUntilConnected_(holdUntilConnected) {
     client_ = OpenJackClient(clientName, portName, JackPortIsOutput, port_);
+    rate_ = jack_get_sample_rate(client_);
     ring_ = jack_ringbuffer_create(kRingBytes);
     jack_on_shutdown(client_, &JackOutput::Shutdown, this);
     if (port_ == nullptr || ring_ == nullptr ||
@@ -107,7 +119,7 @@ bool JackOutput::Queue(const uint8_t* bytes, std::size_t length) {
     if (jack_ringbuffer_write_space(ring_) < kHeader + length) {
         return false;
     }
-    const Head head{static_cast<uint32_t>(length), jack_frame_time(client_)};
+    const Head head{static_cast<uint32_t>(length), NowUs(), bytes[0] < 0x80};
     jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&head), kHeader);
     jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(bytes), length);
     return true;
@@ -134,16 +146,27 @@ int JackOutput::Process(jack_nframes_t frames, void* arg) {
     if (self->holdUntilConnected_ && jack_port_connected(self->port_) == 0) {
         return 0;
     }
-    // A message queued during the last cycle goes at the same place in this one: the pieces
-    // of a paced message keep their spacing, one cycle late.
+    // A piece after a message's first goes as long after the piece before it as it was queued
+    // after it: the pieces of a paced message keep their spacing, however late the cycles
+    // run, and one that belongs to a later cycle waits for it. A message of its own goes at
+    // once.
     const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
     jack_nframes_t at = 0;
     Head head{};
     while (jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&head), kHeader) == kHeader &&
            jack_ringbuffer_read_space(self->ring_) >= kHeader + head.length) {
-        const auto offset = static_cast<int32_t>(head.queuedAt - (cycleStart - frames));
-        if (offset > 0)
-            at = std::max(at, std::min(static_cast<jack_nframes_t>(offset), frames - 1));
+        if (head.continues && self->placedAny_) {
+            const int64_t afterUs = head.queuedUs - self->lastQueuedUs_;
+            // Frame times wrap around: the difference is taken modulo 2^32.
+            const auto due =
+                static_cast<int64_t>(static_cast<int32_t>(self->lastFrame_ - cycleStart)) +
+                afterUs * static_cast<int64_t>(self->rate_) / 1'000'000;
+            if (due >= static_cast<int64_t>(frames) &&
+                due < kLongestHoldUs * static_cast<int64_t>(self->rate_) / 1'000'000)
+                break;
+            if (due > static_cast<int64_t>(at))
+                at = static_cast<jack_nframes_t>(std::min<int64_t>(due, frames - 1));
+        }
         jack_midi_data_t* event = jack_midi_event_reserve(buffer, at, head.length);
         if (event == nullptr && jack_midi_get_event_count(buffer) > 0) {
             break;  // full for this cycle
@@ -154,6 +177,9 @@ int JackOutput::Process(jack_nframes_t frames, void* arg) {
             continue;
         }
         jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(event), head.length);
+        self->placedAny_ = true;
+        self->lastFrame_ = cycleStart + at;
+        self->lastQueuedUs_ = head.queuedUs;
     }
     return 0;
 }

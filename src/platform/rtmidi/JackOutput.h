@@ -51,7 +51,12 @@ class JackOutput final : public RealOutput {
 
     jack_client_t* client_ = nullptr;
     jack_port_t* port_ = nullptr;
-    jack_ringbuffer_t* ring_ = nullptr;  // [length, frame queued at][bytes] per message
+    jack_ringbuffer_t* ring_ = nullptr;  // [length, time queued][bytes] per message
+    jack_nframes_t rate_ = 48000;
+    // The last message placed (on the process thread only): its frame and when it was queued.
+    bool placedAny_ = false;
+    jack_nframes_t lastFrame_ = 0;
+    int64_t lastQueuedUs_ = 0;
     const bool holdUntilConnected_;
     std::mutex writers_;  // the ring takes one writer at a time
     std::atomic<bool> serverGone_{false};
