@@ -31,6 +31,7 @@
 #include "platform/PresenceWatch.h"
 #include "platform/RealBackend.h"
 #include "platform/SendBound.h"
+#include "platform/winmm/Completions.h"
 
 namespace platform {
 
@@ -279,51 +280,6 @@ class WinInput final : public RealInput {
     std::unique_ptr<PresenceWatch> presence_;
 };
 
-// What an output's callback tells: its messages handed back (MOM_DONE). Apart from the output,
-// so that a handle that does not close keeps it for its callbacks.
-class Completions {
-  public:
-    // The message now being sent: its own MOM_DONE ends its wait.
-    void Sending(const MIDIHDR* h) {
-        std::lock_guard lock(mutex_);
-        sending_ = h;
-        done_ = false;
-    }
-    bool WaitDone(std::chrono::milliseconds bound) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, bound, [this] { return done_; });
-    }
-    uint64_t Count() {
-        std::lock_guard lock(mutex_);
-        return count_;
-    }
-    // Waits until a message has been handed back since Count() said seen; false at until.
-    bool WaitAfter(uint64_t seen, std::chrono::steady_clock::time_point until) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_until(lock, until, [&] { return count_ != seen; });
-    }
-
-    static void CALLBACK Callback(HMIDIOUT, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
-        if (msg != MOM_DONE)
-            return;
-        auto* self = reinterpret_cast<Completions*>(instance);
-        {
-            std::lock_guard lock(self->mutex_);
-            ++self->count_;
-            if (reinterpret_cast<const MIDIHDR*>(p1) == self->sending_)
-                self->done_ = true;
-        }
-        self->changed_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    const MIDIHDR* sending_ = nullptr;
-    bool done_ = false;
-    uint64_t count_ = 0;
-};
-
 class WinOutput final : public RealOutput {
   public:
     explicit WinOutput(FailureSink& sink) : sink_(sink) {}
@@ -367,9 +323,20 @@ class WinOutput final : public RealOutput {
         h.dwBufferLength = static_cast<DWORD>(length);
         if (const MMRESULT r = ::midiOutPrepareHeader(handle_, &h, sizeof h); r != 0)
             return PortFailure{r, ""};
+        // A piece that more of its message follows is not waited for: the driver has the next
+        // at once, and the last piece's completion (the driver hands them back in order) says
+        // that all have gone.
+        if (bytes[length - 1] != 0xF7) {
+            const MMRESULT r = LongMsg(h);
+            if (r == MMSYSERR_NOERROR)
+                held_.push_back(std::move(m));
+            else
+                ::midiOutUnprepareHeader(handle_, &h, sizeof h);
+            return PortFailure{r, ""};
+        }
         completions_->Sending(&h);
         MMRESULT r = LongMsg(h);
-        if (r == MMSYSERR_NOERROR && !completions_->WaitDone(SendBound(length))) {
+        if (r == MMSYSERR_NOERROR && !completions_->WaitDone(SendBound(HeldBytes() + length))) {
             // A driver that never finishes gives the buffer back; a removed device's refuses.
             resetRefused_ = ::midiOutReset(handle_) != MMSYSERR_NOERROR;
             if (!resetRefused_)
@@ -399,6 +366,13 @@ class WinOutput final : public RealOutput {
                 return r;
             completions_->WaitAfter(seen, until);
         }
+    }
+
+    std::size_t HeldBytes() const {
+        std::size_t n = 0;
+        for (const auto& m : held_)
+            n += m->bytes.size();
+        return n;
     }
 
     // Lets go of the held messages the driver has handed back.
