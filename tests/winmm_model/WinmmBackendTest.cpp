@@ -18,6 +18,7 @@
 #include "CableRuns.h"
 #include "FlashCheck.h"
 #include "HexFiles.h"
+#include "PacedSend.h"
 #include "UnitOnTheModel.h"
 #include "cli/Cli.h"
 
@@ -123,6 +124,40 @@ TEST(WinmmBackend, ACableThatLosesLongMessagesIsGotThroughPaced) {
         EXPECT_EQ(testutil::PacedFromTheFirstBlock(r.out), noted) << r.out;
     }
     EXPECT_GT(unit.Model().cableLostBytes(unit.Out()), 0u);
+}
+
+// A message split at every piece size leaves through winmm as its buffers, in order, and joins
+// back to the same bytes.
+TEST(WinmmBackend, PiecesOfEverySizeJoinBack) {
+    ModelChecked unit;
+    struct Heard {
+        std::mutex m;
+        std::condition_variable cv;
+        std::vector<uint8_t> bytes;
+        static void On(void* self, const unsigned char* b, unsigned n) {
+            auto* h = static_cast<Heard*>(self);
+            {
+                std::lock_guard lock(h->m);
+                h->bytes.insert(h->bytes.end(), b, b + n);
+            }
+            h->cv.notify_all();
+        }
+    } heard;
+    unit.Model().setSink(unit.Out(), &Heard::On, &heard);
+    std::vector<uint8_t> message(528);
+    for (std::size_t i = 0; i < message.size(); ++i)
+        message[i] = static_cast<uint8_t>(i * 3 % 128);
+    message.front() = 0xF0;
+    message.back() = 0xF7;
+    for (std::size_t piece = 1; piece <= message.size(); ++piece) {
+        SendInPieces(0, 1, message, piece);  // the pair closes once all has left
+        std::unique_lock lock(heard.m);
+        ASSERT_TRUE(heard.cv.wait_for(lock, std::chrono::seconds(20), [&] {
+            return heard.bytes.size() >= message.size();
+        })) << piece;
+        ASSERT_EQ(heard.bytes, message) << piece;
+        heard.bytes.clear();
+    }
 }
 
 TEST(WinmmBackend, APortInUseOrPulledMidwayIsAPortFailureWithWinmmsText) {
