@@ -13,6 +13,17 @@ namespace vantro {
 namespace {
 // How often a wait lets a window paint.
 constexpr auto kIdleSlice = std::chrono::milliseconds(10);
+
+// Sleeps until the time comes or failed() holds, letting a window paint between slices.
+void PauseUntil(ReplyBufferType& capture, const LinkTimings& t,
+                std::chrono::steady_clock::time_point until, const std::function<bool()>& failed) {
+    using Clock = std::chrono::steady_clock;
+    while (t.idle && until - Clock::now() > kIdleSlice && !failed()) {
+        capture.Pause(Clock::now() + kIdleSlice, failed);
+        t.idle();
+    }
+    capture.Pause(until, failed);
+}
 }  // namespace
 
 ReplyBufferType ReplyBuffer;
@@ -162,7 +173,7 @@ void MidiPortPair::SendPaced(const uint8_t* bytes, std::size_t length) {
     for (std::size_t offset = 0; offset < length;) {
         const std::size_t n = std::min(pace_.piece, length - offset);
         if (offset != 0) {
-            WaitUntil(due);
+            PauseUntil(Capture(), timings_, due, [this] { return PortFailed(); });
             ThrowIfPortFailed();
             // Woken late, the pieces catch up, but never bunch: more than half a piece behind,
             // the schedule starts again from now.
@@ -173,18 +184,6 @@ void MidiPortPair::SendPaced(const uint8_t* bytes, std::size_t length) {
         output_.SendSysEx(reinterpret_cast<const char*>(bytes + offset), static_cast<uint32_t>(n));
         due += pace_.byteTime * static_cast<int64_t>(n) + pace_.gap;
         offset += n;
-    }
-}
-
-void MidiPortPair::WaitUntil(std::chrono::steady_clock::time_point until) {
-    const std::function<bool()> failed = [this] { return PortFailed(); };
-    while (std::chrono::steady_clock::now() < until && !failed()) {
-        if (!timings_.idle) {
-            Capture().Pause(until, failed);
-            return;
-        }
-        Capture().Pause(std::min(until, std::chrono::steady_clock::now() + kIdleSlice), failed);
-        timings_.idle();
     }
 }
 
@@ -231,14 +230,8 @@ uint16_t WaitForReply(MidiPortPair& pair, uint8_t* reply) {
                 filled = true;
                 break;
             }
-            if (poll + 1 < polls) {
-                const auto wake = Clock::now() + t.pollInterval;
-                while (t.idle && wake - Clock::now() > kIdleSlice && !failed()) {
-                    capture.Pause(Clock::now() + kIdleSlice, failed);
-                    t.idle();
-                }
-                capture.Pause(wake, failed);
-            }
+            if (poll + 1 < polls)
+                PauseUntil(capture, t, Clock::now() + t.pollInterval, failed);
         }
     }
     pair.ThrowIfPortFailed();  // a reply that came with the failure is not trusted

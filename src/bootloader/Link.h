@@ -62,7 +62,6 @@ struct Pace {
     bool On() const { return piece != 0; }
     // Whether a message of `length` bytes leaves in more than one piece.
     bool Splits(std::size_t length) const { return On() && length > piece; }
-    bool operator==(const Pace&) const = default;
 };
 
 // How long an exchange waits. The defaults are the unit's: 200 polls of 50 ms per attempt,
@@ -150,7 +149,6 @@ class MidiPortPair {
     void LongRequestLost(std::size_t length);
     // Whether that has happened since the pair was made.
     bool PacedAfterLoss() const { return pacedAfterLoss_; }
-    const Pace& CurrentPace() const { return pace_; }
 
     // Throws the port error of a port whose device has failed since it opened.
     void ThrowIfPortFailed() const;
@@ -162,8 +160,6 @@ class MidiPortPair {
 
   private:
     void SendPaced(const uint8_t* bytes, std::size_t length);
-    // Waits until the time comes, keeping a window painting; ends early on a port failure.
-    void WaitUntil(std::chrono::steady_clock::time_point until);
 
     MessageSeam* messages_;
     LinkTimings timings_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -67,23 +68,42 @@ TEST_F(JackTest, SysExBothWaysWithASecondClient) {
     out.ClosePort();
 }
 
-TEST_F(JackTest, TheLastMessageLeavesBeforeThePortCloses) {
+// A second client that records every event it gets, and our output port open to it.
+struct Listener {
+    explicit Listener(const std::string& name)
+        : pair(name, [this](const uint8_t* b, std::size_t n, auto) {
+              std::lock_guard lock(m);
+              heard.emplace_back(b, b + n);
+          }) {
+        int outId = -1;
+        opened = Eventually([&] { return (outId = FindOutput(name)) >= 0; });
+        if (opened)
+            out.OpenPort(static_cast<UINT>(outId));
+    }
+    std::vector<Bytes> Heard() {
+        std::lock_guard lock(m);
+        return heard;
+    }
+    void Clear() {
+        std::lock_guard lock(m);
+        heard.clear();
+    }
+
     std::mutex m;
     std::vector<Bytes> heard;
-    platform::PublishedPortPair unit("vantro-last-message",
-                                     [&](const uint8_t* b, std::size_t n, auto) {
-                                         std::lock_guard lock(m);
-                                         heard.emplace_back(b, b + n);
-                                     });
-    int outId = -1;
-    ASSERT_TRUE(Eventually([&] { return (outId = FindOutput("vantro-last-message")) >= 0; }));
+    platform::PublishedPortPair pair;
     midi::CMIDIOutDevice out;
-    out.OpenPort(static_cast<UINT>(outId));
+    bool opened = false;
+};
+
+TEST_F(JackTest, TheLastMessageLeavesBeforeThePortCloses) {
+    Listener unit("vantro-last-message");
+    ASSERT_TRUE(unit.opened);
     const Bytes restart = {0xF0, 0x6F, 0x10, 0x00, 0x11, 0x00, 0x00, 0xF7};
-    out.SendSysEx(reinterpret_cast<const char*>(restart.data()), 8);
-    out.ClosePort();  // at once, as a run does after its restart frame
+    unit.out.SendSysEx(reinterpret_cast<const char*>(restart.data()), 8);
+    unit.out.ClosePort();  // at once, as a run does after its restart frame
     EXPECT_TRUE(Eventually([&] {
-        std::lock_guard lock(m);
+        const auto heard = unit.Heard();
         return heard.size() == 1 && heard[0] == restart;
     }));
 }
@@ -91,42 +111,28 @@ TEST_F(JackTest, TheLastMessageLeavesBeforeThePortCloses) {
 // The pieces of one SysEx message, each handed over as its own buffer, leave as JACK events of
 // their own, in order, none lost or doubled.
 TEST_F(JackTest, PiecesOfAMessageLeaveAsEventsInOrder) {
-    std::mutex m;
-    std::vector<Bytes> heard;
-    platform::PublishedPortPair unit("vantro-pieces", [&](const uint8_t* b, std::size_t n, auto) {
-        std::lock_guard lock(m);
-        heard.emplace_back(b, b + n);
-    });
-    int outId = -1;
-    ASSERT_TRUE(Eventually([&] { return (outId = FindOutput("vantro-pieces")) >= 0; }));
-    midi::CMIDIOutDevice out;
-    out.OpenPort(static_cast<UINT>(outId));
+    Listener unit("vantro-pieces");
+    ASSERT_TRUE(unit.opened);
     Bytes message(528);
     for (std::size_t i = 0; i < message.size(); ++i)
         message[i] = static_cast<uint8_t>(i * 5 % 128);
     message.front() = 0xF0;
     message.back() = 0xF7;
     for (const std::size_t piece : {1u, 3u, 32u, 100u, 527u, 528u}) {
-        {
-            std::lock_guard lock(m);
-            heard.clear();
-        }
+        unit.Clear();
         for (std::size_t at = 0; at < message.size(); at += piece)
-            out.SendSysEx(reinterpret_cast<const char*>(message.data() + at),
-                          static_cast<uint32_t>(std::min(piece, message.size() - at)));
+            unit.out.SendSysEx(reinterpret_cast<const char*>(message.data() + at),
+                               static_cast<uint32_t>(std::min(piece, message.size() - at)));
         const std::size_t pieces = (message.size() + piece - 1) / piece;
-        ASSERT_TRUE(Eventually([&] {
-            std::lock_guard lock(m);
-            return heard.size() >= pieces;
-        })) << piece;
-        std::lock_guard lock(m);
+        ASSERT_TRUE(Eventually([&] { return unit.Heard().size() >= pieces; })) << piece;
+        const auto heard = unit.Heard();
         EXPECT_EQ(heard.size(), pieces) << piece;
         Bytes joined;
         for (const Bytes& b : heard)
             joined.insert(joined.end(), b.begin(), b.end());
         EXPECT_EQ(joined, message) << piece;
     }
-    out.ClosePort();
+    unit.out.ClosePort();
 }
 
 TEST_F(JackTest, DeviceChangeSeesAClientComeAndGo) {
