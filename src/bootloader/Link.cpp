@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "midi/MidiMsg.h"
@@ -173,7 +174,7 @@ void MidiPortPair::SendPaced(const uint8_t* bytes, std::size_t length) {
     for (std::size_t offset = 0; offset < length;) {
         const std::size_t n = std::min(pace_.piece, length - offset);
         if (offset != 0) {
-            PauseUntil(Capture(), timings_, due, [this] { return PortFailed(); });
+            WaitForPiece(due);
             ThrowIfPortFailed();
             // Woken late, the pieces catch up, but never bunch: more than half a piece behind,
             // the schedule starts again from now.
@@ -185,6 +186,22 @@ void MidiPortPair::SendPaced(const uint8_t* bytes, std::size_t length) {
         due += pace_.byteTime * static_cast<int64_t>(n) + pace_.gap;
         offset += n;
     }
+}
+
+void MidiPortPair::WaitForPiece(std::chrono::steady_clock::time_point due) {
+    using Clock = std::chrono::steady_clock;
+    // Timed waits end late (a fraction of a millisecond on Linux, a millisecond or two on
+    // Windows), and a piece released late leaves the wire idle: the wait ends early by what
+    // the waits before it overran, and the rest is spent yielding.
+    constexpr std::chrono::nanoseconds kLeastLead = std::chrono::microseconds(50);
+    constexpr std::chrono::nanoseconds kMostLead = std::chrono::milliseconds(3);
+    const auto wakeAt = due - lead_;
+    PauseUntil(Capture(), timings_, wakeAt, [this] { return PortFailed(); });
+    const auto overran =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - wakeAt);
+    lead_ = std::clamp(std::max(overran + overran / 2, lead_ - lead_ / 8), kLeastLead, kMostLead);
+    while (Clock::now() < due && !PortFailed())
+        std::this_thread::yield();
 }
 
 void MidiPortPair::LongRequestLost(std::size_t length) {

@@ -160,12 +160,16 @@ class MidiPortPair {
 
   private:
     void SendPaced(const uint8_t* bytes, std::size_t length);
+    // Returns at due, not before, and as close after it as the system lets it.
+    void WaitForPiece(std::chrono::steady_clock::time_point due);
 
     MessageSeam* messages_;
     LinkTimings timings_;
     LinkTrace* trace_;
     Pace pace_;
     bool pacedAfterLoss_ = false;
+    // How much earlier than a piece is due its timed wait ends (see SendPaced).
+    std::chrono::nanoseconds lead_ = std::chrono::milliseconds(1);
     PendingNotices notices_;
     std::unique_ptr<ReplyBufferType> ownCapture_;
     // Declared before the ports so that it is deleted after the input port has closed.
