@@ -134,15 +134,19 @@ TEST(WinmmBackend, PiecesOfEverySizeJoinBack) {
         std::mutex m;
         std::condition_variable cv;
         std::vector<uint8_t> bytes;
+        int (*timerPeriods)() = nullptr;
+        int leastPeriods = 1;  // the pieces are timed finer than Windows' default 15.6 ms
         static void On(void* self, const unsigned char* b, unsigned n) {
             auto* h = static_cast<Heard*>(self);
             {
                 std::lock_guard lock(h->m);
                 h->bytes.insert(h->bytes.end(), b, b + n);
+                h->leastPeriods = std::min(h->leastPeriods, h->timerPeriods());
             }
             h->cv.notify_all();
         }
     } heard;
+    heard.timerPeriods = unit.Model().timerPeriods;
     unit.Model().setSink(unit.Out(), &Heard::On, &heard);
     std::vector<uint8_t> message(528);
     for (std::size_t i = 0; i < message.size(); ++i)
@@ -158,6 +162,8 @@ TEST(WinmmBackend, PiecesOfEverySizeJoinBack) {
         ASSERT_EQ(heard.bytes, message) << piece;
         heard.bytes.clear();
     }
+    EXPECT_EQ(heard.leastPeriods, 1);
+    EXPECT_EQ(unit.Model().timerPeriods(), 0);  // ended with the port
 }
 
 TEST(WinmmBackend, APortInUseOrPulledMidwayIsAPortFailureWithWinmmsText) {

@@ -17,6 +17,7 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -1545,12 +1546,22 @@ DWORD WINAPI timeGetTime(void) {
     return static_cast<DWORD>(GetTickCount64());
 }
 
+// Periods begun and not yet ended: each timeBeginPeriod must be matched by a timeEndPeriod.
+std::atomic<int> timerPeriods{0};
+
 MMRESULT WINAPI timeBeginPeriod(UINT period) {
-    return period ? TIMERR_NOERROR : TIMERR_NOCANDO;
+    if (period == 0)
+        return TIMERR_NOCANDO;
+    ++timerPeriods;
+    return TIMERR_NOERROR;
 }
 
 MMRESULT WINAPI timeEndPeriod(UINT period) {
-    return period ? TIMERR_NOERROR : TIMERR_NOCANDO;
+    if (period == 0 || timerPeriods.fetch_sub(1) <= 0) {
+        ++timerPeriods;
+        return TIMERR_NOCANDO;
+    }
+    return TIMERR_NOERROR;
 }
 
 // --- The control API (WinmmModelControl.h) ---
@@ -1580,6 +1591,10 @@ int winmmModelSetCable(unsigned id, unsigned bytes) {
         d.cable = bytes;
         d.lost = 0;
     });
+}
+
+int winmmModelTimerPeriods(void) {
+    return timerPeriods.load();
 }
 
 unsigned long long winmmModelCableLostBytes(unsigned id) {

@@ -42,6 +42,8 @@ unsigned winmmModelWireBytes(int kind, unsigned id);
 int winmmModelSetCable(unsigned outputId, unsigned bytes);
 // Bytes the output's cable has lost since winmmModelSetCable.
 unsigned long long winmmModelCableLostBytes(unsigned outputId);
+// Timer periods begun by timeBeginPeriod and not yet ended (safe to ask from a sink).
+int winmmModelTimerPeriods(void);
 // The next open of the device fails with `code`, as when another program holds it.
 int winmmModelFailNextOpen(int kind, unsigned id, unsigned code);
 // The next `count` midiOutLongMsg calls on the output fail with `code` and queue nothing.
@@ -111,6 +113,7 @@ struct Control {
     decltype(&winmmModelWireBytes) wireBytes;
     decltype(&winmmModelSetCable) setCable;
     decltype(&winmmModelCableLostBytes) cableLostBytes;
+    decltype(&winmmModelTimerPeriods) timerPeriods;
     decltype(&winmmModelFailNextOpen) failNextOpen;
     decltype(&winmmModelFailLongMsg) failLongMsg;
     decltype(&winmmModelRemove) remove;
@@ -169,6 +172,7 @@ inline Control loadControl() {
     find(c.wireBytes, "winmmModelWireBytes");
     find(c.setCable, "winmmModelSetCable");
     find(c.cableLostBytes, "winmmModelCableLostBytes");
+    find(c.timerPeriods, "winmmModelTimerPeriods");
     find(c.failNextOpen, "winmmModelFailNextOpen");
     find(c.failLongMsg, "winmmModelFailLongMsg");
     find(c.remove, "winmmModelRemove");

@@ -280,6 +280,22 @@ class WinInput final : public RealInput {
     std::unique_ptr<PresenceWatch> presence_;
 };
 
+// Windows ends timed waits at its timer's resolution, 15.6 ms unless a program asks for finer:
+// while an output is open, the pieces of a paced message are released to the millisecond.
+class FineTimer {
+  public:
+    FineTimer() : begun_(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~FineTimer() {
+        if (begun_)
+            ::timeEndPeriod(1);
+    }
+    FineTimer(const FineTimer&) = delete;
+    FineTimer& operator=(const FineTimer&) = delete;
+
+  private:
+    const bool begun_;
+};
+
 class WinOutput final : public RealOutput {
   public:
     explicit WinOutput(FailureSink& sink) : sink_(sink) {}
@@ -291,6 +307,7 @@ class WinOutput final : public RealOutput {
         if (r != MMSYSERR_NOERROR)
             return r;
         opened_ = true;
+        timer_ = std::make_unique<FineTimer>();
         presence_ = WatchDevice<MIDIOUTCAPSA>(device, handle_, sink_, ::midiOutGetNumDevs,
                                               ::midiOutGetDevCapsA, ::midiOutGetID);
         return MMSYSERR_NOERROR;
@@ -400,6 +417,7 @@ class WinOutput final : public RealOutput {
     std::unique_ptr<Completions> completions_ = std::make_unique<Completions>();
     std::vector<std::unique_ptr<Message>> held_;  // unprepare refused: the driver has them
     bool resetRefused_ = false;                   // the driver will hand nothing more back
+    std::unique_ptr<FineTimer> timer_;
     std::unique_ptr<PresenceWatch> presence_;
 };
 
