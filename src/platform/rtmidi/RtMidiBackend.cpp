@@ -6,6 +6,7 @@
 #if defined(__linux__)
 #include <jack/jack.h>
 
+#include "platform/rtmidi/AlsaOutput.h"
 #include "platform/rtmidi/JackInput.h"
 #include "platform/rtmidi/JackOutput.h"
 #endif
@@ -219,8 +220,8 @@ class RtOutput final : public RealOutput {
         if (watch && watch->Gone()) {
             return PortGone(name);
         }
-        // RtMidi sends whole messages only (its ALSA encoder refuses a SysEx without its F7):
-        // the pieces of a paced message are joined and leave together.
+        // RtMidi sends whole messages only (on CoreMIDI, and on the ALSA ports we publish): the
+        // pieces of a paced message are joined and leave together.
         if (!pieces_.empty() || (length > 0 && bytes[0] == 0xF0 && bytes[length - 1] != 0xF7)) {
             pieces_.insert(pieces_.end(), bytes, bytes + length);
             if (pieces_.back() != 0xF7 && pieces_.size() <= kLongestJoined)
@@ -343,12 +344,20 @@ bool SystemErrorText(unsigned, std::string&) {
 unsigned OpenRealOutput(const std::string& name, FailureSink& sink,
                         std::unique_ptr<RealOutput>& out) {
 #if defined(__linux__)
-    if (Backend::Get().Api() == RtMidi::UNIX_JACK) {
+    const RtMidi::Api api = Backend::Get().Api();
+    if (api == RtMidi::UNIX_JACK || api == RtMidi::LINUX_ALSA) {
         const auto names = Backend::Get().Names(false);
         if (std::find(names.begin(), names.end(), name) == names.end()) {
             return MMSYSERR_BADDEVICEID;
         }
         return Guarded(MIDIERR_NODEVICE, [&]() -> MMRESULT {
+            if (api == RtMidi::LINUX_ALSA) {
+                auto port = std::make_unique<AlsaOutput>(name);
+                port->Watch(std::make_unique<PortWatch>(
+                    name, false, [&sink](PortFailure why) { sink.Fail(std::move(why)); }));
+                out = std::move(port);
+                return MMSYSERR_NOERROR;
+            }
             auto port = std::make_unique<ConnectedJackOutput>(name, sink);
             if (!port->Connect()) {
                 return MIDIERR_NODEVICE;
