@@ -190,16 +190,17 @@ void MidiPortPair::SendPaced(const uint8_t* bytes, std::size_t length) {
 
 void MidiPortPair::WaitForPiece(std::chrono::steady_clock::time_point due) {
     using Clock = std::chrono::steady_clock;
-    // Timed waits end late (a fraction of a millisecond on Linux, a millisecond or two on
-    // Windows), and a piece released late leaves the wire idle: the wait ends early by what
-    // the waits before it overran, and the rest is spent yielding.
-    constexpr std::chrono::nanoseconds kLeastLead = std::chrono::microseconds(50);
+    // Timed waits end late, by a millisecond or two on Windows, and a piece released late
+    // leaves the wire idle: there the wait ends early by what the waits before it overran, and
+    // the rest is spent yielding. Overruns too small to matter (Linux) spend nothing.
+    constexpr std::chrono::nanoseconds kNoticed = std::chrono::microseconds(250);
     constexpr std::chrono::nanoseconds kMostLead = std::chrono::milliseconds(3);
     const auto wakeAt = due - lead_;
     PauseUntil(Capture(), timings_, wakeAt, [this] { return PortFailed(); });
     const auto overran =
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - wakeAt);
-    lead_ = std::clamp(std::max(overran + overran / 2, lead_ - lead_ / 8), kLeastLead, kMostLead);
+    lead_ = overran > kNoticed ? std::min(std::max(overran + overran / 2, lead_), kMostLead)
+                               : lead_ - lead_ / 8;
     while (Clock::now() < due && !PortFailed())
         std::this_thread::yield();
 }

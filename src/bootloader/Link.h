@@ -169,7 +169,7 @@ class MidiPortPair {
     Pace pace_;
     bool pacedAfterLoss_ = false;
     // How much earlier than a piece is due its timed wait ends (see SendPaced).
-    std::chrono::nanoseconds lead_ = std::chrono::milliseconds(1);
+    std::chrono::nanoseconds lead_{0};
     PendingNotices notices_;
     std::unique_ptr<ReplyBufferType> ownCapture_;
     // Declared before the ports so that it is deleted after the input port has closed.
