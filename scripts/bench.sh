@@ -7,8 +7,8 @@ cd "$root"
 scripts/setup.sh
 source scripts/jack-server.sh
 scripts/build.sh build-release -DCMAKE_BUILD_TYPE=Release -- bench_hex bench_midi bench_link bench_upgrade bench_detect
-# Periods of 128 frames (2.7 ms), as a low-latency setup runs; the tests run 512.
-start_jack_server "$root/build-release/jackd.log" 128
+# Periods of 64 frames (1.3 ms), as a low-latency setup runs; the tests run 512.
+start_jack_server "$root/build-release/jackd.log" 64
 build-release/bench/bench_hex
 build-release/bench/bench_midi
 build-release/bench/bench_link
