@@ -84,14 +84,15 @@ TEST(UpgradeCli, FailureReportExitsOne) {
 }
 
 // A cable that loses what it cannot hold (fifo:64) loses whole writes but carries them at the
-// wire's rate; without --pace the run finds that out by itself and says so.
+// wire's rate; without --pace the run finds that out by itself and says so. Each attempt waits
+// half a second: a loaded machine must not make a slow reply look like a lost one.
 TEST(UpgradeCli, PacedOverACableThatLosesLongMessages) {
     testutil::TempFile fw(testutil::ApplicationBlocks(3), "fw.hex");
     for (const auto& [pace, status, noted] : testutil::kCableRuns) {
         testutil::TempFile dump("", "flash.bin");
         std::vector<std::string> args = {
-            "--simulated-unit", "--sim-fault", "fifo:64", "--poll-interval-ms", "2",
-            "--poll-count",     "25",          "--no",    "--sim-flash-out",    dump.Path(),
+            "--simulated-unit", "--sim-fault", "fifo:64", "--poll-interval-ms", "10",
+            "--poll-count",     "50",          "--no",    "--sim-flash-out",    dump.Path(),
             fw.Path()};
         args.insert(args.begin(), pace.begin(), pace.end());
         const auto r = Upgrade(args);
