@@ -2,7 +2,8 @@
 // Debian's Chromium.  Run: tests/web/run-standin-test.sh
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdtemp, rm } from 'node:fs/promises';
+import { mkdir, mkdtemp, rm, symlink, writeFile } from 'node:fs/promises';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -22,6 +23,8 @@ const PORTS = [
 let server;
 let context;
 let profile;
+const bridges = []; // closed in after() too, so a failed test leaves no process behind
+const WAIT = { timeout: 10000 };
 
 before(async () => {
   server = await startServer({ root: path.join(here, 'fixtures') });
@@ -43,14 +46,25 @@ before(async () => {
 });
 
 after(async () => {
+  await Promise.all(bridges.map((bridge) => bridge.close()));
   await context?.close();
   await server?.close();
   if (profile) await rm(profile, { recursive: true, force: true });
 });
 
-// Polls for a condition the test waits on; the test runner's timeout bounds it.
+// Polls for a condition the test waits on, for at most WAIT.timeout.
 async function until(condition) {
-  while (!condition()) await new Promise((resolve) => setTimeout(resolve, 5));
+  const end = Date.now() + WAIT.timeout;
+  while (!condition()) {
+    if (Date.now() > end) throw new Error(`gave up waiting for ${condition}`);
+    await new Promise((resolve) => setTimeout(resolve, 5));
+  }
+}
+
+async function bridge(page, command, options) {
+  const b = await bridgeUnit(page, command, options);
+  bridges.push(b);
+  return b;
 }
 
 async function openPage(config) {
@@ -186,7 +200,7 @@ test('stand-in lists ports, checks sends and models the wire like a browser', as
 
     // A byte stream into the input arrives as one event per message.
     await page.evaluate(() => app.listen('unit-in'));
-    await page.waitForFunction(() => app.access.inputs.get('unit-in').connection === 'open');
+    await page.waitForFunction(() => app.access.inputs.get('unit-in').connection === 'open', undefined, WAIT);
     const delivered = await page.evaluate(() =>
       __webMidiStandIn.receive('unit-in', [0x90, 0x3c, 0x64, 0x3e, 0x00, 0xf0, 0x7d, 0x01, 0xf8, 0x02, 0xf7, 0xc0, 0x05]),
     );
@@ -244,13 +258,13 @@ test('stand-in lists ports, checks sends and models the wire like a browser', as
 test('bridge carries bytes to a process and back, and reports its end', async () => {
   const page = await openPage({ permission: 'granted', ports: PORTS });
   try {
-    const echo = await bridgeUnit(page, [process.execPath, '-e', 'process.stdin.pipe(process.stdout)'], {
+    const echo = await bridge(page, [process.execPath, '-e', 'process.stdin.pipe(process.stdout)'], {
       input: 'unit-in',
       output: 'unit-out',
     });
     await page.evaluate(() => app.listen('unit-in'));
     await page.evaluate(() => app.access.outputs.get('unit-out').send([0xf0, 0x7d, 0x10, 0x20, 0x30, 0xf7]));
-    await page.waitForFunction(() => app.messages.length > 0);
+    await page.waitForFunction(() => app.messages.length > 0, undefined, WAIT);
     assert.deepEqual(await page.evaluate(() => app.messages.map((m) => m.data)), [[0xf0, 0x7d, 0x10, 0x20, 0x30, 0xf7]]);
     const closed = await echo.close();
     assert.equal(closed.killed, false);
@@ -258,7 +272,7 @@ test('bridge carries bytes to a process and back, and reports its end', async ()
     assert.deepEqual(closed.errors, []);
 
     // A process that dies is reported, and bytes for it are not lost silently.
-    const dying = await bridgeUnit(page, [process.execPath, '-e', 'process.exit(3)'], {
+    const dying = await bridge(page, [process.execPath, '-e', 'process.exit(3)'], {
       input: 'unit-in',
       output: 'synth-out',
     });
@@ -268,7 +282,43 @@ test('bridge carries bytes to a process and back, and reports its end', async ()
     const ended = await dying.close();
     assert.equal(ended.code, 3);
     assert.equal(ended.errors.length, 1, ended.errors.join('\n'));
+    assert.match(ended.errors[0], /after it exited/);
   } finally {
     await page.close();
+  }
+});
+
+test('server keeps to its folder and labels what it serves', async () => {
+  const root = await mkdtemp(path.join(os.tmpdir(), 'serve-root-'));
+  const outside = await mkdtemp(path.join(os.tmpdir(), 'serve-outside-'));
+  const own = await startServer({ root: path.join(root) });
+  try {
+    await mkdir(path.join(root, 'app'));
+    await writeFile(path.join(root, 'app', 'unit.wasm'), Buffer.from([0, 0x61, 0x73, 0x6d]));
+    await writeFile(path.join(outside, 'secret.txt'), 'secret');
+    await symlink(outside, path.join(root, 'app', 'link'));
+    // Raw request paths, not normalised by a URL parser on the way.
+    const get = (p) =>
+      new Promise((resolve, reject) => {
+        http
+          .get({ host: '127.0.0.1', port: own.port, path: p }, (res) => {
+            res.resume();
+            res.on('end', () => resolve({ status: res.statusCode, headers: res.headers }));
+          })
+          .on('error', reject);
+      });
+    const wasm = await get('/app/unit.wasm');
+    assert.equal(wasm.status, 200);
+    assert.equal(wasm.headers['content-type'], 'application/wasm');
+    assert.equal(wasm.headers['cross-origin-embedder-policy'], 'require-corp');
+    assert.equal(wasm.headers['cross-origin-opener-policy'], 'same-origin');
+    for (const p of ['/../' + path.basename(outside) + '/secret.txt', '/app/%2e%2e/%2e%2e/' + path.basename(outside) + '/secret.txt', '/app/link/secret.txt']) {
+      const refused = await get(p);
+      assert.ok(refused.status === 403 || refused.status === 404, `${p}: ${refused.status}`);
+    }
+  } finally {
+    await own.close();
+    await rm(root, { recursive: true, force: true });
+    await rm(outside, { recursive: true, force: true });
   }
 });
