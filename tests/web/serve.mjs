@@ -82,8 +82,13 @@ function refuse(res, status) {
 
 export async function startServer({ root, port = 0, host = '127.0.0.1' } = {}) {
   if (!root) throw new Error('startServer: root folder is required');
-  const rootReal = await realpath(path.resolve(root));
-  if (!(await stat(rootReal)).isDirectory()) throw new Error(`startServer: ${root} is not a folder`);
+  let rootReal;
+  try {
+    rootReal = await realpath(path.resolve(root));
+  } catch {
+    throw new Error(`no such folder: ${root}`);
+  }
+  if (!(await stat(rootReal)).isDirectory()) throw new Error(`not a folder: ${root}`);
 
   const sockets = new Set();
   const server = createServer(async (req, res) => {
