@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/MidiSeam.h"
+#include "platform/SharedField.h"
 
 namespace midi {
 
@@ -32,9 +33,7 @@ class BufferHeader {
     mm::MIDIHDR m_MIDIHdr;
 
   private:
-    mm::DWORD Flags() const {
-        return std::atomic_ref<mm::DWORD>(const_cast<mm::DWORD&>(m_MIDIHdr.dwFlags)).load();
-    }
+    mm::DWORD Flags() const { return platform::LoadShared(m_MIDIHdr.dwFlags); }
 };
 
 }  // namespace midi

@@ -13,6 +13,7 @@
 #include "midi/MidiPort.h"
 #include "midi/MidiReceiver.h"
 #include "platform/MidiSeam.h"
+#include "platform/SharedField.h"
 
 namespace midi {
 
@@ -31,12 +32,9 @@ class InBufferHeader : public PortBufferHeader<InCalls> {
     // Marked by the callback once the receiver has finished with the returned buffer; until
     // then the worker may not free it, even though the driver has marked it done.
     static void MarkHandedOn(mm::MIDIHDR* header) {
-        std::atomic_ref<mm::DWORD_PTR>(header->dwUser).store(1);
+        platform::StoreShared<mm::DWORD_PTR>(header->dwUser, 1);
     }
-    bool HandedOn() const {
-        return std::atomic_ref<mm::DWORD_PTR>(const_cast<mm::DWORD_PTR&>(m_MIDIHdr.dwUser))
-                   .load() == 1;
-    }
+    bool HandedOn() const { return platform::LoadShared(m_MIDIHdr.dwUser) == 1; }
 };
 
 // One MIDI input port: opens by device identifier, queues SysEx buffers, starts and stops

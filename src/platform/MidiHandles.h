@@ -18,6 +18,7 @@
 #include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
 #include "platform/SendBound.h"
+#include "platform/SharedField.h"
 
 namespace platform::detail {
 
@@ -30,14 +31,11 @@ using Clock = std::chrono::steady_clock;
 inline const auto kDrainBound = SendBound(4096);
 
 inline void SetFlags(MIDIHDR* h, DWORD set, DWORD clear) {
-    std::atomic_ref<DWORD> flags(h->dwFlags);
-    DWORD old = flags.load();
-    while (!flags.compare_exchange_weak(old, (old | set) & ~clear)) {
-    }
+    ChangeSharedBits(h->dwFlags, set, clear);
 }
 
 inline DWORD Flags(MIDIHDR* h) {
-    return std::atomic_ref<DWORD>(h->dwFlags).load();
+    return LoadShared(h->dwFlags);
 }
 
 // Counts barriers posted to a handle's thread and the ones it has passed.
