@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/MidiApi.h"
+#include "platform/JoinedSysEx.h"
 #include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
 #include "platform/rtmidi/PortWatch.h"
@@ -220,16 +221,9 @@ class RtOutput final : public RealOutput {
         if (watch && watch->Gone()) {
             return PortGone(name);
         }
-        // RtMidi sends whole messages only (on CoreMIDI, and on the ALSA ports we publish): the
-        // pieces of a paced message are joined and leave together.
-        if (!pieces_.empty() || (length > 0 && bytes[0] == 0xF0 && bytes[length - 1] != 0xF7)) {
-            pieces_.insert(pieces_.end(), bytes, bytes + length);
-            if (pieces_.back() != 0xF7 && pieces_.size() <= kLongestJoined)
-                return PortFailure{};
-            const std::vector<uint8_t> whole = std::exchange(pieces_, {});
-            return SendWhole(whole.data(), whole.size());
-        }
-        return SendWhole(bytes, length);
+        // RtMidi sends whole messages only (on CoreMIDI, and on the ALSA ports we publish).
+        return pieces_.Send(bytes, length,
+                            [this](const uint8_t* b, std::size_t n) { return SendWhole(b, n); });
     }
 
     PortFailure SendWhole(const uint8_t* bytes, std::size_t length) {
@@ -260,9 +254,8 @@ class RtOutput final : public RealOutput {
     std::unique_ptr<PortWatch> watch;
 
   private:
-    static constexpr std::size_t kLongestJoined = 4096;  // a message without its end is cut off
     FailureSink* const sink_;
-    std::vector<uint8_t> pieces_;  // on the handle's thread only
+    JoinedSysEx pieces_;
 };
 
 // Runs an open and turns what it throws into a winmm code: no memory, or otherwise.
