@@ -1,8 +1,8 @@
-// Static file server for browser tests: one folder on 127.0.0.1, with the
+// Static file server for the page (scripts/serve-web.sh) and its tests: one folder on 127.0.0.1, with the
 // headers that make the page cross-origin isolated (SharedArrayBuffer and
 // wasm threads need them).
 //
-//   node tests/web/serve.mjs FOLDER [PORT]      (PORT 0 or omitted: any free port)
+//   node scripts/serve-web.mjs FOLDER [PORT]    (PORT 0 or omitted: any free port)
 //
 // As a module: const server = await startServer({ root, port }); ... await server.close();
 import { createServer } from 'node:http';

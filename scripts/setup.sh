@@ -15,6 +15,10 @@ packages=(
 if [[ ${1:-} == windows || ${1:-} == packages ]]; then
     packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb fonts-wine)
 fi
+# scripts/setup.sh web: also what builds the page and runs its tests in a browser.
+if [[ ${1:-} == web || ${1:-} == packages ]]; then
+    packages+=(emscripten chromium)  # Node.js and npm come with the machine
+fi
 # scripts/setup.sh packages: also what makes and checks the packages.
 if [[ ${1:-} == packages ]]; then
     packages+=(dpkg-dev fakeroot file lintian desktop-file-utils appstream nsis)

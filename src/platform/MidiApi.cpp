@@ -9,6 +9,8 @@ namespace {
 // The values this system's backend knows, besides "" and "none".
 #if defined(_WIN32)
 constexpr const char* kSystemApis[] = {"winmm"};
+#elif defined(__EMSCRIPTEN__)
+constexpr const char* kSystemApis[] = {"webmidi"};
 #elif defined(__linux__)
 constexpr const char* kSystemApis[] = {"alsa", "jack"};
 #elif defined(__APPLE__)
