@@ -1,10 +1,14 @@
 // vantro-unit-sim: the simulated unit on real MIDI ports (ALSA or JACK), until SIGINT or
 // SIGTERM; then it writes its flash dump when asked to.
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,6 +41,9 @@ constexpr const char* kUsage =
     "  --flash-out FILE      write the flash dump here when stopped\n"
     "                        (both the first unit's)\n"
     "  --name NAME           port name (default 'VANTRO simulated unit')\n"
+    "  --stdio               no ports: the unit hears raw MIDI bytes on standard input and\n"
+    "                        answers on standard output (for a test's bridge), until the\n"
+    "                        input ends or a signal comes; messages go to standard error\n"
     "  --units N             publish N units (1..16), the second as 'NAME 2' and so on, each\n"
     "                        with its own flash and a firmware minor version one higher\n"
     "  --help                show this text\n"
@@ -46,7 +53,7 @@ enum class Parsed { Run, Exit, Error };
 
 // The command line; Exit after --help or --version, Error after saying what is wrong.
 Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLine& line,
-                 std::string& name) {
+                 std::string& name, bool& stdio) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -56,6 +63,10 @@ Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLi
         if (arg == "--version") {
             std::cout << "vantro-unit-sim " VANTRO_VERSION "\n";
             return Parsed::Exit;
+        }
+        if (arg == "--stdio") {
+            stdio = true;
+            continue;
         }
         if (arg == "--name" && i + 1 < args.size()) {
             name = args[++i];
@@ -80,6 +91,10 @@ Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLi
                      "vantro-cli and VANTRO (--sim-through, --sim-share)\n";
         return Parsed::Error;
     }
+    if (stdio && line.units != 1) {
+        std::cerr << "vantro-unit-sim: --stdio carries one unit\n";
+        return Parsed::Error;
+    }
     if (std::string error; !platform::CheckMidiApiSetting(error)) {
         std::cerr << "vantro-unit-sim: " << error << '\n';
         return Parsed::Error;
@@ -87,13 +102,79 @@ Parsed ParseArgs(const std::vector<std::string>& args, vantro::sim::SimCommandLi
     return Parsed::Run;
 }
 
-// Publishes the unit until SIGINT or SIGTERM, then writes its flash dump when asked to.
-int Serve(const vantro::sim::SimCommandLine& line, const std::string& name) {
-    // Every thread started from here on leaves the two signals to sigwait below.
+sigset_t StopSignals() {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    return stopSignals;
+}
+
+int SaveFlash(vantro::sim::UnitCore& core, const std::string& path) {
+    std::string error;
+    if (!path.empty() && !core.SaveFlashFile(path, error)) {
+        std::cerr << "vantro-unit-sim: could not write the flash dump '" << path << "': " << error
+                  << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+// The unit's side of a byte stream: what it answers goes to standard output as it leaves.
+struct StdoutWire : vantro::sim::UnitWire {
+    void SendSysEx(const uint8_t* bytes, std::size_t length) override { Write(bytes, length); }
+    void SendInvalidShort() override {
+        const uint8_t stray = 0x42;  // a data byte with no status
+        Write(&stray, 1);
+    }
+    void Unplug() override {
+        std::lock_guard lock(mutex);
+        unplugged = true;
+        std::fclose(stdout);  // the other end sees the stream end, as a cable pulled
+    }
+    void Write(const uint8_t* bytes, std::size_t length) {
+        std::lock_guard lock(mutex);
+        if (!unplugged && std::fwrite(bytes, 1, length, stdout) == length)
+            std::fflush(stdout);
+    }
+    std::mutex mutex;
+    bool unplugged = false;
+};
+
+// The unit over standard input and output until the input ends, SIGINT or SIGTERM.
+int ServeStdio(const vantro::sim::SimCommandLine& line) {
+    const sigset_t stopSignals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    StdoutWire wire;
+    vantro::sim::SimulatedUnit unit(line.options, wire);
+    std::string error;
+    if (!line.flashIn.empty() && !unit.Core().LoadFlashFile(line.flashIn, error)) {
+        std::cerr << "vantro-unit-sim: cannot use '" << line.flashIn << "' as flash dump: " << error
+                  << '\n';
+        return 2;
+    }
+    std::cerr << "vantro-unit-sim: ready on standard input and output" << std::endl;
+    const timespec now{0, 0};
+    for (;;) {
+        pollfd in{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&in, 1, 50) > 0) {
+            uint8_t bytes[4096];
+            const ssize_t n = ::read(STDIN_FILENO, bytes, sizeof bytes);
+            if (n <= 0)
+                break;  // the other end has gone
+            unit.OnRequest(bytes, static_cast<std::size_t>(n));
+        }
+        if (sigtimedwait(&stopSignals, nullptr, &now) > 0)
+            break;
+    }
+    unit.Stop();
+    return SaveFlash(unit.Core(), line.flashOut);
+}
+
+// Publishes the unit until SIGINT or SIGTERM, then writes its flash dump when asked to.
+int Serve(const vantro::sim::SimCommandLine& line, const std::string& name) {
+    // Every thread started from here on leaves the two signals to sigwait below.
+    const sigset_t stopSignals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     try {
@@ -116,11 +197,7 @@ int Serve(const vantro::sim::SimCommandLine& line, const std::string& name) {
         std::cout.flush();
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        if (!line.flashOut.empty() && !unit.Core().SaveFlashFile(line.flashOut, error)) {
-            std::cerr << "vantro-unit-sim: could not write the flash dump '" << line.flashOut
-                      << "': " << error << '\n';
-            return 1;
-        }
+        return SaveFlash(unit.Core(), line.flashOut);
     } catch (const std::exception& e) {
         std::cerr << "vantro-unit-sim: " << e.what() << '\n';
         return 1;
@@ -133,7 +210,8 @@ int Serve(const vantro::sim::SimCommandLine& line, const std::string& name) {
 int main(int argc, char** argv) {
     vantro::sim::SimCommandLine line;
     std::string name = vantro::sim::kUnitPortName;
-    switch (ParseArgs(std::vector<std::string>(argv + 1, argv + argc), line, name)) {
+    bool stdio = false;
+    switch (ParseArgs(std::vector<std::string>(argv + 1, argv + argc), line, name, stdio)) {
         case Parsed::Exit:
             return 0;
         case Parsed::Error:
@@ -141,5 +219,5 @@ int main(int argc, char** argv) {
         case Parsed::Run:
             break;
     }
-    return Serve(line, name);
+    return stdio ? ServeStdio(line) : Serve(line, name);
 }
