@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every check: formatting, the plain build's tests, the tests again under ASan + UBSan, the
-# threaded suites under TSan, the Windows build's suite under Wine, the packages made and tried,
-# and short fuzz runs. A JACK
+# threaded suites under TSan, the Windows build's suite under Wine, the page in Chromium, the
+# packages made and tried, and short fuzz runs. A JACK
 # server of our own serves the real-port tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,6 +35,11 @@ source scripts/wine-session.sh
 start_wine_session
 scripts/build-windows.sh
 ctest --test-dir build-windows --output-on-failure -j "$(nproc)"
+
+echo "== the page: built with emscripten, its tests in Chromium over a Web MIDI stand-in ($(date +%T))"
+scripts/build-web.sh
+tests/web/run-standin-test.sh
+tests/web/run-page-tests.sh build build-web
 
 echo "== packages: made as users get them, then tried (lintian, the programs, Wine install) ($(date +%T))"
 scripts/package.sh

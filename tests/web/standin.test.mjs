@@ -8,7 +8,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
-import { startServer } from './serve.mjs';
+import { startServer } from '../../scripts/serve-web.mjs';
 import { bridgeUnit } from './unit-bridge.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
