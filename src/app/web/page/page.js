@@ -98,7 +98,7 @@ var Vantro = Vantro || {};
           break;
         default:  // Text, Step
           el = document.createElement('div');
-          el.className = 'text';
+          el.className = h <= 8 ? 'text line' : 'text';  // one line in the template stays one
           el.textContent = text;
           if (kind === 'Step') steps.push(el);
       }
