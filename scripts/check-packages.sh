@@ -73,4 +73,12 @@ done
 ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstaller left $key"
 [[ ! -e "$appdata/Microsoft/Windows/Start Menu/Programs/VANTRO Assistant.lnk" ]] ||
     fail "the uninstaller left the Start-menu shortcut"
+echo "check: the page's zip"
+mkdir "$tmp/web"
+(cd "$tmp/web" && cmake -E tar xf "$root/dist/vantro-web-$version.zip")
+for f in index.html vantro.js vantro.wasm vantro.worker.js vantro.css connections.png; do
+    [[ -s $tmp/web/$f ]] || fail "the page's zip has no $f"
+done
+size=$(du -sb "$tmp/web" | cut -f1)
+((size <= 2000000)) || fail "the page's folder is $size bytes, above 2 MB"
 echo "check: packages good"

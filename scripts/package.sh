@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the packages into dist/: the Debian package of the Linux build (CPack), and from the
-# MinGW build a Windows zip and a Windows installer (NSIS). scripts/check-packages.sh tries them.
+# MinGW build a Windows zip and a Windows installer (NSIS), and the page's static folder as a
+# zip (emscripten). scripts/check-packages.sh tries them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -38,4 +39,9 @@ if ! makensis -V2 -DVERSION="$version" -DSTAGE="$root/$stage" \
     cat build-windows/makensis.log >&2
     exit 1
 fi
+echo "package: the page's static folder"
+scripts/build-web.sh >/dev/null
+web="dist/vantro-web-$version.zip"
+rm -f "$web"
+(cd build-web/site && cmake -E tar cf "$root/$web" --format=zip -- *)
 ls -l dist
