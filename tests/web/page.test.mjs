@@ -134,6 +134,10 @@ test('the six steps: ports, Verify, Browse, Upgrade with the page answering, Qui
   const report = await boxText(page);
   assert.match(report, /^VANTRO Update is completed and OK!/);
   await answer(page, 'No');
+  await page.locator('.caption-icon').click();
+  await page.locator('#menu button', { hasText: 'About VANTRO...' }).click();
+  await page.locator('.shade .about', { hasText: 'VANTRO, Version 1.1' }).waitFor(LONG);
+  await page.locator('.shade .about button', { hasText: 'OK' }).click();
   await control(page, ID.quit).click();
   await page.waitForSelector('#ended:not([hidden])', LONG);
   assert.deepEqual(await violations(page), []);
