@@ -62,7 +62,7 @@ async function openPage({ permission = 'granted', unitArgs = [], query = '', dum
     __webMidiStandIn.configure({ permission, ports }), [permission, PORTS]);
   const args = [unitSim, '--stdio', ...unitArgs];
   if (dump) args.push('--flash-out', dump);
-  const bridge = await bridgeUnit(page, args, { input: 'unit-in', output: 'unit-out', stderr: 'pipe' });
+  const bridge = await bridgeUnit(page, args, { input: 'unit-in', output: 'unit-out', stderr: 'pipe', socket: true });
   const o = { page, bridge };
   opened.push(o);
   const errors = [];

@@ -207,7 +207,7 @@ void PageDialog::ShowFirmwarePath(const std::string& path) {
 }
 
 void PageDialog::ShowProgress(int done, int total) {
-    MAIN_THREAD_EM_ASM({ Vantro.page.progress($0, $1); }, done, total);
+    MAIN_THREAD_ASYNC_EM_ASM({ Vantro.page.progress($0, $1); }, done, total);  // no waiting
 }
 
 void PageDialog::EnableUpgrade(bool enabled) {

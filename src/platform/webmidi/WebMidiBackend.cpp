@@ -8,6 +8,7 @@
 #include <emscripten/threading.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -71,11 +72,12 @@ class Registry {
         if (it != opened_.end() && it->second.input != nullptr)
             it->second.input->Deliver(Classify(bytes, length));
     }
-    void Gone(int handle) {
+    // The port has gone, or (why not empty) the browser refused what was sent on it.
+    void Gone(int handle, const std::string& why = "") {
         std::lock_guard lock(mutex_);
         const auto it = opened_.find(handle);
         if (it != opened_.end() && it->second.sink != nullptr)
-            it->second.sink->Fail(PortGone(it->second.name));
+            it->second.sink->Fail(PortGone(it->second.name, why));
     }
 
   private:
@@ -138,10 +140,15 @@ class WebOutput final : public RealOutput {
 
     PortFailure Send(const uint8_t* bytes, std::size_t length) override {
         // Web MIDI's send takes whole messages only.
+        // Handed over without waiting (the main thread frees the copy): a refusal comes back
+        // as the port's failure, before anything sent later, and the reply wait ends on it.
         return pieces_.Send(bytes, length, [this](const uint8_t* b, std::size_t n) {
-            const std::string refused = Taken(MAIN_THREAD_EM_ASM_INT(
-                { return Module.vantroMidi.send($0, $1, $2); }, handle_, b, n));
-            return refused.empty() ? PortFailure{} : PortGone(name_, refused);
+            auto* copy = static_cast<uint8_t*>(std::malloc(n));
+            if (copy == nullptr)
+                return PortFailure{MMSYSERR_NOMEM, ""};
+            std::memcpy(copy, b, n);
+            MAIN_THREAD_ASYNC_EM_ASM({ Module.vantroMidi.send($0, $1, $2); }, handle_, copy, n);
+            return PortFailure{};
         });
     }
 
@@ -226,6 +233,10 @@ EMSCRIPTEN_KEEPALIVE void vantro_webmidi_received(int handle, const uint8_t* byt
 
 EMSCRIPTEN_KEEPALIVE void vantro_webmidi_gone(int handle) {
     platform::detail::Registry::Get().Gone(handle);
+}
+
+EMSCRIPTEN_KEEPALIVE void vantro_webmidi_refused(int handle, const char* why) {
+    platform::detail::Registry::Get().Gone(handle, why);
 }
 
 EMSCRIPTEN_KEEPALIVE void vantro_webmidi_changed() {

@@ -81,15 +81,19 @@ Module.vantroMidi = {
     if (!stillUsed) port.close().catch(function () {});
   },
 
-  // 0 when the browser took the message; otherwise its words for the refusal.
+  // Sends the program's copy (p, n bytes) and frees it; a refusal fails the port with the
+  // browser's words.
   send: function (handle, p, n) {
     var port = this.handles.get(handle);
-    if (!port) return this.text('it is not open.');
+    var data = HEAPU8.slice(p, p + n);  // a copy: the browser may not keep a view of the heap
+    _free(p);
+    if (!port) return;
     try {
-      port.send(HEAPU8.slice(p, p + n));  // a copy: the browser may not keep a view of the heap
-      return 0;
+      port.send(data);
     } catch (e) {
-      return this.text('the browser refused the message: ' + ((e && e.message) || e));
+      var why = this.text('the browser refused the message: ' + ((e && e.message) || e));
+      _vantro_webmidi_refused(handle, why);
+      _free(why);
     }
   },
 
