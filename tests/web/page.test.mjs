@@ -55,11 +55,11 @@ after(async () => {
 });
 
 // A page with the stand-in's device bridged to a unit started with unitArgs.
-async function openPage({ permission = 'granted', unitArgs = [], query = '', dump } = {}) {
+async function openPage({ permission = 'granted', unitArgs = [], query = '', dump, ports = PORTS } = {}) {
   const page = await context.newPage();
   await page.addInitScript({ path: path.join(here, 'webmidi-standin.js') });
   await page.addInitScript(([permission, ports]) =>
-    __webMidiStandIn.configure({ permission, ports }), [permission, PORTS]);
+    __webMidiStandIn.configure({ permission, ports }), [permission, ports]);
   const args = [unitSim, '--stdio', ...unitArgs];
   if (dump) args.push('--flash-out', dump);
   const bridge = await bridgeUnit(page, args, { input: 'unit-in', output: 'unit-out', stderr: 'pipe', socket: true });
@@ -164,6 +164,19 @@ test('a device pulled during an upgrade is a port failure within 2 s, never a su
     texts.push(await boxText(page));
     assert.doesNotMatch(texts.at(-1), /completed and OK/);
   }
+  assert.deepEqual(await violations(page), []);
+});
+
+test('a device plugged in or pulled out shows in the lists', async () => {
+  const other = { id: 'synth-out', name: 'Synth', manufacturer: 'Other', type: 'output', connected: false };
+  const { page } = await openPage({ ports: [...PORTS, other] });
+  const outs = () => control(page, ID.out).locator('option').allTextContents();
+  assert.deepEqual(await outs(), ['UM-ONE']);
+  await page.evaluate(() => __webMidiStandIn.connect('synth-out'));
+  await page.waitForFunction((id) => document.getElementById(`control${id}`).options.length === 2, ID.out, LONG);
+  assert.deepEqual(await outs(), ['UM-ONE', 'Synth']);
+  await page.evaluate(() => __webMidiStandIn.disconnect('synth-out'));
+  await page.waitForFunction((id) => document.getElementById(`control${id}`).options.length === 1, ID.out, LONG);
   assert.deepEqual(await violations(page), []);
 });
 
