@@ -25,8 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/MidiApi.h"
 #include "platform/JoinedSysEx.h"
+#include "platform/MidiApi.h"
 #include "platform/MidiSeam.h"
 #include "platform/RealBackend.h"
 #include "platform/rtmidi/PortWatch.h"
