@@ -88,6 +88,27 @@ console.log(`page ready to Verify ${readyMs} ms after loading began (the Verify 
 console.log(`upgrade through the page at 31250 baud: ${text.startsWith('VANTRO Update is completed and OK!') ? 'completed' : 'NOT completed'}, ` +
   `wall ${wall.toFixed(3)} s, wire bound ${bound.toFixed(3)} s (${traffic.bytes + receivedBytes} bytes), ratio ${(wall / bound).toFixed(4)}`);
 console.log(`  from a reply's arrival in the page to the next request: ${(share.total / Math.max(share.n, 1)).toFixed(2)} ms on average (${share.n} replies)`);
+// The same upgrade against the page's built-in simulated unit (in-process ports, no Web MIDI):
+// the program's own share, without the stand-in and the process.
+const inPage = await context.newPage();
+await inPage.addInitScript({ path: path.join(here, 'webmidi-standin.js') });
+await inPage.addInitScript(() => __webMidiStandIn.configure({ permission: 'granted', ports: [] }));
+await inPage.goto(new URL('index.html?simulated-unit&sim-baud=31250&sim-page-erase-us=20000&sim-row-write-us=1600',
+  server.url).href);
+await inPage.waitForSelector('body.ready', { timeout: 60000 });
+await inPage.locator('#control1003').click();
+await inPage.waitForFunction(() => document.getElementById('control1004').value !== '', null, { timeout: 60000 });
+const [inPageChooser] = await Promise.all([inPage.waitForEvent('filechooser'), inPage.locator('#control1006').click()]);
+await inPageChooser.setFiles(example);
+await inPage.waitForFunction(() => document.getElementById('control1005').value !== '');
+const inPageStarted = Date.now();
+await inPage.locator('#control1007').click();
+const inPageReport = inPage.locator('.shade .message').last();
+await inPageReport.waitFor({ timeout: 120000 });
+const inPageWall = (Date.now() - inPageStarted) / 1000;
+const inPageDone = (await inPageReport.textContent()).startsWith('VANTRO Update is completed and OK!');
+console.log(`the same against the page's built-in unit: ${inPageDone ? 'completed' : 'NOT completed'}, ` +
+  `wall ${inPageWall.toFixed(3)} s, ratio ${(inPageWall / bound).toFixed(4)} (the same bytes and bound)`);
 console.log(`static folder: ${(folderBytes / 1e6).toFixed(3)} MB`);
 await bridge.close();
 await context.close();
