@@ -55,9 +55,11 @@ after(async () => {
 });
 
 // A page with the stand-in's device bridged to a unit started with unitArgs.
-async function openPage({ permission = 'granted', unitArgs = [], query = '', dump, ports = PORTS } = {}) {
+async function openPage({ permission = 'granted', unitArgs = [], query = '', dump, ports = PORTS, noWebMidi = false } = {}) {
   const page = await context.newPage();
   await page.addInitScript({ path: path.join(here, 'webmidi-standin.js') });
+  // A browser without Web MIDI (Safari): the stand-in goes again before the page runs.
+  if (noWebMidi) await page.addInitScript(() => { delete Navigator.prototype.requestMIDIAccess; delete navigator.requestMIDIAccess; });
   await page.addInitScript(([permission, ports]) =>
     __webMidiStandIn.configure({ permission, ports }), [permission, ports]);
   const args = [unitSim, '--stdio', ...unitArgs];
@@ -180,7 +182,7 @@ test('a device plugged in or pulled out shows in the lists', async () => {
   assert.deepEqual(await violations(page), []);
 });
 
-test('MIDI refused: the page says which browsers work and stays usable with the simulated unit', async () => {
+test('MIDI refused, or no Web MIDI: the page says which browsers work and stays usable with the simulated unit', async () => {
   const { page } = await openPage({ permission: 'denied', query: '?simulated-unit' });
   const told = await boxText(page);
   assert.match(told, /permission to use MIDI devices with System Exclusive messages was refused/);
@@ -188,6 +190,9 @@ test('MIDI refused: the page says which browsers work and stays usable with the 
   await answer(page, 'OK');
   assert.deepEqual(await control(page, ID.out).locator('option').allTextContents(), ['VANTRO simulated unit']);
   assert.equal(await verify(page), 'OK - BL V1.2, FW V3.4');
+
+  const safari = (await openPage({ noWebMidi: true })).page;
+  assert.match(await boxText(safari), /^The page cannot reach MIDI devices: this browser has no Web MIDI\./);
 });
 
 test('a link that loses long replies is found before anything is erased', async () => {
