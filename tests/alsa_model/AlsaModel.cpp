@@ -116,6 +116,24 @@ Model& model() {
     return m;
 }
 
+// Runs body(model, handle) under the model's lock for an open handle; -EBADFD for any other.
+template <typename Body>
+int WithOpenHandle(snd_seq_t* handle, Body body) {
+    Model& m = model();
+    std::lock_guard lock(m.mutex);
+    snd_seq_t* s = m.open(handle);
+    return s == nullptr ? -EBADFD : body(m, s);
+}
+
+// The failure FailNextOutput asked for, once; 0 when none is due.
+int TakeFailure(Model& m) {
+    if (!m.failNext)
+        return 0;
+    const int error = *m.failNext;
+    m.failNext.reset();
+    return error;
+}
+
 // An event's data as the stand-in took it from the caller.
 struct Payload {
     std::vector<uint8_t> bytes;  // empty when too long to deliver
@@ -343,117 +361,91 @@ int snd_seq_set_client_name(snd_seq_t* seq, const char* name) {
     if (name == nullptr) {
         return -EINVAL;
     }
-    Model& m = model();
-    std::lock_guard lock(m.mutex);
-    snd_seq_t* s = m.open(seq);
-    if (s == nullptr) {
-        return -EBADFD;
-    }
-    // The kernel keeps 63 characters, and ignores an empty name.
-    std::string n(name, strnlen(name, 63));
-    if (!n.empty()) {
-        m.clients[s->client].name = std::move(n);
-    }
-    return 0;
+    return WithOpenHandle(seq, [&](Model& m, snd_seq_t* s) {
+        // The kernel keeps 63 characters, and ignores an empty name.
+        std::string n(name, strnlen(name, 63));
+        if (!n.empty()) {
+            m.clients[s->client].name = std::move(n);
+        }
+        return 0;
+    });
 }
 
 int snd_seq_create_simple_port(snd_seq_t* seq, const char* name, unsigned int caps,
                                unsigned int /*type*/) {
-    Model& m = model();
-    std::lock_guard lock(m.mutex);
-    snd_seq_t* s = m.open(seq);
-    if (s == nullptr) {
-        return -EBADFD;
-    }
-    auto& ports = m.clients[s->client].ports;
-    for (int p = 0; p < kPortLimit; ++p) {
-        if (ports.count(p) == 0) {
-            ports[p] = Port{name != nullptr ? std::string(name, strnlen(name, 63)) : "", caps};
-            return p;
+    return WithOpenHandle(seq, [&](Model& m, snd_seq_t* s) {
+        auto& ports = m.clients[s->client].ports;
+        for (int p = 0; p < kPortLimit; ++p) {
+            if (ports.count(p) == 0) {
+                ports[p] = Port{name != nullptr ? std::string(name, strnlen(name, 63)) : "", caps};
+                return p;
+            }
         }
-    }
-    return -ENOMEM;
+        return -ENOMEM;
+    });
 }
 
 int snd_seq_delete_simple_port(snd_seq_t* seq, int port) {
-    Model& m = model();
-    std::lock_guard lock(m.mutex);
-    snd_seq_t* s = m.open(seq);
-    if (s == nullptr) {
-        return -EBADFD;
-    }
-    if (m.clients[s->client].ports.erase(port) == 0) {
-        return -ENOENT;
-    }
-    m.dropSubscriptions(s->client, port);
-    return 0;
+    return WithOpenHandle(seq, [&](Model& m, snd_seq_t* s) {
+        if (m.clients[s->client].ports.erase(port) == 0) {
+            return -ENOENT;
+        }
+        m.dropSubscriptions(s->client, port);
+        return 0;
+    });
 }
 
 int snd_seq_connect_to(snd_seq_t* seq, int my_port, int dest_client, int dest_port) {
-    Model& m = model();
-    std::lock_guard lock(m.mutex);
-    snd_seq_t* s = m.open(seq);
-    if (s == nullptr) {
-        return -EBADFD;
-    }
-    const Address sender{s->client, my_port};
-    const Address dest{dest_client, dest_port};
-    const Port* d = m.port(dest);
-    if (m.port(sender) == nullptr || d == nullptr) {
-        return -EINVAL;
-    }
-    // Our own port needs no permission; another client's must take writes and subscriptions.
-    const unsigned writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
-    if (dest_client != s->client && (d->caps & writable) != writable) {
-        return -EPERM;
-    }
-    for (const auto& sub : m.subscriptions) {
-        if (sub.sender == sender && sub.dest == dest) {
-            return -EBUSY;
+    return WithOpenHandle(seq, [&](Model& m, snd_seq_t* s) {
+        const Address sender{s->client, my_port};
+        const Address dest{dest_client, dest_port};
+        const Port* d = m.port(dest);
+        if (m.port(sender) == nullptr || d == nullptr) {
+            return -EINVAL;
         }
-    }
-    m.subscriptions.push_back({sender, dest});
-    return 0;
+        // Our own port needs no permission; another client's must take writes and subscriptions.
+        const unsigned writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+        if (dest_client != s->client && (d->caps & writable) != writable) {
+            return -EPERM;
+        }
+        for (const auto& sub : m.subscriptions) {
+            if (sub.sender == sender && sub.dest == dest) {
+                return -EBUSY;
+            }
+        }
+        m.subscriptions.push_back({sender, dest});
+        return 0;
+    });
 }
 
 int snd_seq_disconnect_to(snd_seq_t* seq, int my_port, int dest_client, int dest_port) {
-    Model& m = model();
-    std::lock_guard lock(m.mutex);
-    snd_seq_t* s = m.open(seq);
-    if (s == nullptr) {
-        return -EBADFD;
-    }
-    const Address sender{s->client, my_port};
-    const Address dest{dest_client, dest_port};
-    if (m.port(sender) == nullptr || m.port(dest) == nullptr) {
-        return -ENXIO;
-    }
-    const auto removed = std::erase_if(m.subscriptions, [&](const Subscription& sub) {
-        return sub.sender == sender && sub.dest == dest;
+    return WithOpenHandle(seq, [&](Model& m, snd_seq_t* s) {
+        const Address sender{s->client, my_port};
+        const Address dest{dest_client, dest_port};
+        if (m.port(sender) == nullptr || m.port(dest) == nullptr) {
+            return -ENXIO;
+        }
+        const auto removed = std::erase_if(m.subscriptions, [&](const Subscription& sub) {
+            return sub.sender == sender && sub.dest == dest;
+        });
+        return removed != 0 ? 0 : -ENOENT;
     });
-    return removed != 0 ? 0 : -ENOENT;
 }
 
 int snd_seq_event_output_direct(snd_seq_t* handle, snd_seq_event_t* ev) {
     if (ev == nullptr) {
         return -EINVAL;
     }
-    Model& m = model();
-    std::lock_guard lock(m.mutex);
-    snd_seq_t* s = m.open(handle);
-    if (s == nullptr) {
-        return -EBADFD;
-    }
-    if (m.failNext) {
-        const int error = *m.failNext;
-        m.failNext.reset();
-        return error;
-    }
-    Payload data;
-    if (const int error = takeData(*ev, data); error < 0) {
-        return error;
-    }
-    return write(m, *s, *ev, data);
+    return WithOpenHandle(handle, [&](Model& m, snd_seq_t* s) {
+        if (const int error = TakeFailure(m); error != 0) {
+            return error;
+        }
+        Payload data;
+        if (const int error = takeData(*ev, data); error < 0) {
+            return error;
+        }
+        return write(m, *s, *ev, data);
+    });
 }
 
 int snd_seq_event_output(snd_seq_t* handle, snd_seq_event_t* ev) {
@@ -490,34 +482,29 @@ int snd_seq_event_output(snd_seq_t* handle, snd_seq_event_t* ev) {
 }
 
 int snd_seq_drain_output(snd_seq_t* handle) {
-    Model& m = model();
-    std::lock_guard lock(m.mutex);
-    snd_seq_t* s = m.open(handle);
-    if (s == nullptr) {
-        return -EBADFD;
-    }
-    if (s->pending.empty()) {
-        return 0;
-    }
-    if (m.failNext) {
-        const int error = *m.failNext;
-        m.failNext.reset();
-        return error;
-    }
-    // In order; an event that fails stays first in the buffer, with those after it.
-    std::size_t sent = 0;
-    int result = 0;
-    for (; sent < s->pending.size(); ++sent) {
-        const auto& p = s->pending[sent];
-        const int r = write(m, *s, p.event, Payload{p.bytes, p.length});
-        if (r < 0) {
-            result = r;
-            break;
+    return WithOpenHandle(handle, [&](Model& m, snd_seq_t* s) {
+        if (s->pending.empty()) {
+            return 0;
         }
-        s->pendingBytes -= static_cast<std::size_t>(eventBytes(p.event));
-    }
-    s->pending.erase(s->pending.begin(), s->pending.begin() + static_cast<std::ptrdiff_t>(sent));
-    return result;
+        if (const int error = TakeFailure(m); error != 0) {
+            return error;
+        }
+        // In order; an event that fails stays first in the buffer, with those after it.
+        std::size_t sent = 0;
+        int result = 0;
+        for (; sent < s->pending.size(); ++sent) {
+            const auto& p = s->pending[sent];
+            const int r = write(m, *s, p.event, Payload{p.bytes, p.length});
+            if (r < 0) {
+                result = r;
+                break;
+            }
+            s->pendingBytes -= static_cast<std::size_t>(eventBytes(p.event));
+        }
+        s->pending.erase(s->pending.begin(),
+                         s->pending.begin() + static_cast<std::ptrdiff_t>(sent));
+        return result;
+    });
 }
 
 const char* snd_strerror(int errnum) {
