@@ -3,8 +3,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build-web.sh" >/dev/null
-cd "$root/tests/web"
-if [[ ! -d node_modules/playwright-core ]]; then
-    PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --prefer-offline >/dev/null
-fi
+source "$root/tests/web/node-env.sh"
+cd "$web_tests"
 node screenshot.mjs "$root/build-web/site" "$root/docs/assistant-web.png"

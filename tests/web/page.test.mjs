@@ -8,7 +8,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { promisify } from 'node:util';
 import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
+import { launchChromium } from './browser.mjs';
 import { startServer } from '../../scripts/serve-web.mjs';
 import { bridgeUnit } from './unit-bridge.mjs';
 
@@ -31,27 +31,20 @@ const ID = { quit: 1, in: 1000, out: 1001, verify: 1003, status: 1004, path: 100
 // Longer than any wait of the page's own: only a fault ends a test this early.
 const LONG = { timeout: 60000 };
 
-let server, context, profile, work;
+let server, context, work;
 const opened = [];
 
 before(async () => {
   server = await startServer({ root: site });
-  profile = await mkdtemp(path.join(os.tmpdir(), 'vantro-page-chromium-'));
   work = await mkdtemp(path.join(os.tmpdir(), 'vantro-page-'));
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    viewport: { width: 1100, height: 560 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  context = await launchChromium({ viewport: { width: 1100, height: 560 } });
 });
 
 after(async () => {
   await Promise.all(opened.map((o) => o.bridge.close()));
   await context?.close();
   await server?.close();
-  for (const dir of [profile, work]) if (dir) await rm(dir, { recursive: true, force: true });
+  if (work) await rm(work, { recursive: true, force: true });
 });
 
 // A page with the stand-in's device bridged to a unit started with unitArgs.

@@ -7,7 +7,7 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
+import { launchChromium } from './browser.mjs';
 import { startServer } from '../../scripts/serve-web.mjs';
 import { bridgeUnit } from './unit-bridge.mjs';
 
@@ -22,34 +22,18 @@ const PORTS = [
 
 let server;
 let context;
-let profile;
 const bridges = []; // closed in after() too, so a failed test leaves no process behind
 const WAIT = { timeout: 10000 };
 
 before(async () => {
   server = await startServer({ root: path.join(here, 'fixtures') });
-  profile = await mkdtemp(path.join(os.tmpdir(), 'standin-chromium-'));
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: [
-      '--headless',
-      '--no-sandbox',
-      '--disable-gpu',
-      '--disable-quic',
-      '--no-first-run',
-      '--disable-background-networking',
-      '--disable-component-update',
-      '--disable-sync',
-    ],
-  });
+  context = await launchChromium();
 });
 
 after(async () => {
   await Promise.all(bridges.map((bridge) => bridge.close()));
   await context?.close();
   await server?.close();
-  if (profile) await rm(profile, { recursive: true, force: true });
 });
 
 // Polls for a condition the test waits on, for at most WAIT.timeout.
