@@ -202,7 +202,6 @@ int Serve(const vantro::sim::SimCommandLine& line, const std::string& name) {
         std::cerr << "vantro-unit-sim: " << e.what() << '\n';
         return 1;
     }
-    return 0;
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -158,22 +157,18 @@ class WebOutput final : public RealOutput {
     JoinedSysEx pieces_;
 };
 
-template <typename Port>
-unsigned Open(int kind, const std::string& id, Opened opened, std::unique_ptr<Port>& port) {
-    opened.name = NameOf(kind, id);
-    if (opened.name.empty())
+// Opens the port on the main thread, known from then on by handle; name is the port's.
+unsigned Open(int kind, const std::string& id, Opened opened, int& handle, std::string& name) {
+    name = NameOf(kind, id);
+    if (name.empty())
         return MMSYSERR_BADDEVICEID;
-    const std::string name = opened.name;
-    const int handle = Registry::Get().Add(std::move(opened));
+    opened.name = name;
+    handle = Registry::Get().Add(std::move(opened));
     const std::string refused = OpenOnMainThread(kind, handle, id);
     if (!refused.empty()) {
         Registry::Get().Remove(handle);
         return FailureCode(PortGone(name, refused));
     }
-    if constexpr (std::is_same_v<Port, WebOutput>)
-        port = std::make_unique<WebOutput>(handle, name);
-    else
-        port = std::make_unique<WebInput>(handle);
     return MMSYSERR_NOERROR;
 }
 
@@ -188,17 +183,21 @@ std::vector<RealPort> RealOutputPorts() {
 }
 
 unsigned OpenRealInput(const std::string& id, InputSink& sink, std::unique_ptr<RealInput>& out) {
-    std::unique_ptr<WebInput> port;
-    const unsigned r = Open(0, id, Opened{"", &sink, &sink}, port);
-    out = std::move(port);
+    int handle = 0;
+    std::string name;
+    const unsigned r = Open(0, id, Opened{"", &sink, &sink}, handle, name);
+    if (r == MMSYSERR_NOERROR)
+        out = std::make_unique<WebInput>(handle);
     return r;
 }
 
 unsigned OpenRealOutput(const std::string& id, FailureSink& sink,
                         std::unique_ptr<RealOutput>& out) {
-    std::unique_ptr<WebOutput> port;
-    const unsigned r = Open(1, id, Opened{"", nullptr, &sink}, port);
-    out = std::move(port);
+    int handle = 0;
+    std::string name;
+    const unsigned r = Open(1, id, Opened{"", nullptr, &sink}, handle, name);
+    if (r == MMSYSERR_NOERROR)
+        out = std::make_unique<WebOutput>(handle, name);
     return r;
 }
 
